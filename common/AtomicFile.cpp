@@ -1,0 +1,73 @@
+#include "common/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+
+bool writeFully(int fd, const void* data, size_t size)
+{
+    auto p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool syncParentFolder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir && ::fsync(dir.get()) == 0;
+}
+
+AtomicFile::AtomicFile(std::string target, unsigned mode)
+    : m_target(std::move(target)), m_temp(m_target + ".tmpXXXXXX")
+{
+    m_fd.reset(::mkostemp(m_temp.data(), O_CLOEXEC));
+    if (m_fd && ::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0)
+        m_failed = true;
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_fd) {
+        m_fd.reset();
+        ::unlink(m_temp.c_str());
+    }
+}
+
+bool AtomicFile::write(const void* data, size_t size)
+{
+    if (!m_fd || m_failed)
+        return false;
+    if (!writeFully(m_fd.get(), data, size))
+        m_failed = true;
+    return !m_failed;
+}
+
+bool AtomicFile::commit()
+{
+    if (!m_fd || m_failed)
+        return false;
+    if (::fsync(m_fd.get()) != 0 || ::close(m_fd.release()) != 0) {
+        ::unlink(m_temp.c_str());
+        return false;
+    }
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        ::unlink(m_temp.c_str());
+        return false;
+    }
+    syncParentFolder(m_target);
+    return true;
+}

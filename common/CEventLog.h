@@ -1,0 +1,70 @@
+// CEventLog: the daily event log of a process, and the exception trap.
+//
+// The file, the enabled levels and the default category are class-wide; an
+// object only carries a category.  Nothing is written before Initialize().
+// A line is "%-8s %c %02d:%02d:%02d %08x " (category, level letter, local time,
+// kernel thread id) followed by the formatted message and a line feed; it holds
+// at most kMaxLine characters and longer messages are cut.  Each line reaches
+// the file in one write(2) on a descriptor opened for appending, so lines of
+// different threads (or processes) never mix.  The file is
+// "<logpath>/<logpre>YYMMDD.log" of the local date, changed at the first line
+// written after local midnight.  Failures to create, open or write the file are
+// not reported: the line is lost and LogEvent still returns true.
+//
+// Levels: 1 error (E), 2 warning (W), 4 information (I), 8 S, 16 <, 32 >,
+// 64/128/256/512 traffic (*), 1024 debug (D), 4096 !, 8192 LOGEVENT lines (~);
+// any other value, combinations included, is written with "!".
+#pragma once
+
+#include "common/CVMutex.h"
+#include "common/CommonExport.h"
+
+#include <cstdint>
+#include <string>
+
+class COMMONKIT_API CEventLog
+{
+public:
+    // At most this many characters per line, line feed included.
+    static constexpr size_t kMaxLine = 8192;
+
+    explicit CEventLog(const char* category = nullptr);
+    virtual ~CEventLog();
+    CEventLog(const CEventLog&) = default;
+    CEventLog& operator=(const CEventLog&) = default;
+
+    // Creates the folder path (one level), remembers the folder, the default
+    // category and the file-name prefix.  Opens nothing.
+    static void Initialize(const char* path, const char* app, const char* prefix);
+    // Closes today's file.  Later lines of the same day are lost.
+    static void Uninitialize();
+    static void SetLogging(unsigned long mask);
+
+    // False only before Initialize().  A level not in the mask writes nothing.
+    bool LogEvent(unsigned short level, const char* format, ...)
+        __attribute__((format(printf, 3, 4)));
+
+    static std::string logpath;
+    static std::string logapp;
+    static std::string logpre;
+    static bool loginit;
+    static uint32_t loglevel;
+    static int logfile;   // descriptor of today's file, -1 when none
+    static int dayno;     // dayOfYear() for which logfile was opened
+    static CVMutex mutex; // guards the choice of logfile and every write to it
+
+protected:
+    // Makes logfile today's file; true when one is open.  Call with mutex held.
+    bool openFile();
+
+private:
+    std::string m_category;
+};
+
+// Writes text as a level 8192 line with the default category.  The text is
+// never taken as a format.
+COMMONKIT_API void LOGEVENT(const std::string& text);
+
+// The exception trap: logs "Exception trap - <name>:<line>" at level 1, where
+// name is the part of file after its last "/" or "\".
+COMMONKIT_API void DebugX(const char* file, int line);

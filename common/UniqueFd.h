@@ -1,0 +1,43 @@
+// UniqueFd: sole owner of a file descriptor, closed when the owner goes.
+// writeFully() writes a whole buffer, retrying short writes and EINTR.
+#pragma once
+
+#include "common/CommonExport.h"
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <utility>
+
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// True when all size bytes were written.
+COMMONKIT_API bool writeFully(int fd, const void* data, size_t size);
