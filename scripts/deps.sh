@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+# Sourced by run.sh and test.sh; runs apt-get through sudo when not root.
+set -euo pipefail
+
+QF_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev
+             libbenchmark-dev)
+
+qf_install_missing() {
+    local missing=()
+    for pkg in "${QF_PACKAGES[@]}" "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
