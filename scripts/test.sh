@@ -1,27 +1,69 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # normal build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.  Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer; then runs each fuzz target for a fixed time.
+# Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 qf_install_missing
 
 status=0
+passed=0
+failed=0
 run_config() {
     local dir=$1
     shift
     echo "=== $dir: build"
     scripts/build.sh "$dir" "$@"
     echo "=== $dir: tests"
-    (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300) || status=1
+    local log
+    log=$(mktemp)
+    (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300) 2>&1 | tee "$log" \
+        || status=1
+    # "100% tests passed, 0 tests failed out of 175"
+    local summary
+    summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$summary" ]; then
+        echo "no test summary from ctest in $dir"
+        status=1
+    else
+        local bad total
+        bad=$(sed -E 's/.*passed, ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$summary")
+        total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$summary")
+        failed=$((failed + bad))
+        passed=$((passed + total - bad))
+        [ "$bad" -eq 0 ] || status=1
+    fi
+    rm -f "$log"
 }
 
 run_config build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
+echo "=== build-fuzz: build"
+scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
+    -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF
+fuzz_seconds=${QF_FUZZ_SECONDS:-20}
+for target in build-fuzz/fuzz/fuzz_*; do
+    name=$(basename "$target")
+    echo "=== fuzz: $name for ${fuzz_seconds}s"
+    found=$(mktemp -d)
+    if ! "$target" -max_total_time="$fuzz_seconds" -timeout=10 -print_final_stats=1 \
+            "$found" "fuzz/corpus/${name#fuzz_}" >"$found.log" 2>&1; then
+        tail -n 40 "$found.log"
+        echo "FUZZ FAILURE: $name"
+        status=1
+    else
+        grep -E 'stat::number_of_executed_units' "$found.log" || true
+    fi
+    rm -rf "$found" "$found.log"
+done
+
+echo
+echo "all configurations: $passed passed, $failed failed"
 if [ $status -ne 0 ]; then
-    echo "SOME TESTS FAILED"
+    echo "SOME TESTS OR FUZZ RUNS FAILED"
 fi
 exit $status
