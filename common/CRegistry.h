@@ -1,0 +1,108 @@
+// CRegistry: a handle on one key of one settings hive.
+//
+// Open it with CreateKey or OpenKey, query and set values under the key, and
+// close it (or let it go out of scope).  A handle opened with writeBack
+// writes its hive to disk when closed, which ends any update that changes
+// through any handle of this process have opened.  Keys and value names are
+// case-insensitive (stored in upper case).  Every operation on a closed
+// handle returns false.  Any thread may use its own handles.
+//
+// Value forms: int "%d", unsigned "%u", float "%f", bool "1"/"0" (reads true
+// unless it starts with "0"), string as an encoded quoted text, list of
+// strings as {"a","b"}, text list as the list of a text's non-empty lines.
+// QueryValue leaves its target unchanged when the value is missing or cannot
+// be read in that form.
+#pragma once
+
+#include "common/CommonExport.h"
+#include "common/Hive.h"
+#include "common/HiveList.h"
+
+#include <string>
+#include <vector>
+
+class COMMONKIT_API CRegistry
+{
+public:
+    using StringList = std::vector<std::string>;
+
+    CRegistry() = default;
+    virtual ~CRegistry();
+    // A copy shares the hive and key; each copy closes itself.
+    CRegistry(const CRegistry&) = default;
+    CRegistry& operator=(const CRegistry&) = default;
+
+    // Opens key (a leading "/" is added when missing) in the named hive,
+    // creating the key's entries in memory.  False when already open, for an
+    // unknown family, a hive name that is not a plain file name, or a key
+    // too long to be stored.
+    bool CreateKey(eRegKeyType type, const char* hive, const char* key, bool writeBack = true);
+    bool OpenKey(eRegKeyType type, const char* hive, const char* key, bool writeBack = true);
+    // parent's key + "/" + subKey in parent's hive; OpenKey creates nothing.
+    bool OpenKey(CRegistry& parent, const char* subKey, bool writeBack = true);
+    bool CreateKey(CRegistry& parent, const char* subKey, bool writeBack = true);
+    bool CloseKey();
+
+    bool isOpen() const { return m_hive != nullptr; }
+    Hive* regKey() const { return m_hive; }
+
+    // Writes the named hive back when it is loaded in this process.
+    static bool flush(eRegKeyType type, const char* hive);
+    unsigned long sequenceNumber() const;
+
+    bool QueryValue(const char* name, int& value) const;
+    bool QueryValue(const char* name, unsigned int& value) const;
+    bool QueryValue(const char* name, unsigned long& value) const;
+    bool QueryValue(const char* name, float& value) const;
+    bool QueryValue(const char* name, bool& value) const;
+    bool QueryValue(const char* name, std::string& value) const;
+    bool QueryValue(const char* name, StringList& value) const;
+
+    // False when closed, or when the name is too long to be stored.
+    bool SetValue(const char* name, int value);
+    bool SetValue(const char* name, unsigned int value);
+    bool SetValue(const char* name, float value);
+    bool SetValue(const char* name, bool value);
+    bool SetValue(const char* name, const char* value);
+    bool SetValue(const char* name, const StringList& value);
+
+    // Stores the lines of text (CR and LF both end a line; empty lines are
+    // dropped, except that a leading line break gives an empty first line).
+    bool SetTextList(const char* name, const char* text);
+    // The stored lines joined with CR LF.
+    bool QueryTextList(const char* name, std::string& text) const;
+
+    bool IncValue(const char* name, int delta, int& result);
+    bool DeleteValue(const char* name);
+    // Removes the sub-key and everything below it; false when it is missing.
+    bool DeleteKey(const char* subKey);
+    // Removes everything below the key, keeping the key.
+    bool EmptyKey();
+    // The index-th direct sub-key or value of the key, in byte order of the
+    // upper-case names.
+    bool EnumKey(unsigned long index, std::string& name) const;
+    bool EnumValue(unsigned long index, std::string& name, unsigned long& type) const;
+
+    static bool encode(const std::string& in, std::string& out);
+    static bool decode(const std::string& in, std::string& out);
+    static bool wrap(const std::string& in, std::string& out);
+
+protected:
+    static HiveList* GetHive(eRegKeyType type);
+    std::string valuePath(const char* name) const;
+    bool getHiveValue(const char* name, std::string& value) const;
+    bool setHiveValue(const char* name, const std::string& value);
+
+private:
+    bool open(eRegKeyType type, const char* hive, const char* key, bool writeBack);
+    bool openChild(CRegistry& parent, const char* subKey, bool writeBack);
+
+    Hive* m_hive = nullptr;
+    std::string m_key;
+    bool m_writeBack = false;
+};
+
+// The next installation-wide identifier: the value "NextId" at the root of
+// the system hive "global", incremented under the inter-process lock and
+// written back at once.  Returns its low 20 bits (0 to 1048575).
+COMMONKIT_API int GetNextId();

@@ -1,0 +1,78 @@
+// Hive: one settings file loaded into memory, shared by every handle on it.
+//
+// Entries map upper-case paths to values ("" marks a key entry).  Every
+// method takes the hive's lock, so any thread may call any of them.
+//
+// Changes are made in memory.  The first change after a write-back opens an
+// update: it takes the inter-process lock (the companion file "<file>.lock",
+// 200 tries 5 ms apart) and, when another process has written the file since
+// it was read, reloads it first.  save() writes the whole hive to a temporary
+// file, flushes it, renames it over the hive file and releases the lock, so
+// the file on disk always holds one complete content, even after a crash.
+// When the lock cannot be had, changes stay in memory and save() writes
+// nothing.
+#pragma once
+
+#include "common/CVMutex.h"
+#include "common/CommonExport.h"
+#include "common/FileLock.h"
+#include "common/HiveFormat.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class COMMONKIT_API Hive
+{
+public:
+    Hive(std::string path, std::string name);
+    virtual ~Hive();
+    Hive(const Hive&) = delete;
+    Hive& operator=(const Hive&) = delete;
+
+    const std::string& path() const { return m_path; }
+    const std::string& name() const { return m_name; }
+
+    // Reads the file, creating it empty when missing.  False when it could
+    // not be opened or read (the hive is then empty).
+    bool load();
+    // load() once: every opener waits until the first load is complete.
+    void ensureLoaded();
+    // Adds key entries for the path and each ancestor ("/A/B": "/A/B", "/A").
+    // False when the path is too long to be written.
+    bool createKeyPath(const std::string& upperKey);
+
+    bool get(const std::string& upperPath, std::string& value) const;
+    bool contains(const std::string& upperPath) const;
+    // False when the record is too long to be written; nothing changes then.
+    bool set(const std::string& upperPath, const std::string& value);
+    // Adds delta to the stored decimal (0 when absent) and stores the sum.
+    bool increment(const std::string& upperPath, int delta, int& result);
+    bool erase(const std::string& upperPath);
+    // Erases every entry below upperPath ("/" for the root), and upperPath
+    // itself when withKey.  True when something was erased.
+    bool eraseBelow(const std::string& upperPath, bool withKey);
+    // The index-th direct sub-key (keys) or value (!keys) of upperPath.
+    bool enumerate(const std::string& upperPath, unsigned long index, bool keys,
+                   std::string& name) const;
+
+    // Writes back when an update is open; true when written (or nothing to do).
+    bool save();
+    bool updateOpen() const;
+    // m_sequence while an update is open, else the number in the file.
+    unsigned long sequenceNumber() const;
+
+private:
+    bool beginUpdate();
+    bool readFile(std::string& data) const;
+    void removeStaleTemporaries() const;
+
+    hiveformat::Entries m_entries;
+    const std::string m_path;
+    const std::string m_name;
+    mutable CVMutex m_lock;
+    std::optional<FileLock> m_updateFile;
+    uint32_t m_sequence = 0;
+    bool m_loaded = false;
+    bool m_swept = false;   // stale temporaries removed in this process
+};
