@@ -15,8 +15,8 @@
 std::string CEventLog::logpath;
 std::string CEventLog::logapp;
 std::string CEventLog::logpre;
-bool CEventLog::loginit = false;
-uint32_t CEventLog::loglevel = 0x2007;
+std::atomic<bool> CEventLog::loginit{false};
+std::atomic<uint32_t> CEventLog::loglevel{0x2007};
 int CEventLog::logfile = -1;
 int CEventLog::dayno = -1;
 CVMutex CEventLog::mutex;

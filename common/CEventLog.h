@@ -19,6 +19,7 @@
 #include "common/CVMutex.h"
 #include "common/CommonExport.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -47,8 +48,8 @@ public:
     static std::string logpath;
     static std::string logapp;
     static std::string logpre;
-    static bool loginit;
-    static uint32_t loglevel;
+    static std::atomic<bool> loginit;
+    static std::atomic<uint32_t> loglevel;
     static int logfile;   // descriptor of today's file, -1 when none
     static int dayno;     // dayOfYear() for which logfile was opened
     static CVMutex mutex; // guards the choice of logfile and every write to it

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # normal build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer; then runs each fuzz target for a fixed time.
-# Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer.  The tests of threads, sockets, locks, the log
+# and the settings store run a third time under ThreadSanitizer.  Then each
+# fuzz target runs for a fixed time.  Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -19,8 +20,8 @@ run_config() {
     echo "=== $dir: tests"
     local log
     log=$(mktemp)
-    (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300) 2>&1 | tee "$log" \
-        || status=1
+    (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300 ${QF_CTEST_ARGS:-}) 2>&1 \
+        | tee "$log" || status=1
     # "100% tests passed, 0 tests failed out of 175"
     local summary
     summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
@@ -41,6 +42,9 @@ run_config() {
 run_config build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+
+TSAN_OPTIONS=halt_on_error=1 QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry" \
+    run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 echo "=== build-fuzz: build"
 scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
