@@ -130,44 +130,43 @@ bool CRegistry::setHiveValue(const char* name, const std::string& value)
     return isOpen() && m_hive->set(valuePath(name), value);
 }
 
-bool CRegistry::QueryValue(const char* name, int& value) const
+namespace {
+
+// Reads one number of the scanned type; value is changed only on success.
+template <typename Scanned, typename Target>
+bool scanNumber(const std::string& text, const char* format, Target& value)
 {
-    std::string text;
-    int parsed;
-    if (!getHiveValue(name, text) || std::sscanf(text.c_str(), "%d", &parsed) != 1)
+    Scanned parsed;
+    if (std::sscanf(text.c_str(), format, &parsed) != 1)
         return false;
     value = parsed;
     return true;
+}
+
+} // namespace
+
+bool CRegistry::QueryValue(const char* name, int& value) const
+{
+    std::string text;
+    return getHiveValue(name, text) && scanNumber<int>(text, "%d", value);
 }
 
 bool CRegistry::QueryValue(const char* name, unsigned int& value) const
 {
     std::string text;
-    unsigned int parsed;
-    if (!getHiveValue(name, text) || std::sscanf(text.c_str(), "%u", &parsed) != 1)
-        return false;
-    value = parsed;
-    return true;
+    return getHiveValue(name, text) && scanNumber<unsigned int>(text, "%u", value);
 }
 
 bool CRegistry::QueryValue(const char* name, unsigned long& value) const
 {
     std::string text;
-    unsigned int parsed;
-    if (!getHiveValue(name, text) || std::sscanf(text.c_str(), "%u", &parsed) != 1)
-        return false;
-    value = parsed;
-    return true;
+    return getHiveValue(name, text) && scanNumber<unsigned int>(text, "%u", value);
 }
 
 bool CRegistry::QueryValue(const char* name, float& value) const
 {
     std::string text;
-    float parsed;
-    if (!getHiveValue(name, text) || std::sscanf(text.c_str(), "%f", &parsed) != 1)
-        return false;
-    value = parsed;
-    return true;
+    return getHiveValue(name, text) && scanNumber<float>(text, "%f", value);
 }
 
 bool CRegistry::QueryValue(const char* name, bool& value) const
