@@ -33,6 +33,14 @@ void CVDateTime::setYMD(int year, int month, int day)
     m_time = static_cast<long>(mktime(&fields));
 }
 
+uint32_t CVDateTime::tickCount()
+{
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
 long CVDateTime::currentTime()
 {
     return static_cast<long>(time(nullptr));

@@ -8,6 +8,7 @@
 
 #include "common/CommonExport.h"
 
+#include <cstdint>
 #include <ctime>
 
 class COMMONKIT_API CVDateTime
@@ -21,6 +22,9 @@ public:
     void setYMD(int year, int month, int day);
 
     static long currentTime();
+    // A monotonic millisecond tick, 32 bits wide: differences taken as
+    // uint32_t stay right across its wrap.
+    static uint32_t tickCount();
     // Local midnight at the start of today.
     static long currentDate();
 

@@ -1,0 +1,218 @@
+#include "app/CProxyApp.h"
+
+#include "app/AppEvents.h"
+#include "app/HeadlessMainWindow.h"
+#include "common/CEventLog.h"
+#include "common/CRegistry.h"
+#include "common/CVDir.h"
+#include "common/CVEvent.h"
+#include "common/CVFile.h"
+#include "common/CWorkerThread.h"
+#include "common/DataRoots.h"
+#include "common/ProgramContext.h"
+#include "common/SocketsAPI.h"
+#include "common/SystemInfo.h"
+#include "common/TextUtils.h"
+
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#ifndef QF_VERSION
+#define QF_VERSION ""
+#endif
+
+std::atomic<bool> CProxyApp::s_signalled{false};
+
+namespace {
+
+const char kProduct[] = "Quillfence Pro";
+
+// The computer's name for the start-up line: at most 79 characters.
+std::string computerName()
+{
+    struct utsname names {};
+    if (::uname(&names) != 0)
+        return "unknown";
+    return std::string(names.nodename).substr(0, 79);
+}
+
+} // namespace
+
+int CProxyApp::InitInstance(int argc, char** argv)
+{
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i)
+        commandLine += std::string(argv[i]) + " ";
+    if (stristr(commandLine.c_str(), "-stop"))
+        return stopRunningInstance();
+
+    char folder[4096];
+    GetRootPath(folder, sizeof folder);
+    programContext().programFolder = folder;
+    applySharedMode();
+    if (!chooseDataRoot()) {
+        std::fprintf(stderr, "Quillfence Pro: no usable data folder\n");
+        return 1;
+    }
+    copyDefaults();
+    openEventLog();
+
+    bool existed = false;
+    std::unique_ptr<CVEvent> instanceEvent =
+        CVEvent::create(appevents::kInstance, CVEvent::Reset::Auto, existed);
+    if (!instanceEvent) {
+        std::fprintf(stderr, "Quillfence Pro: cannot use the runtime folder %s\n",
+                     CVEvent::runtimeFolder().c_str());
+        return 1;
+    }
+    if (existed) {
+        // The running instance opens its settings window.
+        instanceEvent->set();
+        std::printf("Quillfence Pro is already running\n");
+        return 0;
+    }
+
+    SocketsAPI sockets;
+    const std::string user = programContext().programFolder + "/quilfpro_usr.dat";
+    const std::string userTarget = programContext().dataRoot + "/quilfpro_usr.dat";
+    if (!CVFile::exists(userTarget.c_str()))
+        CVFile::copy(user.c_str(), userTarget.c_str());
+    recordVersion();
+    CEventLog().LogEvent(4, "Quillfence Pro version %s initializing for system %s",
+                         m_versionText.c_str(), computerName().c_str());
+    createDataFolders();
+
+    CWorkerThread::Initialise();
+    std::unique_ptr<CVEvent> applicationStop =
+        CVEvent::create(appevents::kApplicationStop, CVEvent::Reset::Manual, existed);
+    if (!applicationStop) {
+        CEventLog().LogEvent(1, "Unable to create the application stop event");
+        return 1;
+    }
+    {
+        HeadlessMainWindow window(*instanceEvent, *applicationStop, s_signalled);
+        setMainWindowLink(&window);
+        window.run();
+
+        // Shutdown, in order.
+        CEventLog().LogEvent(4, "Quillfence Pro shutting down");
+        applicationStop->set();
+        const int stuck = CWorkerThread::TerminateAllThreads();
+        setMainWindowLink(nullptr);
+        if (stuck != 0) {
+            // A thread that would not stop still uses the program's objects:
+            // end the process without destroying them under it.
+            CEventLog().LogEvent(1, "Quillfence Pro stopped with %d threads still running", stuck);
+            ::_exit(0);
+        }
+    }
+    applicationStop.reset();
+    instanceEvent.reset();
+    CEventLog().LogEvent(4, "Quillfence Pro stopped");
+    return 0;
+}
+
+int CProxyApp::stopRunningInstance()
+{
+    std::unique_ptr<CVEvent> stop = CVEvent::open(appevents::kStopRequest);
+    if (stop && stop->set()) {
+        std::printf("Stop request issued to Quillfence Pro\n");
+        return 0;
+    }
+    std::printf("Quillfence Pro not running\n");
+    return 0;
+}
+
+void CProxyApp::applySharedMode()
+{
+    const std::string& folder = programContext().programFolder;
+    {
+        CRegistry reg;
+        if (reg.CreateKey(eRegSystem, "quilfpro", "/", true)) {
+            // A file is deleted only once the value is stored; user.txt wins.
+            const std::string shared = folder + "/shared.txt";
+            if (CVFile::exists(shared.c_str()) && reg.SetValue("SharedMode", 1))
+                CVFile::remove(shared.c_str());
+            const std::string user = folder + "/user.txt";
+            if (CVFile::exists(user.c_str()) && reg.SetValue("SharedMode", 0))
+                CVFile::remove(user.c_str());
+        }
+    }
+    CRegistry reg;
+    bool sharedMode = false;
+    if (reg.CreateKey(eRegSystem, "quilfpro", "/", true)) {
+        reg.QueryValue("SharedMode", sharedMode);
+        if (!reg.QueryValue("ShowHelpId", m_showHelpId))
+            reg.SetValue("ShowHelpId", false);
+    }
+    setSharedUserData(sharedMode);
+}
+
+bool CProxyApp::chooseDataRoot()
+{
+    char root[4096];
+    if (isSharedUserData()) {
+        getAppCommonDataRoot(kProduct, root, sizeof root);
+        programContext().settingsHive = eRegShared;
+    } else {
+        getAppDataRoot(kProduct, root, sizeof root, true);
+        programContext().settingsHive = eRegUser;
+    }
+    programContext().dataRoot = root;
+    return root[0] != '\0';
+}
+
+void CProxyApp::copyDefaults()
+{
+    // The proxy's settings hive lives in the "config" folder beside the data
+    // root; default.dat seeds it on the first run.
+    const std::string& root = programContext().dataRoot;
+    const std::string config = root.substr(0, root.find_last_of('/')) + "/config";
+    const std::string target = config + "/quilfpro_usr.dat";
+    const std::string source = programContext().programFolder + "/default.dat";
+    if (!CVFile::exists(target.c_str()) && CVFile::exists(source.c_str())) {
+        makeFolders(config);
+        CVFile::copy(source.c_str(), target.c_str());
+    }
+}
+
+void CProxyApp::openEventLog()
+{
+    int logging = 0;
+    bool chunkLogging = false;
+    {
+        CRegistry reg;
+        if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
+            reg.QueryValue("Logging", logging);
+            reg.QueryValue("ChunkLogging", chunkLogging);
+        }
+    }
+    programContext().chunkLogging = chunkLogging;
+    // Any other value logs as much as 0 does.
+    CEventLog::SetLogging(logging == 1 ? 0x2007 : logging == 2 ? 0x2003 : 0x20C7);
+    CEventLog::Initialize((programContext().dataRoot + "/log").c_str(), "quilfpro", "qf");
+}
+
+void CProxyApp::recordVersion()
+{
+    m_versionText = QF_VERSION;
+    if (m_versionText.empty())
+        return;
+    CRegistry reg;
+    std::string stored;
+    if (reg.CreateKey(eRegSystem, "quilfpro", "/", true) &&
+        (!reg.QueryValue("Version", stored) || stored != m_versionText))
+        reg.SetValue("Version", m_versionText.c_str());
+}
+
+void CProxyApp::createDataFolders()
+{
+    const std::string& root = programContext().dataRoot;
+    for (const char* sub : {"/state", "/pending", "/archive"})
+        CVDir::mkdir((root + sub).c_str());
+    for (int band = 1; band <= 5; ++band)
+        CVDir::mkdir((root + "/archive/rating" + std::to_string(band)).c_str());
+}

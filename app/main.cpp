@@ -1,0 +1,27 @@
+// quillfnc: the Quillfence Pro POP3 proxy.
+//   quillfnc           start (headless when there is no display, or -nogui)
+//   quillfnc -stop     stop the running instance
+#include "app/CProxyApp.h"
+
+#include <signal.h>
+
+namespace {
+
+void onStopSignal(int)
+{
+    CProxyApp::s_signalled.store(true);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // A client that vanishes must never end the program.
+    ::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    return CProxyApp().InitInstance(argc, argv);
+}

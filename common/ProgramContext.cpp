@@ -1,0 +1,7 @@
+#include "common/ProgramContext.h"
+
+ProgramContext& programContext()
+{
+    static ProgramContext context;
+    return context;
+}

@@ -1,0 +1,17 @@
+// Where the running program is and keeps its data, decided once at start-up
+// (before any worker thread exists) and read by every part of the program.
+#pragma once
+
+#include "common/CommonExport.h"
+#include "common/HiveList.h"
+
+#include <string>
+
+struct ProgramContext {
+    std::string programFolder;
+    std::string dataRoot;
+    eRegKeyType settingsHive = eRegUser;
+    bool chunkLogging = false;   // the setting ChunkLogging: MIME chunk diagnostics
+};
+
+COMMONKIT_API ProgramContext& programContext();

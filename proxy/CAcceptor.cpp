@@ -1,0 +1,91 @@
+#include "proxy/CAcceptor.h"
+
+#include "common/CEventLog.h"
+#include "common/CRegistry.h"
+#include "common/ProgramContext.h"
+#include "common/Socket.h"
+#include "filter/FilterContext.h"
+#include "proxy/CSession.h"
+#include "proxy/MainWindowLink.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+void fail(const char* text)
+{
+    CEventLog().LogEvent(1, "%s", text);
+    if (MainWindowLink* link = mainWindowLink())
+        link->listenerFailed(text);
+}
+
+} // namespace
+
+CAcceptor::CAcceptor()
+{
+    start();
+}
+
+unsigned CAcceptor::run()
+{
+    try {
+        int port = kDefaultPort;
+        {
+            CRegistry reg;
+            if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+                reg.QueryValue("ListenPort", port);
+        }
+        Socket listener(1, 0, 0, 0);
+        int on = 1;
+        listener.setopt(SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&on), sizeof on);
+        char message[128];
+        // Loopback only: the proxy serves the mail clients of this computer.
+        if (port < 0 || port > 65535 || listener.bind(port, "127.0.0.1") != 0) {
+            std::snprintf(message, sizeof message, "Unable to bind to port %d, error %d", port,
+                          port < 0 || port > 65535 ? EINVAL : errno);
+            fail(message);
+            return 0;
+        }
+        if (listener.listen() != 0) {
+            std::snprintf(message, sizeof message, "Unable to listen, error %d", errno);
+            fail(message);
+            return 0;
+        }
+        CEventLog().LogEvent(4, "Accepting connections on port %d", port);
+        if (MainWindowLink* link = mainWindowLink())
+            link->listenerReady(port);
+
+        while (!stopRequested()) {
+            pollfd entry{listener.socket(), POLLIN, 0};
+            if (::poll(&entry, 1, kPollMs) <= 0)
+                continue;
+            SocketHandle handle = kInvalidSocket;
+            try {
+                handle = listener.accept(nullptr, nullptr);
+            } catch (unsigned long) {
+                // A failed accept goes unnoticed: the session made for the
+                // invalid handle ends at once.
+            }
+            // Waits until the previous session has released its filter
+            // context: sessions run one after another.
+            if (!initialiseFilter()) {
+                Socket drop(handle, false);
+                break;
+            }
+            try {
+                auto* session = new CSession(handle);
+                if (!session->created())
+                    delete session;
+            } catch (...) {
+                // No session for this client; the next one is served.
+                DebugX(__FILE__, __LINE__);
+            }
+        }
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+    }
+    return 0;
+}

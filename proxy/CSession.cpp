@@ -1,0 +1,258 @@
+#include "proxy/CSession.h"
+
+#include "common/CEventLog.h"
+#include "common/CRegistry.h"
+#include "common/CVDateTime.h"
+#include "common/ProgramContext.h"
+#include "common/StopToken.h"
+#include "proxy/MainWindowLink.h"
+#include "proxy/SessionList.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+std::mutex seamMutex;
+CSession::LoginSeam loginSeam;
+
+using Handler = void (CSession::*)(const std::vector<std::string>&);
+
+struct Command {
+    const char* name;
+    Handler handler;
+};
+
+// "quit" is handled before this table, in every state.
+const Command kCommands[] = {
+    {"user", &CSession::cmdUser}, {"pass", &CSession::cmdPass}, {"stat", &CSession::cmdStat},
+    {"list", &CSession::cmdList}, {"retr", &CSession::cmdRetr}, {"uidl", &CSession::cmdUidl},
+    {"dele", &CSession::cmdDele}, {"top", &CSession::cmdTop},   {"noop", &CSession::cmdNoop},
+};
+
+bool isDelimiter(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::vector<std::string> tokens(const char* line)
+{
+    std::vector<std::string> out;
+    const char* p = line;
+    for (;;) {
+        while (*p && isDelimiter(*p))
+            ++p;
+        if (!*p)
+            return out;
+        const char* start = p;
+        while (*p && !isDelimiter(*p))
+            ++p;
+        out.emplace_back(start, p);
+    }
+}
+
+} // namespace
+
+CSession::CSession(SocketHandle handle)
+    : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs)
+{
+    filter = std::make_unique<FilterContext>();
+    try {
+        SessionList::add(this);
+        start();
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+    }
+}
+
+CSession::~CSession()
+{
+    try {
+        mailbox.clear();
+        if (popupStatus)
+            if (MainWindowLink* link = mainWindowLink())
+                link->sessionEnded();
+        m_clientLogCopy.clear();
+        m_serverLogCopy.clear();
+        SessionList::remove(this);
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+    }
+    // Lets a waiting listener make the next session.
+    filter.reset();
+    // The sockets close (gracefully) as members, after this.
+}
+
+void CSession::setLoginSeam(LoginSeam seam)
+{
+    std::lock_guard<std::mutex> lock(seamMutex);
+    loginSeam = std::move(seam);
+}
+
+std::string CSession::stateFolder() const
+{
+    return programContext().dataRoot + "/state";
+}
+
+void CSession::readSettings()
+{
+    CRegistry reg;
+    if (!reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+        return;
+    int separatorValue = 0;
+    if (reg.QueryValue("SeparatorChar", separatorValue))
+        separator = static_cast<char>(separatorValue & 0x7F);
+    reg.QueryValue("CollectionReport", collectionReport);
+    reg.QueryValue("TidyLogs", tidyLogs);
+    reg.QueryValue("TidyLogDays", tidyLogDays);
+    reg.QueryValue("PopupStatus", popupStatus);
+    reg.QueryValue("MaxCollectionTime", maxCollectionTime);
+}
+
+unsigned CSession::run()
+{
+    threadId = currentThread();
+    readSettings();
+    if (popupStatus)
+        if (MainWindowLink* link = mainWindowLink())
+            link->sessionStarted();
+    finished = false;
+    status("Client connected");
+    try {
+        sendClient("+OK Quillfence\r\n");
+        while (!finished) {
+            char line[kClientLine];
+            bool found = false;
+            readClient(line, sizeof line, found);
+            dispatch(line);
+            keepAliveUpstream();
+        }
+        if (tidyLogs)
+            tidyOldLogs();
+        closeConnections();
+    } catch (int error) {
+        CEventLog().LogEvent(1, "Socket error %d occured, session terminating", error);
+        if (tidyLogs)
+            tidyOldLogs();
+        closeConnections();
+    } catch (long code) {
+        if (code == Socket::kInterrupted)
+            CEventLog().LogEvent(4, "Session stopped");
+        else
+            DebugX(__FILE__, __LINE__);
+        closeConnections();
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+        closeConnections();
+    }
+    return 0;
+}
+
+void CSession::closeConnections()
+{
+    for (Socket* socket : {&client, &server}) {
+        try {
+            socket->reset(1, 0);
+        } catch (...) {
+            DebugX(__FILE__, __LINE__);
+        }
+    }
+}
+
+void CSession::keepAliveUpstream()
+{
+    if (!connected)
+        return;
+    if (static_cast<uint32_t>(CVDateTime::tickCount() - serverActivityTick) < kKeepAliveMs)
+        return;
+    sendServer("NOOP\r\n");
+    char reply[79];
+    bool found = false;
+    readServer(reply, sizeof reply, found);
+}
+
+void CSession::dispatch(const char* line)
+{
+    const std::vector<std::string> words = tokens(line);
+    if (words.empty())
+        return;   // an empty line gets no reply
+    const std::vector<std::string> args(words.begin() + 1, words.end());
+    const char* verb = words[0].c_str();
+    try {
+        if (::strcasecmp(verb, "quit") == 0) {
+            cmdQuit(args);
+            finished = true;
+            return;
+        }
+        if (analysisFailed) {
+            sendClient("-ERR Mailbox anaylsis failed\r\n");
+            return;
+        }
+        for (const Command& command : kCommands) {
+            if (::strcasecmp(verb, command.name) == 0) {
+                (this->*command.handler)(args);
+                return;
+            }
+        }
+        sendClient("-ERR Unrecongised command\r\n");
+    } catch (...) {
+        // The command stops where it failed; the dialogue goes on.
+        DebugX(__FILE__, __LINE__);
+        if (StopToken::requested())
+            throw;
+    }
+}
+
+bool CSession::requireLogin()
+{
+    if (loggedIn)
+        return true;
+    sendClient("-ERR Permission denied\r\n");
+    return false;
+}
+
+CMessage* CSession::entry(long n)
+{
+    if (n < 1 || n > static_cast<long>(mailbox.size()))
+        return nullptr;
+    return mailbox[static_cast<size_t>(n - 1)].get();
+}
+
+namespace {
+
+CSession::LoginSeam installedSeam()
+{
+    std::lock_guard<std::mutex> lock(seamMutex);
+    return loginSeam;
+}
+
+} // namespace
+
+void CSession::cmdUser(const std::vector<std::string>&)
+{
+    if (installedSeam())
+        sendClient("+OK\r\n");
+    else
+        sendClient("-ERR Login to the mail server is not available\r\n");
+}
+
+void CSession::cmdPass(const std::vector<std::string>&)
+{
+    LoginSeam seam = installedSeam();
+    if (seam && seam(*this)) {
+        loggedIn = true;
+        sendClient("+OK Mailbox ready\r\n");
+        return;
+    }
+    sendClient("-ERR Login to the mail server is not available\r\n");
+}
+
+void CSession::cmdNoop(const std::vector<std::string>&)
+{
+    sendClient("+OK\r\n");
+}

@@ -1,0 +1,118 @@
+// CSession: one mail client's connection, served on a thread of its own.
+//
+// Made with new by the listener for an accepted connection; its thread runs
+// the POP3 dialogue (run) and deletes the session when the dialogue ends.
+// The fields are the session's state as the other parts of the proxy and
+// the filter's rule functions see it (through currentSession()).
+//
+// Lines to and from the two peers go through sendClient, sendServer,
+// readClient and readServer, which write the traffic log (passwords masked).
+#pragma once
+
+#include "common/CWorkerThread.h"
+#include "common/Socket.h"
+#include "filter/FilterContext.h"
+#include "proxy/CMessage.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CSession : public CWorkerThread
+{
+public:
+    // Lines from the client are read into a buffer of this size: at most 254
+    // characters, longer lines arrive as several pieces.
+    static constexpr unsigned kClientLine = 255;
+    // Silence after which the upstream connection gets a NOOP.
+    static constexpr unsigned kKeepAliveMs = 45000;
+    static constexpr int kTimeoutMs = 60000;
+
+    // Adopts the accepted connection; the session starts at once.
+    explicit CSession(SocketHandle handle);
+    ~CSession() override;
+
+    unsigned run() override;
+
+    // Traffic wrappers; socket errors are reported and raised again.
+    int sendClient(const std::string& text);
+    int sendServer(const std::string& text, bool isPassword = false);
+    unsigned readClient(char* buf, unsigned size, bool& found, const char* terminator = "\r\n");
+    unsigned readServer(char* buf, unsigned size, bool& found, const char* terminator = "\r\n");
+    // A status text for the popup (cut at 63 characters).
+    void status(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Deletes a file with up to 10 attempts; logs the outcome.
+    bool deleteFileRetry(const std::string& path);
+    // Deletes daily logs older than tidyLogDays.
+    void tidyOldLogs();
+
+    // The commands; each reads its own arguments and replies itself.
+    void cmdUser(const std::vector<std::string>& args);
+    void cmdPass(const std::vector<std::string>& args);
+    void cmdStat(const std::vector<std::string>& args);
+    void cmdList(const std::vector<std::string>& args);
+    void cmdRetr(const std::vector<std::string>& args);
+    void cmdUidl(const std::vector<std::string>& args);
+    void cmdDele(const std::vector<std::string>& args);
+    void cmdTop(const std::vector<std::string>& args);
+    void cmdNoop(const std::vector<std::string>& args);
+    void cmdQuit(const std::vector<std::string>& args);
+
+    // Until upstream login exists: when installed, PASS calls this to fill
+    // the mailbox (and, for server messages, connect the server socket);
+    // true logs the client in.  Tests install it; the program does not.
+    using LoginSeam = std::function<bool(CSession&)>;
+    static void setLoginSeam(LoginSeam seam);
+
+    // The session's folders under the data root.
+    std::string stateFolder() const;
+
+    Socket client;
+    Socket server;
+    uint32_t serverActivityTick = 0;   // CVDateTime::tickCount()
+    bool useTop = true;
+    std::string serverHost;
+    int authMethod = 0;
+    long keepAliveTime = 0;
+    bool analysisFailed = false;
+    int maxCollectionTime = 0;
+    std::string apopTimestamp;
+    bool collectionReport = true;
+    bool uidlSupported = true;
+    bool finished = false;
+    std::string accountFile;
+    char separator = '@';
+    bool loggedIn = false;
+    bool tidyLogs = false;
+    int tidyLogDays = 7;
+    bool connected = false;
+    bool popupStatus = true;
+    std::vector<std::unique_ptr<CMessage>> mailbox;
+    std::string upstreamUser;
+    int currentIndex = 0;
+    std::string currentSpoolPath;
+    unsigned long threadId = 0;
+    std::unique_ptr<FilterContext> filter;
+
+private:
+    void readSettings();
+    void dispatch(const char* line);
+    void keepAliveUpstream();
+    void closeConnections();
+    bool requireLogin();
+    // Entry n (1-based) or null when n is out of range.
+    CMessage* entry(long n);
+    void logTraffic(unsigned short level, const char* prefix, const std::string& text, bool isPassword);
+
+    // RETR and TOP: the three ways a message reaches the client.
+    void sendText(CMessage& message, long n);
+    void sendFile(CMessage& message, long n);
+    void relayFromServer(long n, const char* statusFormat);
+    void sendTopOfText(CMessage& message, long n, long lines);
+    void sendTopOfFile(CMessage& message, long n, long lines);
+
+    std::string m_clientLogCopy;
+    std::string m_serverLogCopy;
+    long m_topLines = 0;   // the line count of the TOP being relayed
+};

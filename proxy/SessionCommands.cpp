@@ -1,0 +1,366 @@
+// The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
+#include "proxy/CSession.h"
+
+#include "common/CEventLog.h"
+#include "common/CVDateTime.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// The C library's decimal conversion: leading digits count, anything else
+// is 0.  Clamped to the int range.
+long number(const std::vector<std::string>& args, size_t index, long missing)
+{
+    if (index >= args.size())
+        return missing;
+    errno = 0;
+    const long value = std::strtol(args[index].c_str(), nullptr, 10);
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return value;
+}
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...)
+{
+    char text[1100];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+bool beginsWith(const char* text, const char* prefix)
+{
+    return ::strncasecmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+} // namespace
+
+void CSession::cmdStat(const std::vector<std::string>&)
+{
+    if (!requireLogin())
+        return;
+    status("Client Stat");
+    long total = 0;
+    const std::string folder = stateFolder();
+    for (const auto& message : mailbox)
+        total += message->deleted ? 0 : message->sizeQuery(folder);
+    sendClient(format("+OK %zu %ld\r\n", mailbox.size(), total));
+}
+
+void CSession::cmdList(const std::vector<std::string>& args)
+{
+    if (!requireLogin())
+        return;
+    status("Client List");
+    if (!args.empty()) {
+        const long n = number(args, 0, 0);
+        CMessage* message = entry(n);
+        if (n <= 0)
+            sendClient("-ERR Invalid message number\r\n");
+        else if (message == nullptr)
+            sendClient("-ERR No such message\r\n");
+        else if (message->deleted)
+            sendClient("-ERR Message doesn't exist\r\n");
+        else
+            sendClient(format("+OK %ld %ld\r\n", n, message->sizeQuery(stateFolder())));
+        return;
+    }
+    cmdStat(args);
+    const std::string folder = stateFolder();
+    for (size_t i = 0; i < mailbox.size(); ++i) {
+        const CMessage& message = *mailbox[i];
+        sendClient(format("%zu %ld\r\n", i + 1, message.deleted ? 0 : message.sizeQuery(folder)));
+    }
+    sendClient(".\r\n");
+}
+
+void CSession::cmdRetr(const std::vector<std::string>& args)
+{
+    if (!requireLogin())
+        return;
+    const long n = number(args, 0, 0);
+    CMessage* message = entry(n);
+    if (args.empty() || message == nullptr) {
+        sendClient("-ERR Invalid message number\r\n");
+        return;
+    }
+    if (message->deleted) {
+        sendClient("-ERR Message doesn't exist\r\n");
+        return;
+    }
+    if (message->text && !message->headerOnly)
+        sendText(*message, n);
+    else if (message->local && !message->text)
+        sendFile(*message, n);
+    else
+        relayFromServer(n, "Sending Msg %d, %d KB");
+}
+
+void CSession::sendText(CMessage& message, long n)
+{
+    sendClient(format("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    CEventLog().LogEvent(4, "Spooling message %s to client", message.filePath(stateFolder()).c_str());
+    const std::string& text = *message.text;
+    status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
+    client.send(text.data(), static_cast<unsigned>(text.size()));
+}
+
+void CSession::sendFile(CMessage& message, long n)
+{
+    sendClient(format("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    const std::string path = message.filePath(stateFolder());
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        sendClient("-ERR Internal error.\r\n");
+        return;
+    }
+    CEventLog().LogEvent(4, "Spooling virtual message %s to client", path.c_str());
+    char block[1024];
+    long sent = 0;
+    size_t got;
+    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
+        status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
+        client.send(block, static_cast<unsigned>(got));
+        sent += static_cast<long>(got);
+    }
+}
+
+void CSession::relayFromServer(long n, const char* statusFormat)
+{
+    CMessage& message = *entry(n);
+    const bool top = std::strncmp(statusFormat, "Sending Top", 11) == 0;
+    // The client's line count was checked by cmdTop and is passed on as is.
+    sendServer(top ? format("TOP %d %ld\r\n", message.serverNumber, m_topLines)
+                   : format("RETR %d\r\n", message.serverNumber));
+    // Lines of at most 1020 characters, with room to put back CR LF.
+    constexpr unsigned kLine = 1021;
+    char line[kLine + 2];
+    bool found = false;
+    readServer(line, kLine, found);
+    sendClient(std::string(line) + (found ? "\r\n" : ""));
+    if (top ? !beginsWith(line, "+OK") : beginsWith(line, "-ERR"))
+        return;
+    CEventLog().LogEvent(4, top ? "Relaying top of message from server to client"
+                                : "Relaying message from server to client");
+    // The message lines are relayed unlogged, up to the "." line that
+    // follows a complete line.
+    bool previousComplete = found;
+    long relayed = 0;
+    for (;;) {
+        const unsigned length = server.getline(line, kLine, found, "\r\n");
+        serverActivityTick = CVDateTime::tickCount();
+        if (found) {
+            line[length] = '\r';
+            line[length + 1] = '\n';
+        }
+        const unsigned total = length + (found ? 2 : 0);
+        relayed += total;
+        status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
+        client.send(line, total);
+        if (previousComplete && found && length == 1 && line[0] == '.')
+            return;
+        previousComplete = found;
+    }
+}
+
+void CSession::cmdUidl(const std::vector<std::string>& args)
+{
+    if (!requireLogin())
+        return;
+    if (!uidlSupported) {
+        sendClient("-ERR Unknown command\r\n");
+        return;
+    }
+    status("Client UIDL");
+    if (!args.empty()) {
+        const long n = number(args, 0, 0);
+        CMessage* message = entry(n);
+        if (n <= 0)
+            sendClient("-ERR Invalid message number\r\n");
+        else if (message == nullptr)
+            sendClient("-ERR No such message\r\n");
+        else
+            sendClient(format("+OK %ld %s\r\n", n, message->uid.c_str()));
+        return;
+    }
+    sendClient("+OK Unique id list follows\r\n");
+    for (size_t i = 0; i < mailbox.size(); ++i)
+        sendClient(format("%zu %s\r\n", i + 1, mailbox[i]->uid.c_str()));
+    sendClient(".\r\n");
+}
+
+void CSession::cmdDele(const std::vector<std::string>& args)
+{
+    if (!requireLogin())
+        return;
+    const long n = number(args, 0, 0);
+    CMessage* message = entry(n);
+    if (args.empty() || message == nullptr) {
+        sendClient("-ERR Invalid message number\r\n");
+        return;
+    }
+    if (message->deleted) {
+        sendClient("-ERR Message doesn't exist\r\n");
+        return;
+    }
+    if (message->local) {
+        message->size = 0;
+        message->deleted = true;
+        sendClient("+OK Message deleted\r\n");
+        return;
+    }
+    status("Client DELE %d", static_cast<int>(n));
+    sendServer(format("DELE %d\r\n", message->serverNumber));
+    char reply[125];
+    bool found = false;
+    readServer(reply, sizeof reply, found);
+    if (beginsWith(reply, "+OK")) {
+        message->size = 0;
+        message->deleted = true;
+    }
+    sendClient(std::string(reply) + "\r\n");
+}
+
+void CSession::cmdTop(const std::vector<std::string>& args)
+{
+    if (!requireLogin())
+        return;
+    const long n = number(args, 0, 0);
+    const long lines = number(args, 1, -1);
+    CMessage* message = entry(n);
+    if (message == nullptr) {
+        sendClient("-ERR Invalid message number\r\n");
+        return;
+    }
+    if (lines < 0) {
+        sendClient("-ERR Invalid line count\r\n");
+        return;
+    }
+    if (message->deleted) {
+        sendClient("-ERR Message doesn't exist\r\n");
+        return;
+    }
+    if (message->text) {
+        sendTopOfText(*message, n, lines);
+    } else if (message->local) {
+        sendTopOfFile(*message, n, lines);
+    } else {
+        m_topLines = lines;
+        relayFromServer(n, "Sending Top %d, %d KB");
+    }
+}
+
+void CSession::sendTopOfText(CMessage& message, long n, long lines)
+{
+    sendClient("+OK top of message follows.\r\n");
+    CEventLog().LogEvent(4, "Spooling top of message %s to client",
+                         message.filePath(stateFolder()).c_str());
+    const std::string& text = *message.text;
+    const size_t blank = text.find("\r\n\r\n");
+    if (blank == std::string::npos) {
+        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
+        client.send(text.data(), static_cast<unsigned>(text.size()));
+        return;
+    }
+    size_t pos = blank + 4;
+    client.send(text.data(), static_cast<unsigned>(pos));
+    // The text's own terminating line is not a body line: the reply gets
+    // exactly one "." line, however many lines were asked for.
+    static const char kEnd[] = "\r\n.\r\n";
+    const size_t bodyEnd = (text.size() >= pos + 3 && text.size() >= 5 &&
+                            text.compare(text.size() - 5, 5, kEnd) == 0)
+                               ? text.size() - 3
+                               : text.size();
+    long bodyBytes = 0;
+    for (long sent = 0; sent < lines && pos < bodyEnd; ++sent) {
+        size_t eol = text.find("\r\n", pos);
+        const size_t next = (eol == std::string::npos || eol + 2 > bodyEnd) ? bodyEnd : eol + 2;
+        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(bodyBytes / 1024 + 1));
+        client.send(text.data() + pos, static_cast<unsigned>(next - pos));
+        bodyBytes += static_cast<long>(next - pos);
+        pos = next;
+    }
+    client.send(".\r\n", 3);
+}
+
+void CSession::sendTopOfFile(CMessage& message, long n, long lines)
+{
+    const std::string path = message.filePath(stateFolder());
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        sendClient("-ERR Internal error.\r\n");
+        return;
+    }
+    sendClient("+OK top of message follows.\r\n");
+    CEventLog().LogEvent(4, "Spooling top of virtual message %s to client", path.c_str());
+    char line[1023];   // lines of at most 1022 characters
+    long sent = 0;
+    bool previousComplete = true;
+    bool dotSent = false;
+    auto sendLine = [&](size_t length) {
+        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
+        client.send(line, static_cast<unsigned>(length));
+        sent += static_cast<long>(length);
+    };
+    auto isComplete = [&](size_t length) {
+        return length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n';
+    };
+    // The header, up to and including its blank line.
+    while (std::fgets(line, sizeof line, file.get())) {
+        const size_t length = std::strlen(line);
+        sendLine(length);
+        if (previousComplete && std::strcmp(line, "\r\n") == 0)
+            break;
+        if (previousComplete && std::strcmp(line, ".\r\n") == 0) {
+            dotSent = true;
+            break;
+        }
+        previousComplete = isComplete(length);
+    }
+    // Then at most lines body lines.
+    for (long count = 0; !dotSent && count < lines && std::fgets(line, sizeof line, file.get());) {
+        const size_t length = std::strlen(line);
+        sendLine(length);
+        if (isComplete(length))
+            ++count;
+        if (std::strcmp(line, ".\r\n") == 0)
+            dotSent = true;
+    }
+    if (!dotSent)
+        client.send(".\r\n", 3);
+}
+
+void CSession::cmdQuit(const std::vector<std::string>&)
+{
+    status("Client Finished");
+    if (!connected) {
+        sendClient("+OK Session closed.\r\n");
+        return;
+    }
+    sendServer("QUIT\r\n");
+    char reply[255];
+    bool found = false;
+    readServer(reply, sizeof reply, found);
+    sendClient(std::string(reply) + "\r\n");
+}
