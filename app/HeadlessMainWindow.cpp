@@ -46,12 +46,12 @@ bool HeadlessMainWindow::tick()
     if (m_instanceEvent.test())
         CEventLog().LogEvent(4, "Another start asked for the settings window; there is no display");
     if (!m_listenerStarted) {
-        auto* listener = new CAcceptor();
-        if (!listener->created()) {
-            delete listener;
+        m_listenerStarted = true;
+        try {
+            new CAcceptor();   // owns itself: ends and deletes itself
+        } catch (...) {
             CEventLog().LogEvent(1, "Unable to start the listener thread");
         }
-        m_listenerStarted = true;
     }
     return true;
 }

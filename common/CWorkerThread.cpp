@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -15,15 +16,14 @@ CVMutex CWorkerThread::m_mutex;
 
 CWorkerThread::CWorkerThread()
 {
-    try {
-        if (::pthread_create(&m_hThread, nullptr, &CWorkerThread::ThreadEntry, this) != 0)
-            return;
-        m_hasThread = true;
-        CVMutexLocker lock(m_mutex);
-        m_Threads.push_back(this);
-    } catch (...) {
-        DebugX(__FILE__, __LINE__);
+    const int error = ::pthread_create(&m_hThread, nullptr, &CWorkerThread::ThreadEntry, this);
+    if (error != 0) {
+        CEventLog().LogEvent(1, "Unable to create a worker thread, error %d", error);
+        throw std::system_error(error, std::generic_category(), "pthread_create");
     }
+    m_hasThread = true;
+    CVMutexLocker lock(m_mutex);
+    m_Threads.push_back(this);
 }
 
 CWorkerThread::~CWorkerThread()

@@ -33,6 +33,9 @@ public:
     // How long TerminateAllThreads waits for bodies to end, by default.
     static constexpr int kTerminateWaitMs = 3000;
 
+    // Throws std::system_error when the thread cannot be created: a new
+    // expression then frees the object itself, and the creator never holds
+    // a pointer it would have to guess about.
     CWorkerThread();
     virtual ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
@@ -41,9 +44,6 @@ public:
     // The body; its result is the thread's exit code.
     virtual unsigned run() = 0;
 
-    // False when the thread could not be created: the object is not
-    // registered and its creator deletes it.
-    bool created() const { return m_hasThread; }
     void requestStop();
     bool stopRequested() const { return m_stop.load(std::memory_order_acquire); }
     // The kernel thread id, once the thread has started running.

@@ -76,9 +76,9 @@ unsigned CAcceptor::run()
                 break;
             }
             try {
-                auto* session = new CSession(handle);
-                if (!session->created())
-                    delete session;
+                // The session owns itself from here: its pointer is not kept,
+                // as the session may end and delete itself at any time.
+                new CSession(handle);
             } catch (...) {
                 // No session for this client; the next one is served.
                 DebugX(__FILE__, __LINE__);

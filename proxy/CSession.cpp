@@ -59,7 +59,8 @@ std::vector<std::string> tokens(const char* line)
 } // namespace
 
 CSession::CSession(SocketHandle handle)
-    : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs)
+    : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs),
+      serverActivityTick(CVDateTime::tickCount())
 {
     filter = std::make_unique<FilterContext>();
     try {

@@ -43,7 +43,7 @@ run_config build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
-TSAN_OPTIONS=halt_on_error=1 QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry" \
+TSAN_OPTIONS=halt_on_error=1 QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle" \
     run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 echo "=== build-fuzz: build"

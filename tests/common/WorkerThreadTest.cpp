@@ -140,7 +140,6 @@ TEST_F(WorkerThreadTest, NeverStartedObjectIsRemovedWithoutRunning)
 {
     std::atomic<bool> ran{false};
     auto* thread = new FunctionThread([&] { ran = true; return 1u; }, false);
-    EXPECT_TRUE(thread->created());
     EXPECT_TRUE(isRegistered(thread));
     EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
     EXPECT_EQ(registered(), 0u);

@@ -1,8 +1,11 @@
-// Starts a helper program with its standard output on a pipe, and kills it
-// (if still running) when the Subprocess goes out of scope.
+// Starts a helper program with its standard output (and, when asked, its
+// standard error) on a pipe, and kills it (if still running) when the
+// Subprocess goes out of scope.  env holds "NAME=value" entries that
+// override the test's own environment.
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,7 +21,8 @@ extern char** environ;
 class Subprocess
 {
 public:
-    explicit Subprocess(const std::vector<std::string>& args)
+    explicit Subprocess(const std::vector<std::string>& args,
+                        const std::vector<std::string>& env = {}, bool withStderr = false)
     {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -26,11 +30,27 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        if (withStderr)
+            posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
         std::vector<char*> argv;
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
+        std::vector<std::string> merged = env;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool overridden = false;
+            for (const auto& o : env)
+                overridden = overridden || o.compare(0, name.size(), name) == 0;
+            if (!overridden)
+                merged.push_back(entry);
+        }
+        std::vector<char*> envp;
+        for (auto& e : merged)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const int rc = ::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         m_out = fds[0];
@@ -52,12 +72,20 @@ public:
 
     pid_t pid() const { return m_pid; }
 
-    // Reads one line of output (without the LF); false at end of output.
-    bool readLine(std::string& line)
+    // Reads one line of output (without the LF); false at end of output, or
+    // when nothing arrives for timeoutMs (0: no limit).
+    bool readLine(std::string& line, int timeoutMs = 0)
     {
         line.clear();
         char c;
-        while (::read(m_out, &c, 1) == 1) {
+        for (;;) {
+            if (timeoutMs > 0) {
+                pollfd entry{m_out, POLLIN, 0};
+                if (::poll(&entry, 1, timeoutMs) <= 0)
+                    return false;
+            }
+            if (::read(m_out, &c, 1) != 1)
+                break;
             if (c == '\n')
                 return true;
             line += c;
@@ -82,6 +110,21 @@ public:
         ::waitpid(m_pid, &status, 0);
         m_pid = -1;
         return status;
+    }
+
+    // Waits at most timeoutMs for the exit; false when still running.
+    bool waitFor(int timeoutMs, int& status)
+    {
+        for (int waited = 0;; waited += 10) {
+            const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                return true;
+            }
+            if (waited >= timeoutMs)
+                return false;
+            ::usleep(10000);
+        }
     }
 
     void kill(int signal = SIGKILL) { ::kill(m_pid, signal); }

@@ -1,0 +1,237 @@
+#include "ProxyProgram.h"
+
+#include "common/CVDateTime.h"
+
+#include <sys/wait.h>
+
+#include <thread>
+
+namespace {
+
+TEST(ProgramLifecycle, GreetsAndAnswersInTheAuthorizationState)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    PopClient client(program.port());
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    for (const char* command : {"STAT", "LIST", "LIST 0", "RETR 1", "UIDL", "DELE 1", "TOP 1 1"})
+        EXPECT_EQ(client.command(command), "-ERR Permission denied\r\n") << command;
+    EXPECT_EQ(client.command("NOOP"), "+OK\r\n");
+    EXPECT_EQ(client.command("noop extra words"), "+OK\r\n");
+    EXPECT_EQ(client.command("RSET"), "-ERR Unrecongised command\r\n");
+    EXPECT_EQ(client.command("CAPA"), "-ERR Unrecongised command\r\n");
+    // Empty lines and lines of blanks get no reply at all.
+    client.send("\r\n   \r\n\t\r\n");
+    EXPECT_EQ(client.command("NOOP"), "+OK\r\n");
+    EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramLifecycle, ASecondClientIsGreetedWhenTheFirstSessionEnds)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    auto first = std::make_unique<PopClient>(program.port());
+    EXPECT_EQ(first->line(), "+OK Quillfence\r\n");
+    PopClient second(program.port());
+    EXPECT_TRUE(second.silentFor(500)) << "sessions run one after another";
+    EXPECT_EQ(first->command("QUIT"), "+OK Session closed.\r\n");
+    // Like a real client: it sees the server close, and closes too.
+    EXPECT_TRUE(first->closedByServer());
+    first.reset();
+    EXPECT_EQ(second.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(second.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramLifecycle, StopWithAndWithoutARunningInstance)
+{
+    ProxyProgram program;
+    int status = -1;
+    EXPECT_EQ(program.runOnce("-stop", status), "Quillfence Pro not running\n");
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    auto process = program.start();
+    EXPECT_EQ(program.runOnce("-STOP", status), "Stop request issued to Quillfence Pro\n");
+    int exitStatus = -1;
+    ASSERT_TRUE(process->waitFor(3000, exitStatus)) << "the instance must stop within seconds";
+    EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+    const std::string log = program.log();
+    EXPECT_NE(log.find("Stop request received"), std::string::npos) << log;
+    EXPECT_NE(log.find("Quillfence Pro shutting down"), std::string::npos) << log;
+    EXPECT_NE(log.find("Quillfence Pro stopped"), std::string::npos) << log;
+    EXPECT_EQ(program.runOnce("x-stopx", status), "Quillfence Pro not running\n")
+        << "-stop inside a longer word is a stop request too";
+}
+
+TEST(ProgramLifecycle, ASecondStartEndsAndTheFirstKeepsServing)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    int status = -1;
+    EXPECT_EQ(program.runOnce("-nogui", status), "Quillfence Pro is already running\n");
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(program.logShows("Another start asked for the settings window"));
+    PopClient client(program.port());
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramLifecycle, AKilledInstanceNeverBlocksTheNextStart)
+{
+    ProxyProgram program;
+    auto killed = program.start();
+    killed->kill(SIGKILL);
+    killed->wait();
+    int status = -1;
+    EXPECT_EQ(program.runOnce("-stop", status), "Quillfence Pro not running\n");
+    auto fresh = program.start();
+    PopClient client(program.port());
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(program.stop(*fresh), 0);
+}
+
+TEST(ProgramLifecycle, SigtermStopsInOrder)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    PopClient idle(program.port());   // a session blocked reading its client
+    EXPECT_EQ(idle.line(), "+OK Quillfence\r\n");
+    process->kill(SIGTERM);
+    int exitStatus = -1;
+    ASSERT_TRUE(process->waitFor(5000, exitStatus));
+    EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+    EXPECT_TRUE(idle.closedByServer());
+    const std::string log = program.log();
+    EXPECT_NE(log.find("Stop signal received"), std::string::npos) << log;
+    EXPECT_NE(log.find("Session stopped"), std::string::npos) << log;
+    EXPECT_NE(log.find("Quillfence Pro stopped"), std::string::npos) << log;
+}
+
+TEST(ProgramLifecycle, ABusyPortIsReportedAndNoSessionIsMade)
+{
+    ProxyProgram program;
+    UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(program.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(taken.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken.get(), 1), 0);
+
+    auto process = program.start(false);
+    std::string line;
+    ASSERT_TRUE(process->readLine(line, 10000));
+    const std::string expected =
+        "Unable to bind to port " + std::to_string(program.port()) + ", error " + std::to_string(EADDRINUSE);
+    EXPECT_EQ(line, "Quillfence Error: " + expected);
+    EXPECT_TRUE(program.logShows(expected));
+    EXPECT_EQ(program.log().find("Accepting connections"), std::string::npos);
+    EXPECT_EQ(program.stop(*process), 0) << "the program keeps running until stopped";
+}
+
+TEST(ProgramLifecycle, SessionTrafficIsLoggedWithPasswordsMasked)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    {
+        PopClient client(program.port());
+        client.line();
+        client.command("USER someone@mail.example");
+        client.command("PASS hunter2");
+        client.command("pass hunter3");
+        client.command("PASSWORD hunter4");
+        client.command("QUIT");
+        EXPECT_TRUE(client.closedByServer());
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+    const std::string log = program.log();
+    for (const char* line : {"* ", ">c +OK Quillfence", "<c USER someone@mail.example",
+                             "<c PASS <secret>", ">c +OK Session closed."})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    for (const char* secret : {"hunter2", "hunter3", "hunter4"})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
+TEST(ProgramLifecycle, OldLogsAreTidiedAtTheEndOfASession)
+{
+    ProxyProgram program;
+    program.setting("TIDYLOGS", "1");
+    program.setting("TIDYLOGDAYS", "7");
+    std::filesystem::create_directories(program.logFolder());
+    auto dated = [&](const char* prefix, int daysAgo) {
+        CVDateTime day(CVDateTime::currentTime() - daysAgo * 86400L);
+        char name[32];
+        std::snprintf(name, sizeof name, "%s%02d%02d%02d.log", prefix, day.year() % 100, day.month(),
+                      day.day());
+        return program.logFolder() + "/" + name;
+    };
+    const std::string eight = dated("qf", 8), seven = dated("qf", 7), sfEight = dated("sf", 8);
+    const std::string other = program.logFolder() + "/notes.log";
+    const std::string odd = program.logFolder() + "/qf12ab56.log";
+    for (const std::string& path : {eight, seven, sfEight, other, odd})
+        writeFile(path, "old\n");
+
+    auto process = program.start();
+    {
+        PopClient client(program.port());
+        client.line();
+        EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+        EXPECT_TRUE(client.closedByServer());
+    }
+    EXPECT_TRUE(program.logShows("Deleted " + eight));
+    EXPECT_FALSE(std::filesystem::exists(eight));
+    EXPECT_FALSE(std::filesystem::exists(sfEight));
+    EXPECT_TRUE(std::filesystem::exists(seven));
+    EXPECT_TRUE(std::filesystem::exists(other));
+    EXPECT_TRUE(std::filesystem::exists(odd));
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramLifecycle, BadInputNeverStopsTheNextSession)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    {
+        // 10 MB without a line end, from a client that reads nothing.
+        PopClient flood(program.port());
+        flood.line();
+        std::thread sender([&] {
+            try {
+                flood.send(std::string(10 << 20, 'A'));
+            } catch (...) {
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::shutdown(flood.fd(), SHUT_RDWR);
+        sender.join();
+    }
+    {
+        // Binary garbage, then gone.
+        PopClient garbage(program.port(), 20000);
+        EXPECT_EQ(garbage.line(), "+OK Quillfence\r\n");
+        std::string bytes;
+        for (int i = 0; i < 70000; ++i)
+            bytes += static_cast<char>((i * 131 + 7) % 256);
+        garbage.send(bytes);
+    }
+    {
+        // A long line arrives as pieces of 254 characters, each a command.
+        PopClient longLine(program.port(), 20000);
+        EXPECT_EQ(longLine.line(), "+OK Quillfence\r\n");
+        longLine.send(std::string(300, 'X') + "\r\n");
+        EXPECT_EQ(longLine.line(), "-ERR Unrecongised command\r\n");
+        EXPECT_EQ(longLine.line(), "-ERR Unrecongised command\r\n");
+        EXPECT_EQ(longLine.command("NOOP"), "+OK\r\n");
+        longLine.send("LIS");   // and gone in the middle of a command
+    }
+    PopClient next(program.port(), 20000);
+    EXPECT_EQ(next.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(next.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+} // namespace

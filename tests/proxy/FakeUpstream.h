@@ -1,0 +1,82 @@
+// A scripted POP3 server on loopback for session tests: answers each
+// command line with the text the test gave for it, and records what it got.
+#pragma once
+
+#include "support/Loopback.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FakeUpstream
+{
+public:
+    // replies: command line (without CR LF) -> the whole answer to send.
+    explicit FakeUpstream(std::map<std::string, std::string> replies)
+        : m_replies(std::move(replies))
+    {
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FakeUpstream()
+    {
+        ::shutdown(m_listener.fd(), SHUT_RDWR);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_connection)
+                ::shutdown(m_connection.get(), SHUT_RDWR);
+        }
+        m_thread.join();
+    }
+
+    int port() const { return m_listener.port(); }
+    std::vector<std::string> received()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received;
+    }
+
+private:
+    void serve()
+    {
+        UniqueFd accepted = m_listener.accept();
+        if (!accepted)
+            return;
+        int fd;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_connection = std::move(accepted);
+            fd = m_connection.get();
+        }
+        std::string pending;
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                // The session closed its side: close ours, as a server does.
+                ::shutdown(fd, SHUT_WR);
+                return;
+            }
+            pending.append(chunk, static_cast<size_t>(n));
+            size_t end;
+            while ((end = pending.find("\r\n")) != std::string::npos) {
+                const std::string command = pending.substr(0, end);
+                pending.erase(0, end + 2);
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_received.push_back(command);
+                }
+                auto it = m_replies.find(command);
+                sendAll(fd, it != m_replies.end() ? it->second : "-ERR unknown\r\n");
+            }
+        }
+    }
+
+    LoopbackListener m_listener;
+    UniqueFd m_connection;
+    std::map<std::string, std::string> m_replies;
+    std::mutex m_mutex;
+    std::vector<std::string> m_received;
+    std::thread m_thread;
+};

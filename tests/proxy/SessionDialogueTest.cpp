@@ -1,0 +1,251 @@
+#include "common/ProgramContext.h"
+#include "proxy/CSession.h"
+#include "proxy/SessionList.h"
+
+#include "FakeUpstream.h"
+#include "support/Loopback.h"
+#include "support/PopClient.h"
+#include "support/TestHelpers.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+const std::string kText1 = "Subject: one\r\n\r\nbody line 1\r\nbody line 2\r\n.\r\n";
+const std::string kHeader2 = "Subject: two\r\nFrom: a@b\r\n\r\n.\r\n";
+const std::string kFile3 = "Subject: report\r\n\r\nline a\r\nline b\r\nline c\r\n.\r\n";
+const std::string kServer2 = "+OK 60 octets\r\nSubject: two\r\nFrom: a@b\r\n\r\nthe body\r\n..dot\r\n.\r\n";
+const std::string kServer4 = "+OK 1234 octets\r\nSubject: four\r\n\r\nfour body\r\n.\r\n";
+
+// A session on a real loopback connection, its mailbox filled by the login
+// seam: 1 a spooled text, 2 a header-only text of a server message, 3 a
+// local file, 4 a server message not spooled.
+class SessionDialogue : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        writeFile(virtualPath(), kFile3);
+        m_upstream = std::make_unique<FakeUpstream>(std::map<std::string, std::string>{
+            {"RETR 7", kServer2},
+            {"RETR 9", kServer4},
+            {"TOP 7 0", "+OK top\r\nSubject: two\r\nFrom: a@b\r\n\r\n.\r\n"},
+            {"TOP 9 1", "+OK top\r\nSubject: four\r\n\r\nfour body\r\n.\r\n"},
+            {"DELE 9", "+OK message 9 deleted\r\n"},
+            {"DELE 7", "-ERR cannot delete\r\n"},
+            {"QUIT", "+OK upstream says bye\r\n"}});
+    }
+
+    void TearDown() override
+    {
+        m_client.reset();
+        // The session ends once its client has gone.
+        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(SessionList::size(), 0u);
+        CSession::setLoginSeam(nullptr);
+        EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
+    }
+
+    std::string virtualPath() const { return m_dir / "virtual.txt"; }
+
+    void fill(CSession& session)
+    {
+        auto add = [&](auto setup) {
+            auto message = std::make_unique<CMessage>();
+            setup(*message);
+            session.mailbox.push_back(std::move(message));
+        };
+        add([&](CMessage& m) {
+            m.text = kText1;
+            m.size = static_cast<long>(kText1.size());
+            m.uid = "uid-1";
+            m.serverNumber = 1;
+        });
+        add([&](CMessage& m) {
+            m.text = kHeader2;
+            m.headerOnly = true;
+            m.size = 60;
+            m.uid = "uid-2";
+            m.serverNumber = 7;
+        });
+        add([&](CMessage& m) {
+            m.local = true;
+            m.path = virtualPath();
+            m.uid = "QF-local-3";
+        });
+        add([&](CMessage& m) {
+            m.size = 1234;
+            m.uid = "uid-4";
+            m.serverNumber = 9;
+        });
+        session.connected = session.server.connect("127.0.0.1", m_upstream->port()) == 0;
+        session.uidlSupported = m_uidlSupported;
+        session.analysisFailed = m_analysisFailed;
+    }
+
+    // Starts the session and logs in through the seam.
+    PopClient& login()
+    {
+        CSession::setLoginSeam([this](CSession& session) {
+            fill(session);
+            return !m_analysisFailed;
+        });
+        LoopbackListener listener;
+        m_client = std::make_unique<PopClient>(listener.port());
+        UniqueFd accepted = listener.accept();
+        new CSession(accepted.release());
+        EXPECT_EQ(m_client->line(), "+OK Quillfence\r\n");
+        EXPECT_EQ(m_client->command("USER me@fake"), "+OK\r\n");
+        const std::string reply = m_client->command("PASS secret");
+        if (!m_analysisFailed) {
+            EXPECT_EQ(reply, "+OK Mailbox ready\r\n");
+        }
+        return *m_client;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<FakeUpstream> m_upstream;
+    std::unique_ptr<PopClient> m_client;
+    bool m_uidlSupported = true;
+    bool m_analysisFailed = false;
+};
+
+TEST_F(SessionDialogue, StatAndList)
+{
+    PopClient& client = login();
+    const long total = static_cast<long>(kText1.size()) + 60 + static_cast<long>(kFile3.size()) + 1234;
+    EXPECT_EQ(client.command("STAT"), "+OK 4 " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(client.command("LIST"), "+OK 4 " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(client.body(), "1 " + std::to_string(kText1.size()) + "\r\n2 60\r\n3 " +
+                                 std::to_string(kFile3.size()) + "\r\n4 1234\r\n.\r\n");
+    EXPECT_EQ(client.command("LIST 2"), "+OK 2 60\r\n");
+    EXPECT_EQ(client.command("LIST 0"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("LIST abc"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("LIST 99"), "-ERR No such message\r\n");
+    EXPECT_EQ(client.command("LIST -3"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("LIST 99999999999999999999"), "-ERR No such message\r\n");
+}
+
+TEST_F(SessionDialogue, RetrTakesEachOfItsThreeWays)
+{
+    PopClient& client = login();
+    EXPECT_EQ(client.command("RETR 1"), "+OK " + std::to_string(kText1.size()) + " octets\r\n");
+    EXPECT_EQ(client.body(), kText1);
+    EXPECT_EQ(client.command("RETR 3"), "+OK " + std::to_string(kFile3.size()) + " octets\r\n");
+    EXPECT_EQ(client.body(), kFile3);
+    // Header-only and unspooled server messages come from the server as is.
+    EXPECT_EQ(client.command("RETR 2"), "+OK 60 octets\r\n");
+    EXPECT_EQ(client.body(), kServer2.substr(kServer2.find("\r\n") + 2));
+    EXPECT_EQ(client.command("RETR 4"), "+OK 1234 octets\r\n");
+    EXPECT_EQ(client.body(), kServer4.substr(kServer4.find("\r\n") + 2));
+    EXPECT_EQ(client.command("RETR 99"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("RETR"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("RETR 0"), "-ERR Invalid message number\r\n");
+    const auto sent = m_upstream->received();
+    EXPECT_EQ(sent, (std::vector<std::string>{"RETR 7", "RETR 9"}));
+}
+
+TEST_F(SessionDialogue, TopOfTextsFilesAndServerMessages)
+{
+    PopClient& client = login();
+    EXPECT_EQ(client.command("TOP 1"), "-ERR Invalid line count\r\n");
+    EXPECT_EQ(client.command("TOP 9 1"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("TOP 1 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), "Subject: one\r\n\r\n.\r\n");
+    EXPECT_EQ(client.command("TOP 1 1"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), "Subject: one\r\n\r\nbody line 1\r\n.\r\n");
+    for (const char* many : {"TOP 1 2", "TOP 1 3", "TOP 1 50"}) {
+        EXPECT_EQ(client.command(many), "+OK top of message follows.\r\n");
+        EXPECT_EQ(client.body(), kText1) << many << ": exactly one terminating line";
+    }
+    EXPECT_EQ(client.command("TOP 2 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), kHeader2);
+    EXPECT_EQ(client.command("TOP 3 2"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), "Subject: report\r\n\r\nline a\r\nline b\r\n.\r\n");
+    EXPECT_EQ(client.command("TOP 3 9"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), kFile3);
+    EXPECT_EQ(client.command("TOP 4 1"), "+OK top\r\n");
+    EXPECT_EQ(client.body(), "Subject: four\r\n\r\nfour body\r\n.\r\n");
+    EXPECT_EQ(client.command("NOOP"), "+OK\r\n") << "nothing is left over in the stream";
+}
+
+TEST_F(SessionDialogue, UidlListsEveryEntry)
+{
+    PopClient& client = login();
+    EXPECT_EQ(client.command("UIDL"), "+OK Unique id list follows\r\n");
+    EXPECT_EQ(client.body(), "1 uid-1\r\n2 uid-2\r\n3 QF-local-3\r\n4 uid-4\r\n.\r\n");
+    EXPECT_EQ(client.command("UIDL 3"), "+OK 3 QF-local-3\r\n");
+    EXPECT_EQ(client.command("UIDL 0"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("UIDL x"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("UIDL 5"), "-ERR No such message\r\n");
+}
+
+TEST_F(SessionDialogue, DeletedEntriesKeepTheirNumbers)
+{
+    PopClient& client = login();
+    EXPECT_EQ(client.command("DELE 3"), "+OK Message deleted\r\n");
+    EXPECT_EQ(client.command("DELE 3"), "-ERR Message doesn't exist\r\n");
+    EXPECT_EQ(client.command("DELE 4"), "+OK message 9 deleted\r\n");
+    EXPECT_EQ(client.command("DELE 2"), "-ERR cannot delete\r\n") << "the server's answer is passed on";
+    EXPECT_EQ(client.command("DELE 5"), "-ERR Invalid message number\r\n");
+    EXPECT_EQ(client.command("DELE"), "-ERR Invalid message number\r\n");
+    const long total = static_cast<long>(kText1.size()) + 60;
+    EXPECT_EQ(client.command("STAT"), "+OK 4 " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(client.command("LIST"), "+OK 4 " + std::to_string(total) + "\r\n");
+    EXPECT_EQ(client.body(), "1 " + std::to_string(kText1.size()) + "\r\n2 60\r\n3 0\r\n4 0\r\n.\r\n");
+    EXPECT_EQ(client.command("LIST 3"), "-ERR Message doesn't exist\r\n");
+    EXPECT_EQ(client.command("RETR 4"), "-ERR Message doesn't exist\r\n");
+    EXPECT_EQ(client.command("TOP 3 1"), "-ERR Message doesn't exist\r\n");
+    EXPECT_EQ(client.command("UIDL 3"), "+OK 3 QF-local-3\r\n");
+    EXPECT_TRUE(std::filesystem::exists(virtualPath())) << "local files go only at QUIT";
+    const auto sent = m_upstream->received();
+    EXPECT_EQ(sent, (std::vector<std::string>{"DELE 9", "DELE 7"}));
+}
+
+TEST_F(SessionDialogue, QuitEndsTheUpstreamSessionToo)
+{
+    PopClient& client = login();
+    EXPECT_EQ(client.command("quit"), "+OK upstream says bye\r\n");
+    EXPECT_TRUE(client.closedByServer());
+    const auto sent = m_upstream->received();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), "QUIT");
+}
+
+TEST_F(SessionDialogue, UidlRefusedWhenTheServerHasNone)
+{
+    m_uidlSupported = false;
+    PopClient& client = login();
+    EXPECT_EQ(client.command("UIDL"), "-ERR Unknown command\r\n");
+    EXPECT_EQ(client.command("UIDL 1"), "-ERR Unknown command\r\n");
+}
+
+TEST_F(SessionDialogue, AfterAFailedCollectionOnlyQuitWorks)
+{
+    m_analysisFailed = true;
+    PopClient& client = login();
+    EXPECT_EQ(client.command("NOOP"), "-ERR Mailbox anaylsis failed\r\n");
+    EXPECT_EQ(client.command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
+    EXPECT_EQ(client.command("QUIT"), "+OK upstream says bye\r\n");
+}
+
+TEST_F(SessionDialogue, CurrentSessionIsTheCallingThreads)
+{
+    EXPECT_EQ(currentSession(), nullptr);
+    CSession* seen = nullptr;
+    CSession::setLoginSeam([&](CSession& session) {
+        seen = currentSession();
+        return seen == &session;
+    });
+    LoopbackListener listener;
+    m_client = std::make_unique<PopClient>(listener.port());
+    UniqueFd accepted = listener.accept();
+    new CSession(accepted.release());
+    m_client->line();
+    EXPECT_EQ(m_client->command("PASS x"), "+OK Mailbox ready\r\n");
+    EXPECT_NE(seen, nullptr);
+}
+
+} // namespace
