@@ -4,6 +4,8 @@
 #include "common/Socket.h"
 #include "common/UniqueFd.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -152,32 +154,6 @@ void BM_PlainSendBlocks(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBlock * kBlocksPerRound));
 }
 BENCHMARK(BM_PlainSendBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// Prints as usual and keeps each benchmark's throughput for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end())
-                m_rates[run.benchmark_name()] = it->second.value;
-        }
-    }
-    void printRatio(const char* what, const std::string& ours, const std::string& plain) const
-    {
-        auto a = m_rates.find(ours), b = m_rates.find(plain);
-        if (a == m_rates.end() || b == m_rates.end() || b->second <= 0)
-            return;
-        std::printf("%s: %.1f MB/s against %.1f MB/s plain, ratio %.2f\n", what, a->second / 1e6,
-                    b->second / 1e6, a->second / b->second);
-    }
-
-private:
-    std::map<std::string, double> m_rates;
-};
 
 } // namespace
 

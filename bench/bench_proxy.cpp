@@ -1,0 +1,261 @@
+// The proxy end to end on loopback: sequential sessions (connect, greeting,
+// QUIT) and RETR of a 20 MB spooled message, each beside a plain loopback
+// server that sends the same bytes.  The proxy runs in this process: its
+// listener, sessions and settings, with the mailbox filled by the login seam.
+#include "common/CRegistry.h"
+#include "common/CWorkerThread.h"
+#include "common/ProgramContext.h"
+#include "common/UniqueFd.h"
+#include "proxy/CAcceptor.h"
+#include "proxy/CSession.h"
+
+#include "RatioReporter.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr size_t kMessageBytes = 20 << 20;
+std::string g_message;   // the spooled text: lines of 78 characters
+int g_port = 0;
+
+int connectTo(int port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads until the data read so far ends with end; false when the peer closed.
+bool readUntil(int fd, std::string& got, const std::string& end)
+{
+    char chunk[65536];
+    while (got.size() < end.size() || got.compare(got.size() - end.size(), end.size(), end) != 0) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        got.append(chunk, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void sendText(int fd, const std::string& text)
+{
+    size_t sent = 0;
+    while (sent < text.size()) {
+        ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        sent += static_cast<size_t>(n);
+    }
+}
+
+// One session from the client's side: greeting, QUIT, the server closes.
+void clientSession(int port, benchmark::State& state)
+{
+    UniqueFd fd(connectTo(port));
+    std::string got;
+    if (!fd || !readUntil(fd.get(), got, "\r\n")) {
+        state.SkipWithError("no greeting");
+        return;
+    }
+    sendText(fd.get(), "QUIT\r\n");
+    got.clear();
+    readUntil(fd.get(), got, "Session closed.\r\n");
+    char c;
+    while (::recv(fd.get(), &c, 1, 0) > 0) {
+    }
+}
+
+// A plain server: accepts, and answers like the proxy with the same bytes.
+class PlainServer
+{
+public:
+    explicit PlainServer(std::function<void(int)> serve) : m_serve(std::move(serve))
+    {
+        m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(m_fd.get(), 16);
+        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            for (;;) {
+                UniqueFd client(::accept(m_fd.get(), nullptr, nullptr));
+                if (!client)
+                    return;
+                m_serve(client.get());
+            }
+        });
+    }
+    ~PlainServer()
+    {
+        ::shutdown(m_fd.get(), SHUT_RDWR);
+        m_thread.join();
+    }
+    int port() const { return m_port; }
+
+private:
+    UniqueFd m_fd;
+    int m_port = 0;
+    std::function<void(int)> m_serve;
+    std::thread m_thread;
+};
+
+void BM_ProxySessions(benchmark::State& state)
+{
+    for (auto _ : state)
+        clientSession(g_port, state);
+}
+BENCHMARK(BM_ProxySessions)->Iterations(1000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_PlainSessions(benchmark::State& state)
+{
+    PlainServer server([](int fd) {
+        sendText(fd, "+OK Quillfence\r\n");
+        std::string got;
+        readUntil(fd, got, "\r\n");
+        sendText(fd, "+OK Session closed.\r\n");
+    });
+    for (auto _ : state)
+        clientSession(server.port(), state);
+}
+BENCHMARK(BM_PlainSessions)->Iterations(1000)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void retrieve(int port, bool login, benchmark::State& state)
+{
+    UniqueFd fd(connectTo(port));
+    std::string got;
+    readUntil(fd.get(), got, "\r\n");
+    if (login) {
+        sendText(fd.get(), "USER bench@local\r\n");
+        got.clear();
+        readUntil(fd.get(), got, "\r\n");
+        sendText(fd.get(), "PASS x\r\n");
+        got.clear();
+        readUntil(fd.get(), got, "\r\n");
+    }
+    sendText(fd.get(), "RETR 1\r\n");
+    got.clear();
+    got.reserve(kMessageBytes + 64);
+    if (!readUntil(fd.get(), got, "\r\n.\r\n") || got.size() < g_message.size())
+        state.SkipWithError("short message");
+    sendText(fd.get(), "QUIT\r\n");
+    got.clear();
+    readUntil(fd.get(), got, "\r\n");
+}
+
+void BM_ProxyRetr20MB(benchmark::State& state)
+{
+    for (auto _ : state)
+        retrieve(g_port, true, state);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_message.size()));
+}
+BENCHMARK(BM_ProxyRetr20MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PlainRetr20MB(benchmark::State& state)
+{
+    PlainServer server([](int fd) {
+        sendText(fd, "+OK Quillfence\r\n");
+        std::string got;
+        readUntil(fd, got, "\r\n");
+        sendText(fd, "+OK " + std::to_string(g_message.size()) + " octets\r\n");
+        sendText(fd, g_message);
+        got.clear();
+        readUntil(fd, got, "\r\n");
+        sendText(fd, "+OK Session closed.\r\n");
+    });
+    for (auto _ : state)
+        retrieve(server.port(), false, state);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * g_message.size()));
+}
+BENCHMARK(BM_PlainRetr20MB)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Settings in a temporary folder, the listener on a free port.
+void startProxy(const std::string& folder)
+{
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    ::setenv("QUILLFENCE_COMMON_ROOT", folder.c_str(), 1);
+    programContext().dataRoot = folder + "/Quillfence Pro";
+    std::filesystem::create_directories(programContext().dataRoot + "/state");
+    UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    g_port = ntohs(address.sin_port);
+    probe.reset();
+    {
+        CRegistry reg;
+        reg.CreateKey(eRegUser, "quilfpro", "/", true);
+        reg.SetValue("ListenPort", g_port);
+        reg.SetValue("PopupStatus", false);
+    }
+    const std::string line = std::string(78, 'm') + "\r\n";
+    while (g_message.size() + line.size() < kMessageBytes)
+        g_message += line;
+    g_message += ".\r\n";
+    CSession::setLoginSeam([](CSession& session) {
+        auto message = std::make_unique<CMessage>();
+        message->text = g_message;
+        message->size = static_cast<long>(g_message.size());
+        message->uid = "bench";
+        session.mailbox.push_back(std::move(message));
+        return true;
+    });
+    new CAcceptor();
+    for (int i = 0; i < 100; ++i) {
+        UniqueFd fd(connectTo(g_port));
+        if (fd) {
+            std::string got;
+            readUntil(fd.get(), got, "\r\n");
+            sendText(fd.get(), "QUIT\r\n");
+            char c;
+            while (::recv(fd.get(), &c, 1, 0) > 0) {
+            }
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    char folder[] = "/tmp/qfbenchproxy.XXXXXX";
+    if (::mkdtemp(folder) == nullptr)
+        return 1;
+    startProxy(folder);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printTimes("sequential sessions (connect, greeting, QUIT)", "BM_ProxySessions/iterations:1000/real_time",
+                        "BM_PlainSessions/iterations:1000/real_time", 1000);
+    reporter.printRatio("RETR of a 20 MB spooled message", "BM_ProxyRetr20MB/real_time",
+                        "BM_PlainRetr20MB/real_time");
+    benchmark::Shutdown();
+    CWorkerThread::TerminateAllThreads();
+    std::filesystem::remove_all(folder);
+    return 0;
+}
