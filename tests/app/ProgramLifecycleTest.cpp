@@ -235,3 +235,103 @@ TEST(ProgramLifecycle, BadInputNeverStopsTheNextSession)
 }
 
 } // namespace
+
+namespace {
+
+std::string hiveText(const std::string& path)
+{
+    return std::filesystem::exists(path) ? readFile(path) : std::string();
+}
+
+TEST(ProgramStartup, FirstRunCopiesDefaultSettings)
+{
+    ProxyProgram program;
+    const std::string folder = program.ownProgramFolder();
+    program.noSettings();
+    writeFile(folder + "/default.dat",
+              "1\r\n\"/\"\r\n\"/LISTENPORT\" = " + std::to_string(program.port()) + "\r\n~\r\n");
+    writeFile(folder + "/quilfpro_usr.dat", "1\r\n\"/\"\r\n\"/SHIPPED\" = 1\r\n~\r\n");
+    auto process = program.start();   // listens on the port default.dat gave
+    const std::string userHive = program.folder() / "data/Corvanta Ltd/config/quilfpro_usr.dat";
+    EXPECT_NE(hiveText(userHive).find("LISTENPORT"), std::string::npos);
+    EXPECT_NE(hiveText(program.dataRoot() + "/quilfpro_usr.dat").find("SHIPPED"), std::string::npos);
+    for (const char* sub : {"/state", "/pending", "/archive", "/archive/rating1", "/archive/rating5", "/log"})
+        EXPECT_TRUE(std::filesystem::is_directory(program.dataRoot() + sub)) << sub;
+    EXPECT_EQ(program.stop(*process), 0);
+    const std::string systemHive = program.folder() / "common/config/quilfpro_sys.dat";
+    EXPECT_NE(hiveText(systemHive).find("\"/VERSION\" = \"" QF_VERSION "\""), std::string::npos)
+        << hiveText(systemHive);
+    EXPECT_NE(hiveText(systemHive).find("\"/SHOWHELPID\" = 0"), std::string::npos);
+}
+
+TEST(ProgramStartup, UserTxtWinsOverSharedTxt)
+{
+    ProxyProgram program;
+    const std::string folder = program.ownProgramFolder();
+    writeFile(folder + "/shared.txt", "");
+    writeFile(folder + "/user.txt", "");
+    auto process = program.start();
+    EXPECT_FALSE(std::filesystem::exists(folder + "/shared.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/user.txt"));
+    EXPECT_NE(hiveText(program.folder() / "common/config/quilfpro_sys.dat").find("\"/SHAREDMODE\" = 0"),
+              std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_directory(program.dataRoot() + "/state")) << "per-user data";
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramStartup, SharedTxtSwitchesToSharedData)
+{
+    ProxyProgram program;
+    const std::string folder = program.ownProgramFolder();
+    writeFile(folder + "/shared.txt", "");
+    // Shared mode reads its settings from the shared hive.
+    std::filesystem::create_directories(program.folder() / "common/config");
+    writeFile(program.folder() / "common/config/quilfpro_usr.dat",
+              "1\r\n\"/\"\r\n\"/LISTENPORT\" = " + std::to_string(program.port()) + "\r\n~\r\n");
+    auto process = program.start();
+    EXPECT_FALSE(std::filesystem::exists(folder + "/shared.txt"));
+    EXPECT_NE(hiveText(program.folder() / "common/config/quilfpro_sys.dat").find("\"/SHAREDMODE\" = 1"),
+              std::string::npos);
+    const std::string sharedRoot = program.folder() / "common/Quillfence Pro";
+    EXPECT_TRUE(std::filesystem::is_directory(sharedRoot + "/state"));
+    EXPECT_FALSE(std::filesystem::exists(program.dataRoot())) << "nothing in the per-user root";
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+TEST(ProgramStartup, LoggingOneLeavesTrafficOut)
+{
+    ProxyProgram program;
+    program.setting("LOGGING", "1");
+    auto process = program.start();
+    {
+        PopClient client(program.port());
+        client.line();
+        client.command("QUIT");
+        EXPECT_TRUE(client.closedByServer());
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+    const std::string log = program.log();
+    EXPECT_NE(log.find("Accepting connections"), std::string::npos);
+    EXPECT_EQ(log.find(">c "), std::string::npos) << log;
+    EXPECT_EQ(log.find("<c "), std::string::npos) << log;
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProgramLifecycleNetwork, OnlyTheLoopbackAddressIsServed)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in other{};
+    other.sin_family = AF_INET;
+    other.sin_port = htons(static_cast<uint16_t>(program.port()));
+    other.sin_addr.s_addr = htonl(0x7F000002);   // 127.0.0.2: this computer, not 127.0.0.1
+    EXPECT_NE(::connect(fd.get(), reinterpret_cast<sockaddr*>(&other), sizeof other), 0);
+    EXPECT_EQ(errno, ECONNREFUSED);
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+} // namespace

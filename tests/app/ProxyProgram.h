@@ -37,6 +37,25 @@ public:
     }
 
     int port() const { return m_port; }
+    const TempDir& folder() const { return m_dir; }
+
+    // Runs a copy of the program from a program folder of its own, so that
+    // a test can put files beside it (default.dat, shared.txt, user.txt).
+    std::string ownProgramFolder()
+    {
+        const std::string folder = m_dir / "program";
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(QUILLFNC_PATH, folder + "/quillfnc",
+                                   std::filesystem::copy_options::overwrite_existing);
+        m_program = folder + "/quillfnc";
+        return folder;
+    }
+    // Forgets the settings written so far: the program starts as on a first run.
+    void noSettings()
+    {
+        m_settings.clear();
+        std::filesystem::remove(m_dir / "data/Corvanta Ltd/config/quilfpro_usr.dat");
+    }
     std::string dataRoot() const { return m_dir / "data/Corvanta Ltd/Quillfence Pro"; }
     std::string logFolder() const { return dataRoot() + "/log"; }
 
@@ -63,7 +82,7 @@ public:
     // Starts the program; waitForListener: until it says where it listens.
     std::unique_ptr<Subprocess> start(bool waitForListener = true)
     {
-        auto process = std::make_unique<Subprocess>(std::vector<std::string>{QUILLFNC_PATH, "-nogui"},
+        auto process = std::make_unique<Subprocess>(std::vector<std::string>{m_program, "-nogui"},
                                                     environment(), true);
         if (waitForListener) {
             std::string line;
@@ -76,7 +95,7 @@ public:
     // Runs the program with args to its end; its output.
     std::string runOnce(const std::string& arg, int& status)
     {
-        Subprocess process({QUILLFNC_PATH, arg}, environment(), true);
+        Subprocess process({m_program, arg}, environment(), true);
         const std::string output = process.readAll();
         status = process.wait();
         return output;
@@ -119,4 +138,5 @@ private:
     TempDir m_dir;
     int m_port;
     std::map<std::string, std::string> m_settings;
+    std::string m_program = QUILLFNC_PATH;
 };
