@@ -10,6 +10,7 @@
 #include "proxy/CSession.h"
 
 #include "RatioReporter.h"
+#include "support/Loopback.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,20 +27,6 @@ namespace {
 constexpr size_t kMessageBytes = 20 << 20;
 std::string g_message;   // the spooled text: lines of 78 characters
 int g_port = 0;
-
-int connectTo(int port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 // Reads until the data read so far ends with end; false when the peer closed.
 bool readUntil(int fd, std::string& got, const std::string& end)
@@ -68,7 +55,7 @@ void sendText(int fd, const std::string& text)
 // One session from the client's side: greeting, QUIT, the server closes.
 void clientSession(int port, benchmark::State& state)
 {
-    UniqueFd fd(connectTo(port));
+    UniqueFd fd = dialLoopback(port);
     std::string got;
     if (!fd || !readUntil(fd.get(), got, "\r\n")) {
         state.SkipWithError("no greeting");
@@ -88,18 +75,9 @@ class PlainServer
 public:
     explicit PlainServer(std::function<void(int)> serve) : m_serve(std::move(serve))
     {
-        m_fd.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_fd.get(), 16);
-        ::getsockname(m_fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
         m_thread = std::thread([this] {
             for (;;) {
-                UniqueFd client(::accept(m_fd.get(), nullptr, nullptr));
+                UniqueFd client = m_listener.accept();
                 if (!client)
                     return;
                 m_serve(client.get());
@@ -108,14 +86,13 @@ public:
     }
     ~PlainServer()
     {
-        ::shutdown(m_fd.get(), SHUT_RDWR);
+        ::shutdown(m_listener.fd(), SHUT_RDWR);
         m_thread.join();
     }
-    int port() const { return m_port; }
+    int port() const { return m_listener.port(); }
 
 private:
-    UniqueFd m_fd;
-    int m_port = 0;
+    LoopbackListener m_listener;
     std::function<void(int)> m_serve;
     std::thread m_thread;
 };
@@ -142,7 +119,7 @@ BENCHMARK(BM_PlainSessions)->Iterations(1000)->Unit(benchmark::kMicrosecond)->Us
 
 void retrieve(int port, bool login, benchmark::State& state)
 {
-    UniqueFd fd(connectTo(port));
+    UniqueFd fd = dialLoopback(port);
     std::string got;
     readUntil(fd.get(), got, "\r\n");
     if (login) {
@@ -196,15 +173,7 @@ void startProxy(const std::string& folder)
     ::setenv("QUILLFENCE_COMMON_ROOT", folder.c_str(), 1);
     programContext().dataRoot = folder + "/Quillfence Pro";
     std::filesystem::create_directories(programContext().dataRoot + "/state");
-    UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    g_port = ntohs(address.sin_port);
-    probe.reset();
+    g_port = freeLoopbackPort();
     {
         CRegistry reg;
         reg.CreateKey(eRegUser, "quilfpro", "/", true);
@@ -225,7 +194,7 @@ void startProxy(const std::string& folder)
     });
     new CAcceptor();
     for (int i = 0; i < 100; ++i) {
-        UniqueFd fd(connectTo(g_port));
+        UniqueFd fd = dialLoopback(g_port);
         if (fd) {
             std::string got;
             readUntil(fd.get(), got, "\r\n");

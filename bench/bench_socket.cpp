@@ -5,6 +5,7 @@
 #include "common/UniqueFd.h"
 
 #include "RatioReporter.h"
+#include "support/Loopback.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,18 +43,10 @@ struct Connection {
 
 Connection connectPair()
 {
-    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener.get(), 1);
-    ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    LoopbackListener listener;
     Connection c;
-    c.writer.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    ::connect(c.writer.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    c.reader.reset(::accept(listener.get(), nullptr, nullptr));
+    c.writer = dialLoopback(listener.port());
+    c.reader = listener.accept();
     return c;
 }
 

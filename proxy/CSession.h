@@ -103,6 +103,14 @@ private:
     bool requireLogin();
     // Entry n (1-based) or null when n is out of range.
     CMessage* entry(long n);
+    // LIST n and UIDL n: the entry named by the first argument, or null
+    // after "-ERR Invalid message number" (0 or below) or "-ERR No such
+    // message" (past the end).
+    CMessage* numberedEntry(const std::vector<std::string>& args, long& n);
+    // RETR and DELE: the logged-in client's entry named by the first
+    // argument, or null after the error reply (not logged in, no such
+    // number, deleted).  n receives the number.
+    CMessage* liveEntry(const std::vector<std::string>& args, long& n);
     void logTraffic(unsigned short level, const char* prefix, const std::string& text, bool isPassword);
 
     // RETR and TOP: the three ways a message reaches the client.

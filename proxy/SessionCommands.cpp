@@ -56,6 +56,34 @@ bool beginsWith(const char* text, const char* prefix)
 
 } // namespace
 
+CMessage* CSession::numberedEntry(const std::vector<std::string>& args, long& n)
+{
+    n = number(args, 0, 0);
+    CMessage* message = entry(n);
+    if (n <= 0)
+        sendClient("-ERR Invalid message number\r\n");
+    else if (message == nullptr)
+        sendClient("-ERR No such message\r\n");
+    return n <= 0 ? nullptr : message;
+}
+
+CMessage* CSession::liveEntry(const std::vector<std::string>& args, long& n)
+{
+    if (!requireLogin())
+        return nullptr;
+    n = number(args, 0, 0);
+    CMessage* message = entry(n);
+    if (args.empty() || message == nullptr) {
+        sendClient("-ERR Invalid message number\r\n");
+        return nullptr;
+    }
+    if (message->deleted) {
+        sendClient("-ERR Message doesn't exist\r\n");
+        return nullptr;
+    }
+    return message;
+}
+
 void CSession::cmdStat(const std::vector<std::string>&)
 {
     if (!requireLogin())
@@ -74,15 +102,11 @@ void CSession::cmdList(const std::vector<std::string>& args)
         return;
     status("Client List");
     if (!args.empty()) {
-        const long n = number(args, 0, 0);
-        CMessage* message = entry(n);
-        if (n <= 0)
-            sendClient("-ERR Invalid message number\r\n");
-        else if (message == nullptr)
-            sendClient("-ERR No such message\r\n");
-        else if (message->deleted)
+        long n = 0;
+        CMessage* message = numberedEntry(args, n);
+        if (message && message->deleted)
             sendClient("-ERR Message doesn't exist\r\n");
-        else
+        else if (message)
             sendClient(format("+OK %ld %ld\r\n", n, message->sizeQuery(stateFolder())));
         return;
     }
@@ -97,18 +121,10 @@ void CSession::cmdList(const std::vector<std::string>& args)
 
 void CSession::cmdRetr(const std::vector<std::string>& args)
 {
-    if (!requireLogin())
+    long n = 0;
+    CMessage* message = liveEntry(args, n);
+    if (message == nullptr)
         return;
-    const long n = number(args, 0, 0);
-    CMessage* message = entry(n);
-    if (args.empty() || message == nullptr) {
-        sendClient("-ERR Invalid message number\r\n");
-        return;
-    }
-    if (message->deleted) {
-        sendClient("-ERR Message doesn't exist\r\n");
-        return;
-    }
     if (message->text && !message->headerOnly)
         sendText(*message, n);
     else if (message->local && !message->text)
@@ -194,13 +210,8 @@ void CSession::cmdUidl(const std::vector<std::string>& args)
     }
     status("Client UIDL");
     if (!args.empty()) {
-        const long n = number(args, 0, 0);
-        CMessage* message = entry(n);
-        if (n <= 0)
-            sendClient("-ERR Invalid message number\r\n");
-        else if (message == nullptr)
-            sendClient("-ERR No such message\r\n");
-        else
+        long n = 0;
+        if (CMessage* message = numberedEntry(args, n))
             sendClient(format("+OK %ld %s\r\n", n, message->uid.c_str()));
         return;
     }
@@ -212,18 +223,10 @@ void CSession::cmdUidl(const std::vector<std::string>& args)
 
 void CSession::cmdDele(const std::vector<std::string>& args)
 {
-    if (!requireLogin())
+    long n = 0;
+    CMessage* message = liveEntry(args, n);
+    if (message == nullptr)
         return;
-    const long n = number(args, 0, 0);
-    CMessage* message = entry(n);
-    if (args.empty() || message == nullptr) {
-        sendClient("-ERR Invalid message number\r\n");
-        return;
-    }
-    if (message->deleted) {
-        sendClient("-ERR Message doesn't exist\r\n");
-        return;
-    }
     if (message->local) {
         message->size = 0;
         message->deleted = true;

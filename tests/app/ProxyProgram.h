@@ -3,6 +3,7 @@
 // readers for its output and event log.
 #pragma once
 
+#include "support/Loopback.h"
 #include "support/PopClient.h"
 #include "support/Subprocess.h"
 #include "support/TestHelpers.h"
@@ -13,18 +14,6 @@
 #include <map>
 #include <memory>
 #include <string>
-
-inline int freeLoopbackPort()
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
 
 class ProxyProgram
 {

@@ -45,6 +45,25 @@ private:
     int m_port = 0;
 };
 
+// A plain connection to 127.0.0.1:port; empty when it is refused.
+inline UniqueFd dialLoopback(int port)
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd && ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        fd.reset();
+    return fd;
+}
+
+// A port on 127.0.0.1 that was free a moment ago.
+inline int freeLoopbackPort()
+{
+    return LoopbackListener().port();
+}
+
 struct LoopbackPair {
     std::unique_ptr<Socket> socket;   // the side under test
     UniqueFd peer;                    // the kernel socket the test drives
