@@ -27,6 +27,7 @@ namespace {
 constexpr size_t kMessageBytes = 20 << 20;
 std::string g_message;   // the spooled text: lines of 78 characters
 int g_port = 0;
+int g_upstreamPort = 0;
 
 // Reads until the data read so far ends with end; false when the peer closed.
 bool readUntil(int fd, std::string& got, const std::string& end)
@@ -123,7 +124,7 @@ void retrieve(int port, bool login, benchmark::State& state)
     std::string got;
     readUntil(fd.get(), got, "\r\n");
     if (login) {
-        sendText(fd.get(), "USER bench@local\r\n");
+        sendText(fd.get(), "USER bench@127.0.0.1:" + std::to_string(g_upstreamPort) + "\r\n");
         got.clear();
         readUntil(fd.get(), got, "\r\n");
         sendText(fd.get(), "PASS x\r\n");
@@ -184,7 +185,7 @@ void startProxy(const std::string& folder)
     while (g_message.size() + line.size() < kMessageBytes)
         g_message += line;
     g_message += ".\r\n";
-    CSession::setLoginSeam([](CSession& session) {
+    CSession::setCollectionSeam([](CSession& session) {
         auto message = std::make_unique<CMessage>();
         message->text = g_message;
         message->size = static_cast<long>(g_message.size());
@@ -192,6 +193,19 @@ void startProxy(const std::string& folder)
         session.mailbox.push_back(std::move(message));
         return true;
     });
+    // An upstream server that takes any login and says goodbye at QUIT.
+    static PlainServer upstream([](int fd) {
+        sendText(fd, "+OK stub\r\n");
+        for (;;) {
+            std::string got;
+            if (!readUntil(fd, got, "\r\n"))
+                return;
+            sendText(fd, "+OK\r\n");
+            if (got.rfind("QUIT", 0) == 0)
+                return;
+        }
+    });
+    g_upstreamPort = upstream.port();
     new CAcceptor();
     for (int i = 0; i < 100; ++i) {
         UniqueFd fd = dialLoopback(g_port);

@@ -8,6 +8,8 @@
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <strings.h>
 
 #include <cctype>
@@ -19,7 +21,7 @@
 namespace {
 
 std::mutex seamMutex;
-CSession::LoginSeam loginSeam;
+CSession::CollectionSeam collectionSeam;
 
 using Handler = void (CSession::*)(const std::vector<std::string>&);
 
@@ -63,6 +65,11 @@ CSession::CSession(SocketHandle handle)
       serverActivityTick(CVDateTime::tickCount())
 {
     filter = std::make_unique<FilterContext>();
+    // Short replies go out at once: "+OK" and its later line end must not
+    // wait for the peer's delayed acknowledgement.
+    int on = 1;
+    for (Socket* socket : {&client, &server})
+        socket->setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
     try {
         SessionList::add(this);
         start();
@@ -89,10 +96,16 @@ CSession::~CSession()
     // The sockets close (gracefully) as members, after this.
 }
 
-void CSession::setLoginSeam(LoginSeam seam)
+void CSession::setCollectionSeam(CollectionSeam seam)
 {
     std::lock_guard<std::mutex> lock(seamMutex);
-    loginSeam = std::move(seam);
+    collectionSeam = std::move(seam);
+}
+
+CSession::CollectionSeam CSession::installedCollectionSeam()
+{
+    std::lock_guard<std::mutex> lock(seamMutex);
+    return collectionSeam;
 }
 
 std::string CSession::stateFolder() const
@@ -183,6 +196,7 @@ void CSession::dispatch(const char* line)
     if (words.empty())
         return;   // an empty line gets no reply
     const std::vector<std::string> args(words.begin() + 1, words.end());
+    m_line = line;
     const char* verb = words[0].c_str();
     try {
         if (::strcasecmp(verb, "quit") == 0) {
@@ -222,35 +236,6 @@ CMessage* CSession::entry(long n)
     if (n < 1 || n > static_cast<long>(mailbox.size()))
         return nullptr;
     return mailbox[static_cast<size_t>(n - 1)].get();
-}
-
-namespace {
-
-CSession::LoginSeam installedSeam()
-{
-    std::lock_guard<std::mutex> lock(seamMutex);
-    return loginSeam;
-}
-
-} // namespace
-
-void CSession::cmdUser(const std::vector<std::string>&)
-{
-    if (installedSeam())
-        sendClient("+OK\r\n");
-    else
-        sendClient("-ERR Login to the mail server is not available\r\n");
-}
-
-void CSession::cmdPass(const std::vector<std::string>&)
-{
-    LoginSeam seam = installedSeam();
-    if (seam && seam(*this)) {
-        loggedIn = true;
-        sendClient("+OK Mailbox ready\r\n");
-        return;
-    }
-    sendClient("-ERR Login to the mail server is not available\r\n");
 }
 
 void CSession::cmdNoop(const std::vector<std::string>&)

@@ -28,6 +28,12 @@ public:
     // Silence after which the upstream connection gets a NOOP.
     static constexpr unsigned kKeepAliveMs = 45000;
     static constexpr int kTimeoutMs = 60000;
+    // Replies of the server to USER and the greeting: at most 254 characters.
+    static constexpr unsigned kServerLine = 255;
+    // The APOP timestamp and the account state file name are refused, not
+    // cut, beyond these lengths.
+    static constexpr size_t kMaxTimestamp = 79;
+    static constexpr size_t kMaxAccountFile = 511;
 
     // Adopts the accepted connection; the session starts at once.
     explicit CSession(SocketHandle handle);
@@ -59,11 +65,14 @@ public:
     void cmdNoop(const std::vector<std::string>& args);
     void cmdQuit(const std::vector<std::string>& args);
 
-    // Until upstream login exists: when installed, PASS calls this to fill
-    // the mailbox (and, for server messages, connect the server socket);
-    // true logs the client in.  Tests install it; the program does not.
-    using LoginSeam = std::function<bool(CSession&)>;
-    static void setLoginSeam(LoginSeam seam);
+    // Until the mailbox collection exists: when installed, a successful
+    // upstream login calls this to fill the mailbox; true logs the client
+    // in.  Tests and benchmarks install it; the program does not.
+    using CollectionSeam = std::function<bool(CSession&)>;
+    static void setCollectionSeam(CollectionSeam seam);
+
+    // The password of a PASS command line.
+    static std::string passwordOf(const std::string& line);
 
     // The session's folders under the data root.
     std::string stateFolder() const;
@@ -97,6 +106,9 @@ public:
 
 private:
     void readSettings();
+    // Collects the mailbox after a login; true when the client can use it.
+    bool collect();
+    static CollectionSeam installedCollectionSeam();
     void dispatch(const char* line);
     void keepAliveUpstream();
     void closeConnections();
@@ -123,4 +135,5 @@ private:
     std::string m_clientLogCopy;
     std::string m_serverLogCopy;
     long m_topLines = 0;   // the line count of the TOP being relayed
+    std::string m_line;    // the command line being handled
 };

@@ -13,9 +13,13 @@
 class FakeUpstream
 {
 public:
+    // The greeting of RFC 1939's APOP example.
+    static constexpr const char* kGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+
     // replies: command line (without CR LF) -> the whole answer to send.
-    explicit FakeUpstream(std::map<std::string, std::string> replies)
-        : m_replies(std::move(replies))
+    explicit FakeUpstream(std::map<std::string, std::string> replies,
+                          std::string greeting = kGreeting)
+        : m_replies(std::move(replies)), m_greeting(std::move(greeting))
     {
         m_thread = std::thread([this] { serve(); });
     }
@@ -49,6 +53,7 @@ private:
             m_connection = std::move(accepted);
             fd = m_connection.get();
         }
+        sendAll(fd, m_greeting);
         std::string pending;
         char chunk[4096];
         for (;;) {
@@ -76,6 +81,7 @@ private:
     LoopbackListener m_listener;
     UniqueFd m_connection;
     std::map<std::string, std::string> m_replies;
+    std::string m_greeting;
     std::mutex m_mutex;
     std::vector<std::string> m_received;
     std::thread m_thread;

@@ -2,115 +2,9 @@
 #include "proxy/CSession.h"
 #include "proxy/SessionList.h"
 
-#include "FakeUpstream.h"
-#include "support/Loopback.h"
-#include "support/PopClient.h"
-#include "support/TestHelpers.h"
-
-#include <chrono>
-#include <thread>
+#include "SessionFixture.h"
 
 namespace {
-
-const std::string kText1 = "Subject: one\r\n\r\nbody line 1\r\nbody line 2\r\n.\r\n";
-const std::string kHeader2 = "Subject: two\r\nFrom: a@b\r\n\r\n.\r\n";
-const std::string kFile3 = "Subject: report\r\n\r\nline a\r\nline b\r\nline c\r\n.\r\n";
-const std::string kServer2 = "+OK 60 octets\r\nSubject: two\r\nFrom: a@b\r\n\r\nthe body\r\n..dot\r\n.\r\n";
-const std::string kServer4 = "+OK 1234 octets\r\nSubject: four\r\n\r\nfour body\r\n.\r\n";
-
-// A session on a real loopback connection, its mailbox filled by the login
-// seam: 1 a spooled text, 2 a header-only text of a server message, 3 a
-// local file, 4 a server message not spooled.
-class SessionDialogue : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        writeFile(virtualPath(), kFile3);
-        m_upstream = std::make_unique<FakeUpstream>(std::map<std::string, std::string>{
-            {"RETR 7", kServer2},
-            {"RETR 9", kServer4},
-            {"TOP 7 0", "+OK top\r\nSubject: two\r\nFrom: a@b\r\n\r\n.\r\n"},
-            {"TOP 9 1", "+OK top\r\nSubject: four\r\n\r\nfour body\r\n.\r\n"},
-            {"DELE 9", "+OK message 9 deleted\r\n"},
-            {"DELE 7", "-ERR cannot delete\r\n"},
-            {"QUIT", "+OK upstream says bye\r\n"}});
-    }
-
-    void TearDown() override
-    {
-        m_client.reset();
-        // The session ends once its client has gone.
-        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(SessionList::size(), 0u);
-        CSession::setLoginSeam(nullptr);
-        EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
-    }
-
-    std::string virtualPath() const { return m_dir / "virtual.txt"; }
-
-    void fill(CSession& session)
-    {
-        auto add = [&](auto setup) {
-            auto message = std::make_unique<CMessage>();
-            setup(*message);
-            session.mailbox.push_back(std::move(message));
-        };
-        add([&](CMessage& m) {
-            m.text = kText1;
-            m.size = static_cast<long>(kText1.size());
-            m.uid = "uid-1";
-            m.serverNumber = 1;
-        });
-        add([&](CMessage& m) {
-            m.text = kHeader2;
-            m.headerOnly = true;
-            m.size = 60;
-            m.uid = "uid-2";
-            m.serverNumber = 7;
-        });
-        add([&](CMessage& m) {
-            m.local = true;
-            m.path = virtualPath();
-            m.uid = "QF-local-3";
-        });
-        add([&](CMessage& m) {
-            m.size = 1234;
-            m.uid = "uid-4";
-            m.serverNumber = 9;
-        });
-        session.connected = session.server.connect("127.0.0.1", m_upstream->port()) == 0;
-        session.uidlSupported = m_uidlSupported;
-        session.analysisFailed = m_analysisFailed;
-    }
-
-    // Starts the session and logs in through the seam.
-    PopClient& login()
-    {
-        CSession::setLoginSeam([this](CSession& session) {
-            fill(session);
-            return !m_analysisFailed;
-        });
-        LoopbackListener listener;
-        m_client = std::make_unique<PopClient>(listener.port());
-        UniqueFd accepted = listener.accept();
-        new CSession(accepted.release());
-        EXPECT_EQ(m_client->line(), "+OK Quillfence\r\n");
-        EXPECT_EQ(m_client->command("USER me@fake"), "+OK\r\n");
-        const std::string reply = m_client->command("PASS secret");
-        if (!m_analysisFailed) {
-            EXPECT_EQ(reply, "+OK Mailbox ready\r\n");
-        }
-        return *m_client;
-    }
-
-    TempDir m_dir;
-    std::unique_ptr<FakeUpstream> m_upstream;
-    std::unique_ptr<PopClient> m_client;
-    bool m_uidlSupported = true;
-    bool m_analysisFailed = false;
-};
 
 TEST_F(SessionDialogue, StatAndList)
 {
@@ -144,7 +38,7 @@ TEST_F(SessionDialogue, RetrTakesEachOfItsThreeWays)
     EXPECT_EQ(client.command("RETR"), "-ERR Invalid message number\r\n");
     EXPECT_EQ(client.command("RETR 0"), "-ERR Invalid message number\r\n");
     const auto sent = m_upstream->received();
-    EXPECT_EQ(sent, (std::vector<std::string>{"RETR 7", "RETR 9"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"USER me", "PASS secret", "RETR 7", "RETR 9"}));
 }
 
 TEST_F(SessionDialogue, TopOfTextsFilesAndServerMessages)
@@ -201,7 +95,7 @@ TEST_F(SessionDialogue, DeletedEntriesKeepTheirNumbers)
     EXPECT_EQ(client.command("UIDL 3"), "+OK 3 QF-local-3\r\n");
     EXPECT_TRUE(std::filesystem::exists(virtualPath())) << "local files go only at QUIT";
     const auto sent = m_upstream->received();
-    EXPECT_EQ(sent, (std::vector<std::string>{"DELE 9", "DELE 7"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"USER me", "PASS secret", "DELE 9", "DELE 7"}));
 }
 
 TEST_F(SessionDialogue, QuitEndsTheUpstreamSessionToo)
@@ -235,17 +129,15 @@ TEST_F(SessionDialogue, CurrentSessionIsTheCallingThreads)
 {
     EXPECT_EQ(currentSession(), nullptr);
     CSession* seen = nullptr;
-    CSession::setLoginSeam([&](CSession& session) {
+    CSession::setCollectionSeam([&](CSession& session) {
         seen = currentSession();
         return seen == &session;
     });
-    LoopbackListener listener;
-    m_client = std::make_unique<PopClient>(listener.port());
-    UniqueFd accepted = listener.accept();
-    new CSession(accepted.release());
-    m_client->line();
-    EXPECT_EQ(m_client->command("PASS x"), "+OK Mailbox ready\r\n");
+    PopClient& client = connect();
+    client.command("USER " + upstreamUser("me"));
+    EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
     EXPECT_NE(seen, nullptr);
+    EXPECT_EQ(client.command("STAT"), "+OK 0 0\r\n");
 }
 
 } // namespace

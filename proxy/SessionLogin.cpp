@@ -1,0 +1,215 @@
+// Upstream login: USER with the composite user name, PASS with USER/PASS,
+// APOP or (when a security package is installed) AUTH MSN.
+#include "proxy/CSession.h"
+
+#include "common/CEventLog.h"
+#include "common/MD5.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...)
+{
+    char text[700];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    return text;
+}
+
+bool beginsWith(const std::string& text, const char* prefix)
+{
+    return ::strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+// The account state file's name: characters that cannot stand in a file
+// name become '#'.
+std::string accountFileName(const std::string& user, const std::string& server)
+{
+    std::string name = user + "@" + server + ".dat";
+    for (char& c : name)
+        if (std::strchr("\"*/:<>?\\", c) != nullptr)
+            c = '#';
+    return name;
+}
+
+} // namespace
+
+void CSession::cmdUser(const std::vector<std::string>& args)
+{
+    const std::string syntax = format(
+        "-ERR Quillfence requires USER <username>%c<server>[:<port>][$APOP|$MSN]\r\n", separator);
+    const std::string argument = args.empty() ? std::string() : args[0];
+    const size_t at = argument.rfind(separator);   // the last separator counts
+    if (at == std::string::npos || at == 0 || at + 1 == argument.size()) {
+        sendClient(syntax);
+        return;
+    }
+    const std::string user = argument.substr(0, at);
+    std::string serverPart = argument.substr(at + 1);
+    int method = 0;
+    const size_t dollar = serverPart.rfind('$');
+    if (dollar != std::string::npos) {
+        const std::string suffix = serverPart.substr(dollar + 1);
+        serverPart.resize(dollar);
+        if (::strcasecmp(suffix.c_str(), "MSN") == 0)
+            method = 2;
+        else if (::strcasecmp(suffix.c_str(), "APOP") == 0)
+            method = 1;
+        else
+            serverPart.clear();
+    }
+    if (serverPart.empty()) {
+        sendClient(syntax);
+        return;
+    }
+    const std::string account = accountFileName(user, serverPart);
+    if (account.size() > kMaxAccountFile) {
+        sendClient("-ERR User name and server too long\r\n");
+        return;
+    }
+    int port = 110;
+    const size_t colon = serverPart.rfind(':');
+    if (colon != std::string::npos) {
+        const long value = std::strtol(serverPart.c_str() + colon + 1, nullptr, 10);
+        port = value < 1 ? 110 : (value > INT_MAX ? INT_MAX : static_cast<int>(value));
+        serverPart.resize(colon);
+    }
+    authMethod = method;
+    accountFile = account;
+    serverHost = serverPart;
+
+    // A second USER starts again with a fresh upstream connection.
+    if (connected) {
+        server.reset(1, 0);
+        int on = 1;
+        server.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
+        connected = false;
+    }
+    status("Connecting");
+    if (server.connect(serverHost.c_str(), port) != 0) {
+        sendClient(format("-ERR Unable to connect to %s:%d, error %d\r\n", serverHost.c_str(), port,
+                          errno));
+        return;
+    }
+    connected = true;
+    status("Connected");
+
+    char greeting[kServerLine];
+    bool found = false;
+    readServer(greeting, sizeof greeting, found);
+    if (!beginsWith(greeting, "+OK")) {
+        sendClient(format("-ERR Server signon %s\r\n", greeting));
+        return;
+    }
+    if (authMethod == 1) {
+        apopTimestamp.clear();
+        const char* open = std::strchr(greeting, '<');
+        if (open == nullptr) {
+            sendClient("-ERR Apop login not available, no timestamp\r\n");
+            return;
+        }
+        if (const char* close = std::strchr(open, '>')) {
+            const std::string timestamp(open, static_cast<size_t>(close - open) + 1);
+            if (timestamp.size() > kMaxTimestamp) {
+                sendClient("-ERR Apop timestamp of the server too long\r\n");
+                return;
+            }
+            apopTimestamp = timestamp;
+        }
+    }
+    upstreamUser = user;
+    if (authMethod != 0) {
+        sendClient("+OK user accepted\r\n");
+        return;
+    }
+    sendServer("USER " + user + "\r\n");
+    char reply[kServerLine];
+    readServer(reply, sizeof reply, found);
+    sendClient(std::string(reply) + "\r\n");
+}
+
+std::string CSession::passwordOf(const std::string& line)
+{
+    // After the word PASS and the one delimiter that ends it; trailing
+    // blanks go, everything else stays.
+    size_t pos = line.find_first_not_of(" \t");
+    pos = line.find_first_of(" \t\r\n", pos);
+    if (pos == std::string::npos)
+        return {};
+    std::string password = line.substr(pos + 1);
+    password.resize(std::min(password.size(), password.find_first_of("\r\n")));
+    password.resize(password.find_last_not_of(" \t") + 1);
+    return password;
+}
+
+void CSession::cmdPass(const std::vector<std::string>&)
+{
+    const std::string password = passwordOf(m_line);
+    if (password.empty()) {
+        sendClient("-ERR password required\r\n");
+        return;
+    }
+    if (!connected) {
+        sendClient("-ERR Send USER <username>@<server> first\r\n");
+        return;
+    }
+    status("Authenticating");
+    char reply[2047];
+    bool found = false;
+    switch (authMethod) {
+    case 0:
+        sendServer("PASS " + password + "\r\n", true);
+        readServer(reply, sizeof reply, found);
+        break;
+    case 1: {
+        MD5_CTX context;
+        MD5Init(&context);
+        const std::string text = apopTimestamp + password;
+        MD5Update(&context, reinterpret_cast<const unsigned char*>(text.data()),
+                  static_cast<unsigned>(text.size()));
+        unsigned char digest[16];
+        MD5Final(digest, &context);
+        char hex[33];
+        for (int i = 0; i < 16; ++i)
+            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        sendServer("APOP " + upstreamUser + " " + hex + "\r\n");
+        readServer(reply, sizeof reply, found);
+        break;
+    }
+    default:
+        sendClient("-ERR MSN authentication package not available\r\n");
+        return;
+    }
+    if (!beginsWith(reply, "+OK")) {
+        sendClient(std::string(reply) + "\r\n");
+        return;
+    }
+    // "+OK" now; the line is completed once the mailbox is collected.
+    sendClient("+OK");
+    loggedIn = collect();
+    analysisFailed = !loggedIn;
+    client.send("\r\n", 2);
+}
+
+bool CSession::collect()
+{
+    CollectionSeam seam = installedCollectionSeam();
+    if (seam)
+        return seam(*this);
+    CEventLog().LogEvent(1, "Mailbox collection is not available in this build");
+    return false;
+}
