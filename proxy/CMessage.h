@@ -21,6 +21,14 @@ public:
     long sizeQuery(const std::string& stateFolder) const;
     // The file the message is read from: its spool file, else path.
     std::string filePath(const std::string& stateFolder) const;
+    // Reads the spool file "msg<spoolId>.msg" of stateFolder into text (see
+    // readText); false, with "Unable to open" logged, when it cannot be read.
+    bool load(const std::string& id, const std::string& stateFolder);
+    // text = the file's bytes up to and including the first CR LF "." CR LF
+    // (appended when missing); size = its length; path = file.
+    bool readText(const std::string& file);
+    // "QF%08x%04d%02d%02d%02d%02d%02d": a fresh id and the local time.
+    static std::string generatedUid();
 
     bool deleted = false;
     bool local = false;

@@ -77,6 +77,19 @@ public:
     // The session's folders under the data root.
     std::string stateFolder() const;
 
+    // At QUIT: records the kept messages for the next session and removes
+    // the files of local and (committed) deleted ones.  Only after a
+    // complete collection.
+    void writeAccountState(bool committed);
+    // For the filter: the whole of the current header-only message into its
+    // spool file; the current entry's header-only flag and size.
+    void fetchWholeMessage();
+    bool isCurrentHeaderOnly() const;
+    long currentMessageSize() const;
+    // A message of the proxy's own at the end of the mailbox; body lines end
+    // in CR LF.  False (logged) when its file cannot be written.
+    bool createVirtualMessage(const std::string& subject, const std::string& body);
+
     Socket client;
     Socket server;
     uint32_t serverActivityTick = 0;   // CVDateTime::tickCount()
@@ -108,6 +121,17 @@ private:
     void readSettings();
     // Collects the mailbox after a login; true when the client can use it.
     bool collect();
+    void keepAlive();
+    unsigned readServerKept(char* buf, unsigned size, bool& found);
+    void sendServerKept(const std::string& text);
+    void forgetAmbiguousUids();
+    static void keepListedSize(CMessage& message, long listed);
+    void readAccountState();
+    // Writes the server's reply lines into path, whole or not at all.
+    bool spoolMessage(CMessage& message, const std::string& path, bool whole, long position);
+    void spoolAndJudge(size_t index, bool& removed);
+    void addPendingMessages();
+    void createTimeoutNotice(int processed, int waiting);
     static CollectionSeam installedCollectionSeam();
     void dispatch(const char* line);
     void keepAliveUpstream();
@@ -136,4 +160,5 @@ private:
     std::string m_serverLogCopy;
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
+    bool m_collected = false;
 };

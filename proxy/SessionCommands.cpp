@@ -365,5 +365,6 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     char reply[255];
     bool found = false;
     readServer(reply, sizeof reply, found);
+    writeAccountState(beginsWith(reply, "+OK"));
     sendClient(std::string(reply) + "\r\n");
 }

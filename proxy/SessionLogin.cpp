@@ -205,11 +205,3 @@ void CSession::cmdPass(const std::vector<std::string>&)
     client.send("\r\n", 2);
 }
 
-bool CSession::collect()
-{
-    CollectionSeam seam = installedCollectionSeam();
-    if (seam)
-        return seam(*this);
-    CEventLog().LogEvent(1, "Mailbox collection is not available in this build");
-    return false;
-}

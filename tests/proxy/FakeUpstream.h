@@ -17,9 +17,13 @@ public:
     static constexpr const char* kGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
 
     // replies: command line (without CR LF) -> the whole answer to send.
+    // A reply of kDrop closes the connection instead; delays holds pauses
+    // (ms) before the replies to some commands.
+    static constexpr const char* kDrop = "<drop>";
+
     explicit FakeUpstream(std::map<std::string, std::string> replies,
-                          std::string greeting = kGreeting)
-        : m_replies(std::move(replies)), m_greeting(std::move(greeting))
+                          std::string greeting = kGreeting, std::map<std::string, int> delays = {})
+        : m_replies(std::move(replies)), m_greeting(std::move(greeting)), m_delays(std::move(delays))
     {
         m_thread = std::thread([this] { serve(); });
     }
@@ -72,7 +76,14 @@ private:
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_received.push_back(command);
                 }
+                auto delay = m_delays.find(command);
+                if (delay != m_delays.end())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(delay->second));
                 auto it = m_replies.find(command);
+                if (it != m_replies.end() && it->second == kDrop) {
+                    ::shutdown(fd, SHUT_RDWR);
+                    return;
+                }
                 sendAll(fd, it != m_replies.end() ? it->second : "-ERR unknown\r\n");
             }
         }
@@ -82,6 +93,7 @@ private:
     UniqueFd m_connection;
     std::map<std::string, std::string> m_replies;
     std::string m_greeting;
+    std::map<std::string, int> m_delays;
     std::mutex m_mutex;
     std::vector<std::string> m_received;
     std::thread m_thread;

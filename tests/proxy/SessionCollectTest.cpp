@@ -1,0 +1,237 @@
+// Collection against a scripted upstream: listing, ids, the account state
+// file, TOP and RETR spooling, rejected messages, the pending folder, the
+// time-out notice, and failures that must lose nothing.
+#include "common/CRegistry.h"
+#include "common/ProgramContext.h"
+#include "filter/Evaluation.h"
+#include "proxy/CSession.h"
+#include "proxy/SessionList.h"
+
+#include "FakeUpstream.h"
+#include "support/Loopback.h"
+#include "support/PopClient.h"
+#include "support/TestHelpers.h"
+
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string header(int n) { return "Subject: message " + std::to_string(n) + "\r\nFrom: a@x\r\n\r\n"; }
+std::string whole(int n) { return header(n) + "body " + std::to_string(n) + "\r\n..leading dot\r\n.\r\n"; }
+
+class SessionCollection : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        m_client.reset();
+        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(SessionList::size(), 0u);
+        setEvaluationSeam(nullptr);
+        setMaxCollectionTime(0);
+        for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+            fs::remove(entry.path());
+        fs::remove_all(programContext().dataRoot + "/pending");
+        EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
+    }
+
+    static void setMaxCollectionTime(int seconds)
+    {
+        CRegistry reg;
+        reg.CreateKey(eRegUser, "quilfpro", "/", true);
+        reg.SetValue("MaxCollectionTime", seconds);
+    }
+
+    // A server holding count messages; extra replies override the defaults.
+    void serve(int count, std::map<std::string, std::string> extra = {},
+               std::map<std::string, int> delays = {})
+    {
+        std::map<std::string, std::string> replies{{"USER me", "+OK\r\n"},
+                                                   {"PASS secret", "+OK\r\n"},
+                                                   {"QUIT", "+OK bye\r\n"}};
+        std::string list = "+OK\r\n", uidl = "+OK\r\n";
+        for (int n = 1; n <= count; ++n) {
+            list += std::to_string(n) + " " + std::to_string(whole(n).size()) + "\r\n";
+            uidl += std::to_string(n) + " uid-" + std::to_string(n) + "\r\n";
+            replies["TOP " + std::to_string(n) + " 0"] = "+OK\r\n" + header(n) + ".\r\n";
+            replies["RETR " + std::to_string(n)] = "+OK\r\n" + whole(n);
+            replies["DELE " + std::to_string(n)] = "+OK deleted\r\n";
+        }
+        replies["LIST"] = list + ".\r\n";
+        replies["UIDL"] = uidl + ".\r\n";
+        for (auto& [command, reply] : extra)
+            replies[command] = reply;
+        m_upstream = std::make_unique<FakeUpstream>(replies, FakeUpstream::kGreeting, delays);
+    }
+
+    std::string accountFile() const
+    {
+        return programContext().dataRoot + "/state/me@127.0.0.1#" + std::to_string(m_upstream->port()) + ".dat";
+    }
+
+    // Connects a client and logs in; the PASS reply.
+    std::string login()
+    {
+        LoopbackListener listener;
+        m_client = std::make_unique<PopClient>(listener.port(), 10000);
+        UniqueFd accepted = listener.accept();
+        new CSession(accepted.release());
+        m_client->line();
+        m_client->command("USER me@127.0.0.1:" + std::to_string(m_upstream->port()));
+        return m_client->command("PASS secret");
+    }
+
+    std::vector<std::string> upstreamAfterLogin() const
+    {
+        auto all = m_upstream->received();
+        return std::vector<std::string>(all.begin() + 2, all.end());
+    }
+
+    std::unique_ptr<FakeUpstream> m_upstream;
+    std::unique_ptr<PopClient> m_client;
+};
+
+TEST_F(SessionCollection, KnownMessagesAreNotFetchedAgain)
+{
+    serve(3);
+    // uid-2 was judged by an earlier session: its header is spooled.
+    writeFile(programContext().dataRoot + "/state/msg000aa.msg", header(2) + ".\r\n");
+    writeFile(accountFile(), "uid-2 000aa 1\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 3 0"}));
+    EXPECT_EQ(m_client->command("LIST"),
+              "+OK 3 " + std::to_string(whole(1).size() + whole(2).size() + whole(3).size()) + "\r\n");
+    m_client->body();
+    // Header-only spools: RETR is relayed from the server, byte for byte.
+    EXPECT_EQ(m_client->command("RETR 2"), "+OK\r\n");
+    EXPECT_EQ(m_client->body(), whole(2));
+    EXPECT_EQ(m_client->command("TOP 2 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(2) + ".\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "uid-2 000aa 1");
+    EXPECT_EQ(lines[0].substr(0, 6), "uid-1 ");
+    EXPECT_EQ(lines[2].substr(0, 6), "uid-3 ");
+}
+
+TEST_F(SessionCollection, RejectedMessagesAreDeletedUpstreamAndNumbersCloseUp)
+{
+    serve(3);
+    setEvaluationSeam([](const MessageDescriptor& message, int) {
+        return readFile(message.path).find("message 2") == std::string::npos;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "DELE 2", "TOP 3 0"}));
+    EXPECT_EQ(m_client->command("STAT"),
+              "+OK 2 " + std::to_string(whole(1).size() + whole(3).size()) + "\r\n");
+    EXPECT_EQ(m_client->command("UIDL"), "+OK Unique id list follows\r\n");
+    EXPECT_EQ(m_client->body(), "1 uid-1\r\n2 uid-3\r\n.\r\n");
+}
+
+TEST_F(SessionCollection, WithoutTopWholeMessagesAreSpooled)
+{
+    serve(2, {{"TOP 1 0", "-ERR no TOP here\r\n"}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2"}));
+    // Served from the spool, dot-stuffing and all.
+    EXPECT_EQ(m_client->command("RETR 1"), "+OK " + std::to_string(whole(1).size()) + " octets\r\n");
+    EXPECT_EQ(m_client->body(), whole(1));
+    EXPECT_EQ(upstreamAfterLogin().size(), 5u) << "nothing fetched again";
+    m_client->command("QUIT");
+    for (const auto& line : splitLines(readFile(accountFile())))
+        EXPECT_EQ(line.back(), '0') << "whole messages: " << line;
+}
+
+TEST_F(SessionCollection, WithoutUidlEverythingIsJudgedAnew)
+{
+    serve(2, {{"UIDL", "-ERR no UIDL\r\n"}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("UIDL"), "-ERR Unknown command\r\n");
+    m_client->command("QUIT");
+    for (const auto& line : splitLines(readFile(accountFile())))
+        EXPECT_EQ(line[0], ' ') << "an empty uid: " << line;
+}
+
+TEST_F(SessionCollection, AmbiguousUidsAreNotTrusted)
+{
+    serve(2, {{"UIDL", "+OK\r\n1 same\r\n2 same\r\n.\r\n"}});
+    writeFile(accountFile(), "same 000bb 1\n");
+    writeFile(programContext().dataRoot + "/state/msg000bb.msg", header(2) + ".\r\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0"}));
+    EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(1) + ".\r\n") << "message 1 never gets message 2's text";
+}
+
+TEST_F(SessionCollection, PendingMessagesComeLastAndGoAtQuit)
+{
+    serve(1);
+    fs::create_directories(programContext().dataRoot + "/pending");
+    const std::string pending = programContext().dataRoot + "/pending/x.msg";
+    writeFile(pending, "Subject: pending\r\n\r\nhello\r\n.\r\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("LIST 2"), "+OK 2 30\r\n");
+    EXPECT_EQ(m_client->command("RETR 2"), "+OK 30 octets\r\n");
+    EXPECT_EQ(m_client->body(), "Subject: pending\r\n\r\nhello\r\n.\r\n");
+    EXPECT_EQ(m_client->command("UIDL 2").substr(0, 9), "+OK 2 QF0");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    EXPECT_FALSE(fs::exists(pending));
+}
+
+TEST_F(SessionCollection, TimeOutLeavesANoticeAndTheRestOnTheServer)
+{
+    // Whole seconds are counted: 1 s in, the limit of 2 s is not passed;
+    // 3 s in, it is.
+    setMaxCollectionTime(2);
+    serve(5, {}, {{"TOP 1 0", 1000}, {"TOP 2 0", 2000}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0"}));
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 3 ");
+    EXPECT_EQ(m_client->command("RETR 3").substr(0, 4), "+OK ");
+    const std::string notice = m_client->body();
+    EXPECT_NE(notice.find("Subject: Quillfence Pro collection timeout notification\r\n"), std::string::npos);
+    EXPECT_NE(notice.find("Quillfence Pro processed 3 of 5. The remaining"), std::string::npos) << notice;
+    EXPECT_EQ(m_client->command("LIST 3"), "+OK 3 " + std::to_string(notice.size()) + "\r\n");
+    EXPECT_EQ(m_client->command("UIDL 3").substr(0, 9), "+OK 3 QF0");
+}
+
+TEST_F(SessionCollection, AFailedCollectionKeepsTheStateFile)
+{
+    serve(2, {{"LIST", "-ERR mailbox locked\r\n"}});
+    writeFile(accountFile(), "uid-1 000cc 1\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    EXPECT_EQ(readFile(accountFile()), "uid-1 000cc 1\n");
+}
+
+TEST_F(SessionCollection, AConnectionDroppedInATopDeletesNothing)
+{
+    serve(3, {{"TOP 2 0", FakeUpstream::kDrop}});
+    writeFile(accountFile(), "old-uid 000dd 1\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
+    for (const auto& command : m_upstream->received())
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+    EXPECT_EQ(readFile(accountFile()), "old-uid 000dd 1\n");
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST_F(SessionCollection, MalformedListingFailsTheCollection)
+{
+    serve(2, {{"LIST", "+OK\r\n1 100\r\nnot numbers\r\n.\r\n"}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("NOOP"), "-ERR Mailbox anaylsis failed\r\n");
+}
+
+} // namespace
