@@ -171,6 +171,7 @@ void CSession::closeConnections()
 {
     for (Socket* socket : {&client, &server}) {
         try {
+            socket->SetTimeout(kCloseDrainMs, kCloseDrainMs);
             socket->reset(1, 0);
         } catch (...) {
             DebugX(__FILE__, __LINE__);

@@ -28,6 +28,10 @@ public:
     // Silence after which the upstream connection gets a NOOP.
     static constexpr unsigned kKeepAliveMs = 45000;
     static constexpr int kTimeoutMs = 60000;
+    // At the end of a session each connection waits this long for its peer
+    // to close: a client that lingers after QUIT must not hold back the
+    // next client for a whole read time-out.
+    static constexpr int kCloseDrainMs = 5000;
     // Replies of the server to USER and the greeting: at most 254 characters.
     static constexpr unsigned kServerLine = 255;
     // The APOP timestamp and the account state file name are refused, not

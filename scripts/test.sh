@@ -43,8 +43,17 @@ run_config build
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
-TSAN_OPTIONS=halt_on_error=1 QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle" \
+rm -f build-tsan/tsan-report.*
+TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle" \
     run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+
+# Reports of programs the tests started (their output is not shown).
+for report in build-tsan/tsan-report.*; do
+    [ -e "$report" ] || continue
+    echo "=== ThreadSanitizer report $report"
+    cat "$report"
+    status=1
+done
 
 echo "=== build-fuzz: build"
 scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \

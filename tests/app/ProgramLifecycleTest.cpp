@@ -335,3 +335,23 @@ TEST(ProgramLifecycleNetwork, OnlyTheLoopbackAddressIsServed)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ProgramLifecycleNetwork, AClientThatLingersAfterQuitDoesNotHoldTheNextOneLong)
+{
+    ProxyProgram program;
+    auto process = program.start();
+    PopClient lingering(program.port());
+    EXPECT_EQ(lingering.line(), "+OK Quillfence\r\n");
+    // Waits 15 s for its greeting: time for the 5 s drain at session end,
+    // far short of the 60 s read time-out it would otherwise take.
+    PopClient next(program.port(), 15000);
+    EXPECT_EQ(lingering.command("QUIT"), "+OK Session closed.\r\n");
+    // lingering never closes its side.
+    EXPECT_EQ(next.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(next.command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
+} // namespace
