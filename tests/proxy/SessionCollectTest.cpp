@@ -235,3 +235,42 @@ TEST_F(SessionCollection, MalformedListingFailsTheCollection)
 }
 
 } // namespace
+
+namespace {
+
+// The server drops the connection at one step of the collection (or of a
+// relay afterwards): the state file stays as it was, no message is
+// deleted upstream, and no half-written spool file is left behind.
+class DroppedConnection : public SessionCollection, public ::testing::WithParamInterface<const char*>
+{};
+
+TEST_P(DroppedConnection, LosesNothing)
+{
+    const std::string step = GetParam();
+    serve(3, {{step, FakeUpstream::kDrop}});
+    writeFile(accountFile(), "old-uid 000ee 1\n");
+    login();
+    // Whatever the client gets now, it may try to read and to quit.
+    m_client->command("STAT");
+    m_client->command("RETR 2");
+    m_client->body();
+    m_client->command("QUIT");
+    for (const auto& command : m_upstream->received())
+        EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
+    EXPECT_EQ(readFile(accountFile()), "old-uid 000ee 1\n");
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(AtEveryStep, DroppedConnection,
+                         ::testing::Values("PASS secret", "LIST", "UIDL", "TOP 1 0", "TOP 3 0", "RETR 2",
+                                           "QUIT"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
+
+} // namespace
