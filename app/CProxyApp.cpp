@@ -13,6 +13,7 @@
 #include "common/SocketsAPI.h"
 #include "common/SystemInfo.h"
 #include "common/TextUtils.h"
+#include "proxy/SecurityInterface.h"
 
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -102,6 +103,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
         applicationStop->set();
         const int stuck = CWorkerThread::TerminateAllThreads();
         setMainWindowLink(nullptr);
+        if (stuck == 0)
+            SecurityInterface::unload();
         if (stuck != 0) {
             // A thread that would not stop still uses the program's objects:
             // end the process without destroying them under it.

@@ -77,6 +77,12 @@ public:
 
     // The password of a PASS command line.
     static std::string passwordOf(const std::string& line);
+    // The AUTH MSN exchange through the security package; reply receives
+    // the last server reply or an "-ERR Internal error" text.  True when the
+    // server accepted.
+    bool msnLogin(const std::string& user, const std::string& password, std::string& reply);
+    // The largest security token handled, whatever a package declares.
+    static constexpr unsigned long kMaxToken = 65536;
 
     // The session's folders under the data root.
     std::string stateFolder() const;

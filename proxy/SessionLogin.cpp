@@ -3,7 +3,9 @@
 #include "proxy/CSession.h"
 
 #include "common/CEventLog.h"
+#include "common/Base64.h"
 #include "common/MD5.h"
+#include "proxy/SecurityInterface.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,7 +16,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -168,12 +172,14 @@ void CSession::cmdPass(const std::vector<std::string>&)
         return;
     }
     status("Authenticating");
-    char reply[2047];
+    std::string reply;
+    char line[2047];
     bool found = false;
     switch (authMethod) {
     case 0:
         sendServer("PASS " + password + "\r\n", true);
-        readServer(reply, sizeof reply, found);
+        readServer(line, sizeof line, found);
+        reply = line;
         break;
     case 1: {
         MD5_CTX context;
@@ -187,15 +193,20 @@ void CSession::cmdPass(const std::vector<std::string>&)
         for (int i = 0; i < 16; ++i)
             std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
         sendServer("APOP " + upstreamUser + " " + hex + "\r\n");
-        readServer(reply, sizeof reply, found);
+        readServer(line, sizeof line, found);
+        reply = line;
         break;
     }
     default:
-        sendClient("-ERR MSN authentication package not available\r\n");
-        return;
+        if (!SecurityInterface::available()) {
+            sendClient("-ERR MSN authentication package not available\r\n");
+            return;
+        }
+        msnLogin(upstreamUser, password, reply);
+        break;
     }
     if (!beginsWith(reply, "+OK")) {
-        sendClient(std::string(reply) + "\r\n");
+        sendClient(reply + "\r\n");
         return;
     }
     // "+OK" now; the line is completed once the mailbox is collected.
@@ -205,3 +216,69 @@ void CSession::cmdPass(const std::vector<std::string>&)
     client.send("\r\n", 2);
 }
 
+
+bool CSession::msnLogin(const std::string& user, const std::string& password, std::string& reply)
+{
+    const QfSecurityFunctionTable* sspi = SecurityInterface::table();
+    QfSecPackageInfo info{};
+    long status = sspi->QuerySecurityPackageInfo("MSN", &info);
+    if (status != 0) {
+        CEventLog().LogEvent(1, "QuerySecurityPackageInfo failed, error %08x", static_cast<unsigned>(status));
+        reply = format("-ERR Internal error, QuerySecurityPackageInfo failed, error %08x",
+                       static_cast<unsigned>(status));
+        return false;
+    }
+    void* credentials = nullptr;
+    status = sspi->AcquireCredentialsHandle("MSN", user.c_str(), "", password.c_str(), &credentials);
+    if (status != 0) {
+        CEventLog().LogEvent(1, "AcquireCredentialsHandle, error %08x", static_cast<unsigned>(status));
+        reply = format("-ERR Internal error, AcquireCredentialsHandle failed, error %08x",
+                       static_cast<unsigned>(status));
+        return false;
+    }
+    // Tokens are bounded whatever the package claims.
+    const unsigned long maxToken = std::min<unsigned long>(std::max<unsigned long>(info.maxToken, 1), kMaxToken);
+    std::vector<unsigned char> input(maxToken), output(maxToken);
+
+    char line[2047];
+    bool found = false;
+    sendServer("AUTH MSN\r\n");
+    readServer(line, sizeof line, found);
+    reply = line;
+    void* context = nullptr;
+    while (beginsWith(reply, "+") && !beginsWith(reply, "+OK")) {
+        unsigned long inputLength = 0;
+        const bool haveInput = reply.size() > 2;
+        if (haveInput) {
+            std::vector<char> decoded(reply.size() + 3);
+            const int n = MimeDecodeLine(reply.c_str() + 2, decoded.data());
+            inputLength = std::min<unsigned long>(static_cast<unsigned long>(n), maxToken);
+            std::memcpy(input.data(), decoded.data(), inputLength);
+        }
+        unsigned long outputLength = maxToken;
+        void* next = nullptr;
+        status = sspi->InitializeSecurityContext(credentials, context, &next, serverHost.c_str(),
+                                                 haveInput ? input.data() : nullptr, inputLength,
+                                                 output.data(), &outputLength);
+        if (next != nullptr)
+            context = next;
+        if (status < 0) {
+            reply = format("-ERR Internal error, InitializeSecurityContext failed, error %08x",
+                           static_cast<unsigned>(status));
+            break;
+        }
+        outputLength = std::min(outputLength, maxToken);
+        std::string token(4 * ((outputLength + 2) / 3) + 1, '\0');
+        MimeEncodeStr(reinterpret_cast<const char*>(output.data()), token.data(), static_cast<int>(outputLength));
+        token.resize(std::strlen(token.c_str()));
+        sendServer(token + "\r\n");
+        readServer(line, sizeof line, found);
+        reply = line;
+        if (!beginsWith(reply, "+"))
+            break;
+    }
+    if (context != nullptr)
+        sspi->DeleteSecurityContext(context);
+    sspi->FreeCredentialsHandle(credentials);
+    return beginsWith(reply, "+OK");
+}
