@@ -1,6 +1,10 @@
 #include "filter/FilterContext.h"
 
+#include "common/CWorkerThread.h"
+#include "common/ProgramContext.h"
 #include "common/StopToken.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,15 +20,37 @@ int live = 0;
 
 FilterContext::FilterContext()
 {
-    std::lock_guard<std::mutex> lock(liveMutex);
-    ++live;
+    {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        ++live;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "/state/session%08x.log",
+                  static_cast<unsigned>(CWorkerThread::currentThread()));
+    reportPath = programContext().dataRoot + name;
+    m_reportFile = std::fopen(reportPath.c_str(), "wb");
 }
 
 FilterContext::~FilterContext()
 {
+    closeReport();
+    ::unlink(reportPath.c_str());
     std::lock_guard<std::mutex> lock(liveMutex);
     --live;
     liveChanged.notify_all();
+}
+
+void FilterContext::writeReportEntry(const std::string& text)
+{
+    if (m_reportFile && std::fwrite(text.data(), 1, text.size(), m_reportFile) == text.size())
+        reportWritten = true;
+}
+
+void FilterContext::closeReport()
+{
+    if (m_reportFile)
+        std::fclose(m_reportFile);
+    m_reportFile = nullptr;
 }
 
 int FilterContext::liveCount()

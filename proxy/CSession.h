@@ -142,6 +142,7 @@ private:
     void spoolAndJudge(size_t index, bool& removed);
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
+    void createCollectionReport(const std::string& reportPath);
     static CollectionSeam installedCollectionSeam();
     void dispatch(const char* line);
     void keepAliveUpstream();

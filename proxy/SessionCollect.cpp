@@ -138,6 +138,9 @@ bool CSession::collect()
                 ++i;
         }
         addPendingMessages();
+        filter->closeReport();
+        if (collectionReport && filter->reportWritten)
+            createCollectionReport(filter->reportPath);
         m_collected = true;
         return true;
     } catch (...) {
@@ -404,6 +407,21 @@ bool CSession::createVirtualMessage(const std::string& subject, const std::strin
     message->path = path;
     mailbox.push_back(std::move(message));
     return true;
+}
+
+void CSession::createCollectionReport(const std::string& reportPath)
+{
+    std::ifstream report(reportPath, std::ios::binary);
+    if (!report)
+        return;
+    // The entries unchanged, their lines ended with CR LF.
+    std::string body;
+    for (std::string line; std::getline(report, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        body += line + "\r\n";
+    }
+    createVirtualMessage("Quillfence Pro Collection Report", body);
 }
 
 void CSession::createTimeoutNotice(int processed, int waiting)

@@ -274,3 +274,50 @@ INSTANTIATE_TEST_SUITE_P(AtEveryStep, DroppedConnection,
                          });
 
 } // namespace
+
+namespace {
+
+TEST_F(SessionCollection, ReportEntriesBecomeTheCollectionReport)
+{
+    serve(2);
+    // What the band actions will do: write a report entry for a message.
+    setEvaluationSeam([](const MessageDescriptor& message, int) {
+        CSession* session = currentSession();
+        if (session && readFile(message.path).find("message 2") != std::string::npos)
+            session->filter->writeReportEntry("Message 2 was rated 7.5\nSubject: message 2\n");
+        return true;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 3 ");
+    EXPECT_EQ(m_client->command("RETR 3").substr(0, 4), "+OK ");
+    const std::string report = m_client->body();
+    EXPECT_NE(report.find("Subject: Quillfence Pro Collection Report\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("\r\n\r\nMessage 2 was rated 7.5\r\nSubject: message 2\r\n.\r\n"), std::string::npos)
+        << report;
+    EXPECT_EQ(m_client->command("UIDL 3").substr(0, 9), "+OK 3 QF0");
+}
+
+TEST_F(SessionCollection, NoReportWithoutEntriesOrWhenSwitchedOff)
+{
+    serve(1);
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 1 ") << "no entries, no report";
+    m_client->command("QUIT");
+    m_client.reset();
+    for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+    CRegistry reg;
+    reg.CreateKey(eRegUser, "quilfpro", "/", true);
+    reg.SetValue("CollectionReport", false);
+    serve(1);
+    setEvaluationSeam([](const MessageDescriptor&, int) {
+        currentSession()->filter->writeReportEntry("an entry\n");
+        return true;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 1 ") << "CollectionReport off";
+    reg.SetValue("CollectionReport", true);
+}
+
+} // namespace
