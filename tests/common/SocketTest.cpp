@@ -62,9 +62,10 @@ TEST(SocketLines, ReadsLinesWithoutTerminator)
 
 TEST(SocketLines, EverySplitOfTheStreamGivesTheSameLines)
 {
-    const std::string script = "USER a@b\r\nPASS p\r\r\n\r\nline with \n inside\r\nRETR 1\r\n";
+    const std::string script =
+        "USER a@b\r\nPASS p\r\r\n\r\nline with \n inside\r\nRETR 1\r\n..stuffed\r\n.\r\n";
     const std::vector<std::string> expected = {"USER a@b", "PASS p\r", "", "line with \n inside",
-                                               "RETR 1"};
+                                               "RETR 1", "..stuffed", "."};
     for (size_t chunk = 1; chunk <= script.size(); ++chunk) {
         SCOPED_TRACE("pieces of " + std::to_string(chunk));
         auto pair = connectLoopback();

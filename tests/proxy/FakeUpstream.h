@@ -4,6 +4,7 @@
 
 #include "support/Loopback.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -39,6 +40,15 @@ public:
     }
 
     int port() const { return m_listener.port(); }
+
+    // Sends the reply to command through send (given the connection and
+    // the reply) instead of in one piece.
+    using Sender = std::function<void(int, const std::string&)>;
+    void sendWith(const std::string& command, Sender send)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_senders[command] = std::move(send);
+    }
     std::vector<std::string> received()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -84,7 +94,18 @@ private:
                     ::shutdown(fd, SHUT_RDWR);
                     return;
                 }
-                sendAll(fd, it != m_replies.end() ? it->second : "-ERR unknown\r\n");
+                const std::string reply = it != m_replies.end() ? it->second : "-ERR unknown\r\n";
+                Sender sender;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    auto custom = m_senders.find(command);
+                    if (custom != m_senders.end())
+                        sender = custom->second;
+                }
+                if (sender)
+                    sender(fd, reply);
+                else
+                    sendAll(fd, reply);
             }
         }
     }
@@ -94,6 +115,7 @@ private:
     std::map<std::string, std::string> m_replies;
     std::string m_greeting;
     std::map<std::string, int> m_delays;
+    std::map<std::string, Sender> m_senders;
     std::mutex m_mutex;
     std::vector<std::string> m_received;
     std::thread m_thread;

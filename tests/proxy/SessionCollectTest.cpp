@@ -12,6 +12,9 @@
 #include "support/PopClient.h"
 #include "support/TestHelpers.h"
 
+#include <sys/ioctl.h>
+
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -318,6 +321,62 @@ TEST_F(SessionCollection, NoReportWithoutEntriesOrWhenSwitchedOff)
     EXPECT_EQ(login(), "+OK\r\n");
     EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 1 ") << "CollectionReport off";
     reg.SetValue("CollectionReport", true);
+}
+
+} // namespace
+
+namespace {
+
+// Sends a reply in two pieces, split at offset, the second only once the
+// proxy has taken the first from its socket: the proxy's reads end exactly
+// there.
+FakeUpstream::Sender splitAt(size_t offset, const std::atomic<int>& proxyFd)
+{
+    return [offset, &proxyFd](int fd, const std::string& reply) {
+        if (proxyFd.load() < 0)
+            ADD_FAILURE() << "the proxy's connection is not known yet: the split would be no split";
+        sendAll(fd, reply.substr(0, offset));
+        for (int i = 0; i < 5000; ++i) {
+            int queued = 0;
+            if (::ioctl(proxyFd.load(), FIONREAD, &queued) == 0 && queued == 0)
+                break;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        sendAll(fd, reply.substr(offset));
+    };
+}
+
+TEST_F(SessionCollection, DotLinesSurviveEveryReadBoundary)
+{
+    // whole(n) holds a stuffed "..leading dot" line and ends with ".".
+    const std::string reply = "+OK\r\n" + whole(2);
+    std::atomic<int> proxyFd{-1};
+    setEvaluationSeam([&](const MessageDescriptor&, int) {
+        proxyFd = currentSession()->server.socket();
+        return true;
+    });
+    for (bool spooled : {false, true}) {
+        for (size_t offset = 1; offset < reply.size(); ++offset) {
+            SCOPED_TRACE((spooled ? "spooled whole, split at " : "relayed, split at ") + std::to_string(offset));
+            // Spooled: TOP is refused and RETR fills the spool during the
+            // collection (message 2, after message 1's judgement has told
+            // the proxy's connection).  Relayed: headers are spooled and the
+            // client's RETR is relayed.
+            proxyFd = -1;
+            serve(2, spooled ? std::map<std::string, std::string>{{"TOP 1 0", "-ERR no TOP\r\n"}}
+                             : std::map<std::string, std::string>{});
+            m_upstream->sendWith("RETR 2", splitAt(offset, proxyFd));
+            // A port used before would name an earlier iteration's state file.
+            fs::remove(accountFile());
+            ASSERT_EQ(login(), "+OK\r\n");
+            ASSERT_EQ(m_client->command("RETR 2").substr(0, 3), "+OK");
+            ASSERT_EQ(m_client->body(), whole(2));
+            ASSERT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+            m_client.reset();
+            for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
 }
 
 } // namespace
