@@ -14,6 +14,7 @@
 
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -77,10 +78,10 @@ protected:
     }
 
     // Connects a client and logs in; the PASS reply.
-    std::string login()
+    std::string login(int timeoutMs = 10000)
     {
         LoopbackListener listener;
-        m_client = std::make_unique<PopClient>(listener.port(), 10000);
+        m_client = std::make_unique<PopClient>(listener.port(), timeoutMs);
         UniqueFd accepted = listener.accept();
         new CSession(accepted.release());
         m_client->line();
@@ -377,6 +378,31 @@ TEST_F(SessionCollection, DotLinesSurviveEveryReadBoundary)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// These two wait out the real 45-second intervals.
+TEST_F(SessionCollection, ALongCollectionKeepsTheClientWithDots)
+{
+    serve(2, {}, {{"TOP 2 0", 46000}});
+    EXPECT_EQ(login(60000), "+OK.\r\n") << "one dot per 45 seconds on the unfinished +OK line";
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 2 ");
+}
+
+TEST_F(SessionCollection, AnIdleSessionKeepsTheServerWithNoop)
+{
+    serve(1, {{"NOOP", "+OK\r\n"}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    m_client->command("NOOP");
+    std::this_thread::sleep_for(std::chrono::seconds(46));
+    // The next command is followed by the upstream keep-alive.
+    EXPECT_EQ(m_client->command("NOOP"), "+OK\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    const auto sent = upstreamAfterLogin();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "NOOP"), 1) << "after 45 s of silence only";
 }
 
 } // namespace
