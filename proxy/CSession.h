@@ -163,7 +163,8 @@ private:
     // RETR and TOP: the three ways a message reaches the client.
     void sendText(CMessage& message, long n);
     void sendFile(CMessage& message, long n);
-    void relayFromServer(long n, const char* statusFormat);
+    // RETR n (or TOP n m_topLines when top) relayed from the server as is.
+    void relayFromServer(long n, bool top);
     void sendTopOfText(CMessage& message, long n, long lines);
     void sendTopOfFile(CMessage& message, long n, long lines);
 

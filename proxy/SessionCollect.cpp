@@ -3,6 +3,8 @@
 // at QUIT the account state file that carries the judgements over.
 #include "proxy/CSession.h"
 
+#include "proxy/ReplyText.h"
+
 #include "common/AtomicFile.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -23,11 +25,6 @@
 #include <thread>
 
 namespace {
-
-bool beginsWith(const char* text, const char* prefix)
-{
-    return ::strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 // Spool ids come from the state file: nothing but hex digits is accepted,
 // so a damaged file cannot name a path outside the state folder.

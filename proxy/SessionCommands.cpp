@@ -1,6 +1,8 @@
 // The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
 #include "proxy/CSession.h"
 
+#include "proxy/ReplyText.h"
+
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
 
@@ -32,27 +34,10 @@ long number(const std::vector<std::string>& args, size_t index, long missing)
     return value;
 }
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char* fmt, ...)
-{
-    char text[1100];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
-
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
-
-bool beginsWith(const char* text, const char* prefix)
-{
-    return ::strncasecmp(text, prefix, std::strlen(prefix)) == 0;
-}
 
 } // namespace
 
@@ -93,7 +78,7 @@ void CSession::cmdStat(const std::vector<std::string>&)
     const std::string folder = stateFolder();
     for (const auto& message : mailbox)
         total += message->deleted ? 0 : message->sizeQuery(folder);
-    sendClient(format("+OK %zu %ld\r\n", mailbox.size(), total));
+    sendClient(formatText("+OK %zu %ld\r\n", mailbox.size(), total));
 }
 
 void CSession::cmdList(const std::vector<std::string>& args)
@@ -107,14 +92,14 @@ void CSession::cmdList(const std::vector<std::string>& args)
         if (message && message->deleted)
             sendClient("-ERR Message doesn't exist\r\n");
         else if (message)
-            sendClient(format("+OK %ld %ld\r\n", n, message->sizeQuery(stateFolder())));
+            sendClient(formatText("+OK %ld %ld\r\n", n, message->sizeQuery(stateFolder())));
         return;
     }
     cmdStat(args);
     const std::string folder = stateFolder();
     for (size_t i = 0; i < mailbox.size(); ++i) {
         const CMessage& message = *mailbox[i];
-        sendClient(format("%zu %ld\r\n", i + 1, message.deleted ? 0 : message.sizeQuery(folder)));
+        sendClient(formatText("%zu %ld\r\n", i + 1, message.deleted ? 0 : message.sizeQuery(folder)));
     }
     sendClient(".\r\n");
 }
@@ -130,12 +115,12 @@ void CSession::cmdRetr(const std::vector<std::string>& args)
     else if (message->local && !message->text)
         sendFile(*message, n);
     else
-        relayFromServer(n, "Sending Msg %d, %d KB");
+        relayFromServer(n, false);
 }
 
 void CSession::sendText(CMessage& message, long n)
 {
-    sendClient(format("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    sendClient(formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
     CEventLog().LogEvent(4, "Spooling message %s to client", message.filePath(stateFolder()).c_str());
     const std::string& text = *message.text;
     status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
@@ -144,7 +129,7 @@ void CSession::sendText(CMessage& message, long n)
 
 void CSession::sendFile(CMessage& message, long n)
 {
-    sendClient(format("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    sendClient(formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
     const std::string path = message.filePath(stateFolder());
     File file(std::fopen(path.c_str(), "rb"));
     if (!file) {
@@ -162,13 +147,13 @@ void CSession::sendFile(CMessage& message, long n)
     }
 }
 
-void CSession::relayFromServer(long n, const char* statusFormat)
+void CSession::relayFromServer(long n, bool top)
 {
     CMessage& message = *entry(n);
-    const bool top = std::strncmp(statusFormat, "Sending Top", 11) == 0;
+    const char* statusFormat = top ? "Sending Top %d, %d KB" : "Sending Msg %d, %d KB";
     // The client's line count was checked by cmdTop and is passed on as is.
-    sendServer(top ? format("TOP %d %ld\r\n", message.serverNumber, m_topLines)
-                   : format("RETR %d\r\n", message.serverNumber));
+    sendServer(top ? formatText("TOP %d %ld\r\n", message.serverNumber, m_topLines)
+                   : formatText("RETR %d\r\n", message.serverNumber));
     // Lines of at most 1020 characters, with room to put back CR LF.
     constexpr unsigned kLine = 1021;
     char line[kLine + 2];
@@ -212,12 +197,12 @@ void CSession::cmdUidl(const std::vector<std::string>& args)
     if (!args.empty()) {
         long n = 0;
         if (CMessage* message = numberedEntry(args, n))
-            sendClient(format("+OK %ld %s\r\n", n, message->uid.c_str()));
+            sendClient(formatText("+OK %ld %s\r\n", n, message->uid.c_str()));
         return;
     }
     sendClient("+OK Unique id list follows\r\n");
     for (size_t i = 0; i < mailbox.size(); ++i)
-        sendClient(format("%zu %s\r\n", i + 1, mailbox[i]->uid.c_str()));
+        sendClient(formatText("%zu %s\r\n", i + 1, mailbox[i]->uid.c_str()));
     sendClient(".\r\n");
 }
 
@@ -234,7 +219,7 @@ void CSession::cmdDele(const std::vector<std::string>& args)
         return;
     }
     status("Client DELE %d", static_cast<int>(n));
-    sendServer(format("DELE %d\r\n", message->serverNumber));
+    sendServer(formatText("DELE %d\r\n", message->serverNumber));
     char reply[125];
     bool found = false;
     readServer(reply, sizeof reply, found);
@@ -270,7 +255,7 @@ void CSession::cmdTop(const std::vector<std::string>& args)
         sendTopOfFile(*message, n, lines);
     } else {
         m_topLines = lines;
-        relayFromServer(n, "Sending Top %d, %d KB");
+        relayFromServer(n, true);
     }
 }
 

@@ -2,6 +2,8 @@
 // APOP or (when a security package is installed) AUTH MSN.
 #include "proxy/CSession.h"
 
+#include "proxy/ReplyText.h"
+
 #include "common/CEventLog.h"
 #include "common/Base64.h"
 #include "common/MD5.h"
@@ -22,23 +24,6 @@
 
 namespace {
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-std::string format(const char* fmt, ...)
-{
-    char text[700];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
-
-bool beginsWith(const std::string& text, const char* prefix)
-{
-    return ::strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
-}
-
 // The account state file's name: characters that cannot stand in a file
 // name become '#'.
 std::string accountFileName(const std::string& user, const std::string& server)
@@ -54,7 +39,7 @@ std::string accountFileName(const std::string& user, const std::string& server)
 
 void CSession::cmdUser(const std::vector<std::string>& args)
 {
-    const std::string syntax = format(
+    const std::string syntax = formatText(
         "-ERR Quillfence requires USER <username>%c<server>[:<port>][$APOP|$MSN]\r\n", separator);
     const std::string argument = args.empty() ? std::string() : args[0];
     const size_t at = argument.rfind(separator);   // the last separator counts
@@ -105,7 +90,7 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     }
     status("Connecting");
     if (server.connect(serverHost.c_str(), port) != 0) {
-        sendClient(format("-ERR Unable to connect to %s:%d, error %d\r\n", serverHost.c_str(), port,
+        sendClient(formatText("-ERR Unable to connect to %s:%d, error %d\r\n", serverHost.c_str(), port,
                           errno));
         return;
     }
@@ -116,7 +101,7 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     bool found = false;
     readServer(greeting, sizeof greeting, found);
     if (!beginsWith(greeting, "+OK")) {
-        sendClient(format("-ERR Server signon %s\r\n", greeting));
+        sendClient(formatText("-ERR Server signon %s\r\n", greeting));
         return;
     }
     if (authMethod == 1) {
@@ -224,7 +209,7 @@ bool CSession::msnLogin(const std::string& user, const std::string& password, st
     long status = sspi->QuerySecurityPackageInfo("MSN", &info);
     if (status != 0) {
         CEventLog().LogEvent(1, "QuerySecurityPackageInfo failed, error %08x", static_cast<unsigned>(status));
-        reply = format("-ERR Internal error, QuerySecurityPackageInfo failed, error %08x",
+        reply = formatText("-ERR Internal error, QuerySecurityPackageInfo failed, error %08x",
                        static_cast<unsigned>(status));
         return false;
     }
@@ -232,7 +217,7 @@ bool CSession::msnLogin(const std::string& user, const std::string& password, st
     status = sspi->AcquireCredentialsHandle("MSN", user.c_str(), "", password.c_str(), &credentials);
     if (status != 0) {
         CEventLog().LogEvent(1, "AcquireCredentialsHandle, error %08x", static_cast<unsigned>(status));
-        reply = format("-ERR Internal error, AcquireCredentialsHandle failed, error %08x",
+        reply = formatText("-ERR Internal error, AcquireCredentialsHandle failed, error %08x",
                        static_cast<unsigned>(status));
         return false;
     }
@@ -263,7 +248,7 @@ bool CSession::msnLogin(const std::string& user, const std::string& password, st
         if (next != nullptr)
             context = next;
         if (status < 0) {
-            reply = format("-ERR Internal error, InitializeSecurityContext failed, error %08x",
+            reply = formatText("-ERR Internal error, InitializeSecurityContext failed, error %08x",
                            static_cast<unsigned>(status));
             break;
         }
