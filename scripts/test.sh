@@ -75,7 +75,7 @@ for target in build-fuzz/fuzz/fuzz_*; do
 done
 
 echo
-echo "all configurations: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed"
 if [ $status -ne 0 ]; then
     echo "SOME TESTS OR FUZZ RUNS FAILED"
 fi
