@@ -73,9 +73,7 @@ TEST(ProgramLifecycle, ASecondStartEndsAndTheFirstKeepsServing)
     EXPECT_EQ(program.runOnce("-nogui", status), "Quillfence Pro is already running\n");
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(program.logShows("Another start asked for the settings window"));
-    PopClient client(program.port());
-    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
-    EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    program.expectServes();
     EXPECT_EQ(program.stop(*process), 0);
 }
 
@@ -88,9 +86,7 @@ TEST(ProgramLifecycle, AKilledInstanceNeverBlocksTheNextStart)
     int status = -1;
     EXPECT_EQ(program.runOnce("-stop", status), "Quillfence Pro not running\n");
     auto fresh = program.start();
-    PopClient client(program.port());
-    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
-    EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    program.expectServes();
     EXPECT_EQ(program.stop(*fresh), 0);
 }
 

@@ -112,6 +112,14 @@ public:
         return false;
     }
 
+    // A client is greeted and its QUIT answered: the proxy is serving.
+    void expectServes() const
+    {
+        PopClient client(m_port);
+        EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+        EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n");
+    }
+
     // Asks the running instance to stop and waits for its exit status.
     int stop(Subprocess& process)
     {
