@@ -1,0 +1,27 @@
+// Cutting header and body text into words.
+//
+// A word is a run of 1 to 40 bytes holding none of the 32 delimiter bytes
+// (white space, CR, LF, . , / < > { } \ " ' ! A3 $ % ^ & * ( ) - + ? | ` AC
+// _ : ;), upper-cased (ASCII letters only).  The text is first cut at CR and
+// LF into pieces of at most kMaxPiece bytes (a longer run is cut there, and a
+// word straddling the cut becomes two); tokens longer than kMaxWord bytes are
+// not words.  collectWords adds every word of a NUL-terminated text to words
+// (once each) and counts its occurrences in counts; a null text adds nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+
+using WordSet = std::set<std::string, std::less<>>;
+using WordCounts = std::map<std::string, int32_t, std::less<>>;
+
+// At most 40 bytes: the longest word a rule or a word list can name.
+constexpr size_t kMaxWord = 40;
+// Pieces of at most 4096 bytes: the tokeniser's fixed line buffer.
+constexpr size_t kMaxPiece = 4096;
+
+bool isWordDelimiter(unsigned char byte);
+void collectWords(const char* text, WordSet& words, WordCounts& counts);
