@@ -14,6 +14,7 @@
 #include "common/SystemInfo.h"
 #include "common/TextUtils.h"
 #include "proxy/SecurityInterface.h"
+#include "scriptkit/ScriptKit.h"
 
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -84,6 +85,7 @@ int CProxyApp::InitInstance(int argc, char** argv)
     recordVersion();
     CEventLog().LogEvent(4, "Quillfence Pro version %s initializing for system %s",
                          m_versionText.c_str(), computerName().c_str());
+    StartScriptEngine();
     createDataFolders();
 
     CWorkerThread::Initialise();
@@ -103,8 +105,10 @@ int CProxyApp::InitInstance(int argc, char** argv)
         applicationStop->set();
         const int stuck = CWorkerThread::TerminateAllThreads();
         setMainWindowLink(nullptr);
-        if (stuck == 0)
+        if (stuck == 0) {
+            StopScriptEngine();
             SecurityInterface::unload();
+        }
         if (stuck != 0) {
             // A thread that would not stop still uses the program's objects:
             // end the process without destroying them under it.

@@ -1,0 +1,21 @@
+// Finding the program's exported rule functions by name.
+//
+// findExported looks a symbol up among the running program's exported
+// symbols (and its libraries'), once per name; later lookups come from a
+// process-wide cache.  Null when nothing of that name is exported.
+// callRule calls a bound rule function with the slot-block convention.
+#pragma once
+
+#include "scriptkit/Program.h"
+
+#include <string>
+
+void* findExported(const std::string& name);
+
+// The 8-byte argument slot of the calling convention.
+union ArgumentSlot {
+    const char* text;
+    int32_t number;
+    uint64_t raw;
+};
+static_assert(sizeof(ArgumentSlot) == 8);
