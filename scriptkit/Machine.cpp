@@ -67,9 +67,10 @@ bool Machine::run(int64_t stepBudget, ScriptError& error)
         return value;
     };
 
+    const size_t codeSize = code.size();
     while (fault == nullptr) {
         at = pc;
-        if (pc >= code.size()) {
+        if (pc >= codeSize) {
             fault = "The script ran past its end";
             break;
         }

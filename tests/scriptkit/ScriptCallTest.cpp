@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -108,6 +111,91 @@ TEST(ScriptThreads, DifferentScriptsRunAtTheSameTime)
     EXPECT_TRUE(secondOk);
     EXPECT_EQ(first, (std::vector<std::string>{"3:t:300"}));
     EXPECT_EQ(second, (std::vector<std::string>{"7:t:700"}));
+}
+
+} // namespace
+
+namespace {
+
+std::string shippedInclude()
+{
+    std::ifstream in(SHIPPED_INCLUDE, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(ShippedInclude, CompilesAndKeepsRuleErrorsOnTheRulesOwnLines)
+{
+    const std::string include = shippedInclude();
+    ASSERT_FALSE(include.empty());
+    ASSERT_EQ(include.back(), '\n');
+    const int includeLines = static_cast<int>(std::count(include.begin(), include.end(), '\n'));
+
+    ScriptHandle script;
+    const std::string good = include + "if WILDCARDMATCH(\"free money\", \"*money*\") then\n  x% = MAXRATING\nendif\n";
+    EXPECT_TRUE(ParseScript(script.get(), good.c_str())) << lastError(script.get(), good).message;
+    EXPECT_TRUE(RunScript(script.get()));
+
+    const std::string bad = include + "if ISSPAM() then\nendif\n";
+    ASSERT_FALSE(ParseScript(script.get(), bad.c_str()));
+    const ScriptError error = lastError(script.get(), bad);
+    EXPECT_EQ(error.message, "'ISSPAM' gives no value");
+    EXPECT_EQ(error.line - includeLines, 1);
+    EXPECT_EQ(error.start - static_cast<int>(include.size()), 3);
+}
+
+TEST(ShippedInclude, DeclaresEveryRuleFunction)
+{
+    const std::string include = shippedInclude();
+    for (const char* name :
+         {"ISSPAM", "ISOK", "STOPCHECKING", "GETRULERATING", "SETRULERATING", "ADDDECISIONDETAILS", "MESSAGESIZE",
+          "GETMSGSEGMENTCOUNT", "SELECTMSGSEGMENT", "HEADERFIELDEXISTS", "HEADERFIELDVALUE", "GETHEADERFIELDCOUNT",
+          "GETHEADERFIELDNAME", "GETHEADERFIELDVALUE", "GETFIRSTADDRESS", "GETNEXTADDRESS", "PARSEADDRESS",
+          "WILDCARDMATCH", "WILDCARDMATCHHEADER", "WILDCARDMATCHBODY", "WILDCARDMATCHRAWBODY", "MATCHESLISTITEM",
+          "HEADERMATCHESLISTITEM", "BODYMATCHESLISTITEM", "COUNTHEADERPATTERNLISTHITS", "COUNTBODYPATTERNLISTHITS",
+          "FINDWORDINSTRING", "FINDWORDINHEADER", "FINDWORDINBODY", "COUNTHEADERWORDLISTHITS",
+          "COUNTBODYWORDLISTHITS", "COUNTHEADERWORDINSTANCES", "COUNTBODYWORDINSTANCES", "MAXWHITESPACERUN",
+          "ISVALIDDATE", "SETUSERMACRO", "ISINFECTED", "FILEOPEN", "FILECLOSE"}) {
+        // A call with the wrong number of arguments is refused only for a
+        // declared name; an undeclared one is an unknown function.
+        ScriptHandle script;
+        const std::string text = include + name + "(1, 2, 3, 4, 5)\n";
+        ASSERT_FALSE(ParseScript(script.get(), text.c_str()));
+        EXPECT_EQ(lastError(script.get(), text).message, std::string("Wrong number of arguments for '") + name + "'");
+    }
+}
+
+// Every example of the user documentation compiles after the shipped
+// include and runs against the stand-in rule functions.
+TEST(DocumentedExamples, CompileAndRun)
+{
+    std::ifstream in(RULE_LANGUAGE_DOC);
+    ASSERT_TRUE(in);
+    std::vector<std::string> examples;
+    std::string line;
+    std::string block;
+    bool inBlock = false;
+    while (std::getline(in, line)) {
+        if (line.starts_with("```")) {
+            if (inBlock)
+                examples.push_back(block);
+            block.clear();
+            inBlock = !inBlock;
+        } else if (inBlock) {
+            block += line + "\n";
+        }
+    }
+    ASSERT_GE(examples.size(), 10u);
+    const std::string include = shippedInclude();
+    for (const std::string& example : examples) {
+        SCOPED_TRACE(example);
+        ScriptHandle script;
+        const std::string text = include + example;
+        ASSERT_TRUE(ParseScript(script.get(), text.c_str())) << lastError(script.get(), text).message;
+        ResetScript(script.get());
+        EXPECT_TRUE(RunScript(script.get())) << lastError(script.get(), text).message;
+    }
 }
 
 } // namespace
