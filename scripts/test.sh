@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # normal build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.  The tests of threads, sockets, locks, the log
-# and the settings store run a third time under ThreadSanitizer.  Then each
-# fuzz target runs for a fixed time.  Exits non-zero on any failure.
+# UndefinedBehaviorSanitizer.  The tests of threads, sockets, locks, the log,
+# the settings store and the script engine's threads run a third time under
+# ThreadSanitizer.  Then each fuzz target runs for a fixed time.  Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -44,7 +45,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 rm -f build-tsan/tsan-report.*
-TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle" \
+TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle|ScriptThreads" \
     run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 # Reports of programs the tests started (their output is not shown).
