@@ -2,8 +2,8 @@
 //
 // Each takes its arguments from the machine's stacks (the last argument on
 // top) and pushes its result.  Positions count from 1, as in the language.
-// A built-in never fails except by producing a text over the size limit,
-// which it reports by returning an error message.
+// A built-in fails only where the language says so (mod by zero), and then
+// returns the error message; otherwise null.
 #pragma once
 
 #include "scriptkit/Program.h"

@@ -919,6 +919,8 @@ bool compile(std::string_view text, Program& program, ScriptError& error)
         error = failure.error;
     } catch (const std::bad_alloc&) {
         error = ScriptError{"Out of memory while compiling", 1, 0, 0};
+    } catch (const std::exception&) {
+        error = ScriptError{"Internal error while compiling", 1, 0, 0};
     }
     program = Program{};
     return false;

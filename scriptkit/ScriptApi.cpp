@@ -4,6 +4,7 @@
 #include "scriptkit/Compiler.h"
 #include "scriptkit/Machine.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -22,6 +23,10 @@ struct ScriptkitScript {
 };
 
 namespace {
+
+// A script is the include file and one rule: 16 MB is far beyond any, and
+// keeps every offset within the 32-bit positions errors report.
+constexpr size_t kMaxScriptLength = 16 * 1024 * 1024;
 
 void notCompiled(HSCRIPT script)
 {
@@ -53,6 +58,10 @@ bool ParseScript(HSCRIPT script, const char* text)
     script->failed = false;
     if (text == nullptr) {
         script->setError(ScriptError{"No script text", 1, 0, 0});
+        return false;
+    }
+    if (std::strlen(text) > kMaxScriptLength) {
+        script->setError(ScriptError{"Script too long", 1, 0, 0});
         return false;
     }
     ScriptError error;
@@ -96,6 +105,8 @@ bool RunScript(HSCRIPT script)
         ok = script->machine->run(script->stepBudget, error);
     } catch (const std::bad_alloc&) {
         error = ScriptError{"Out of memory", 1, 0, 0};
+    } catch (const std::exception&) {
+        error = ScriptError{"Internal error while running", 1, 0, 0};
     }
     if (!ok)
         script->setError(std::move(error));

@@ -38,7 +38,8 @@ SCRIPTKIT_API bool StopScriptEngine();
 
 // A new empty script; null only when memory runs out.
 SCRIPTKIT_API HSCRIPT CreateScript();
-// True when text compiled.  On false, GetError tells why and where.
+// True when text compiled.  On false, GetError tells why and where.  Texts
+// over 16 MB are refused.
 SCRIPTKIT_API bool ParseScript(HSCRIPT script, const char* text);
 // Readies a compiled script to run again from its start: variables empty.
 SCRIPTKIT_API bool ResetScript(HSCRIPT script);

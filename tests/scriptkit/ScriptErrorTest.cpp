@@ -116,6 +116,16 @@ TEST(ParseErrors, AnErrorInARuleAfterAFortyLineIncludeIsAtTheRulesOwnLine)
     EXPECT_EQ(error.span, "\n");
 }
 
+TEST(ParseErrors, AScriptOver16MegabytesIsRefused)
+{
+    ScriptHandle script;
+    std::string text(16 * 1024 * 1024, ' ');
+    EXPECT_TRUE(ParseScript(script.get(), text.c_str()));
+    text += "a% = 1";
+    EXPECT_FALSE(ParseScript(script.get(), text.c_str()));
+    EXPECT_EQ(lastError(script.get(), text).message, "Script too long");
+}
+
 TEST(ParseErrors, ASuccessfulParseClearsTheError)
 {
     ScriptHandle script;
