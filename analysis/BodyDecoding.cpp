@@ -1,24 +1,13 @@
 #include "analysis/BodyDecoding.h"
 
 #include "common/Base64.h"
+#include "common/TextUtils.h"
 
 #include <cstring>
 #include <strings.h>
 
 namespace {
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Order matters only in that no tag is a prefix of an earlier one.
 constexpr const char* kBreakTags[] = {"<br>", "<td>", "</td>", "<p>", "<li>", "<hr>"};
 
 size_t breakTagLength(const char* text)
@@ -53,8 +42,8 @@ size_t decodeQuotedPrintable(const char* in, size_t length, char* out)
             continue;
         }
         if (i + 2 < length) {
-            const int high = hexValue(in[i + 1]);
-            const int low = hexValue(in[i + 2]);
+            const int high = hexDigitValue(in[i + 1]);
+            const int low = hexDigitValue(in[i + 2]);
             if (high >= 0 && low >= 0) {
                 out[written++] = static_cast<char>(high * 16 + low);
                 i += 3;

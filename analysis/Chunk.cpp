@@ -4,6 +4,7 @@
 #include "analysis/LineReader.h"
 #include "common/CEventLog.h"
 #include "common/ProgramContext.h"
+#include "common/TextUtils.h"
 
 #include <atomic>
 #include <iterator>
@@ -33,10 +34,7 @@ std::string_view cutAtLineEnd(std::string_view text)
 std::string upperAscii(std::string_view text)
 {
     std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    stringUpper(upper);
     return upper;
 }
 
@@ -137,14 +135,21 @@ bool Chunk::getHeader(FILE* file, const std::string& name, std::string& out)
     }
 }
 
+const Chunk::HeaderMap::value_type* Chunk::nthHeader(FILE* file, int n)
+{
+    parseHeader(file);
+    if (n < 1 || static_cast<size_t>(n) > m_headers.size())
+        return nullptr;
+    return &*std::next(m_headers.begin(), n - 1);
+}
+
 bool Chunk::getHeaderName(FILE* file, int n, std::string& out)
 {
     try {
-        parseHeader(file);
-        if (n < 1 || static_cast<size_t>(n) > m_headers.size())
-            return false;
-        out = std::next(m_headers.begin(), n - 1)->first;
-        return true;
+        const auto* header = nthHeader(file, n);
+        if (header)
+            out = header->first;
+        return header != nullptr;
     } catch (...) {
         DebugX(__FILE__, __LINE__);
         return false;
@@ -154,11 +159,10 @@ bool Chunk::getHeaderName(FILE* file, int n, std::string& out)
 bool Chunk::getHeaderValue(FILE* file, int n, std::string& out)
 {
     try {
-        parseHeader(file);
-        if (n < 1 || static_cast<size_t>(n) > m_headers.size())
-            return false;
-        out = std::next(m_headers.begin(), n - 1)->second;
-        return true;
+        const auto* header = nthHeader(file, n);
+        if (header)
+            out = header->second;
+        return header != nullptr;
     } catch (...) {
         DebugX(__FILE__, __LINE__);
         return false;

@@ -104,6 +104,8 @@ public:
 
 private:
     bool parseParts(FILE* file, List& list, const char* parentDelimiter, int depth);
+    // The n-th header in map order, null when n is out of range.
+    const HeaderMap::value_type* nthHeader(FILE* file, int n);
     void readHeaderText(FILE* file);
     // Where the body ends for decoding and raw matches: chunkEnd once known,
     // else the end of the file.

@@ -1,21 +1,12 @@
 #include "common/HiveFormat.h"
 
+#include "common/TextUtils.h"
+
 #include <cstdio>
 
 namespace hiveformat {
 
 namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isSpace(char c)
 {
@@ -103,9 +94,9 @@ bool decode(std::string_view text, std::string& out)
     if (open == std::string_view::npos)
         return false;
     for (size_t i = open + 1; i < text.size() && text[i] != '"'; ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
+            hexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

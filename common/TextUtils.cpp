@@ -34,3 +34,14 @@ void stringUpper(std::string& text)
     for (char& c : text)
         c = asciiUpper(c);
 }
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
