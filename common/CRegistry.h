@@ -72,6 +72,8 @@ public:
     // The stored lines joined with CR LF.
     bool QueryTextList(const char* name, std::string& text) const;
 
+    // Adds delta to a number value under the hive's inter-process lock; false,
+    // with nothing changed, when the lock could not be had within its wait.
     bool IncValue(const char* name, int delta, int& result);
     bool DeleteValue(const char* name);
     // Removes the sub-key and everything below it; false when it is missing.
@@ -104,5 +106,7 @@ private:
 
 // The next installation-wide identifier: the value "NextId" at the root of
 // the system hive "global", incremented under the inter-process lock and
-// written back at once.  Returns its low 20 bits (0 to 1048575).
+// written back at once.  Returns its low 20 bits (0 to 1048575).  Waits up
+// to ten seconds for the lock; only then does it log an error and fall back
+// to a number made from the clock and the process id.
 COMMONKIT_API int GetNextId();

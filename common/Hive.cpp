@@ -192,7 +192,10 @@ bool Hive::increment(const std::string& upperPath, int delta, int& result)
     if (!hiveformat::recordFits(upperPath, "-2147483648"))
         return false;
     CVMutexLocker lock(m_lock);
-    beginUpdate();
+    // A counter read without the lock may be stale: the sum could repeat one
+    // that another process has handed out already.
+    if (!beginUpdate())
+        return false;
     std::string& stored = m_entries[upperPath];
     const long current = std::strtol(stored.c_str(), nullptr, 10);
     // Wraps like the 32-bit counter it is, without undefined overflow.

@@ -46,7 +46,8 @@ public:
     bool contains(const std::string& upperPath) const;
     // False when the record is too long to be written; nothing changes then.
     bool set(const std::string& upperPath, const std::string& value);
-    // Adds delta to the stored decimal (0 when absent) and stores the sum.
+    // Adds delta to the stored decimal (0 when absent) and stores the sum,
+    // under the update lock; false, with nothing changed, without it.
     bool increment(const std::string& upperPath, int delta, int& result);
     bool erase(const std::string& upperPath);
     // Erases every entry below upperPath ("/" for the root), and upperPath

@@ -139,6 +139,43 @@ TEST(RegistryProcesses, AnUpdateWaitsForTheHolderAndGivesUpAfterASecond)
     EXPECT_TRUE(reg.regKey()->updateOpen());
 }
 
+TEST(RegistryProcesses, CountersMoveOnlyUnderTheLock)
+{
+    {
+        CRegistry reg;
+        ASSERT_TRUE(reg.CreateKey(eRegSystem, "countedhive", "/", true));
+        reg.SetValue("Count", 7);
+    }
+    Subprocess holder({hiveTool(), "hold", "1", "countedhive", "5000"});
+    std::string line;
+    ASSERT_TRUE(holder.readLine(line));
+    {
+        CRegistry reg;
+        ASSERT_TRUE(reg.CreateKey(eRegSystem, "countedhive", "/", true));
+        int result = -1;
+        EXPECT_FALSE(reg.IncValue("Count", 1, result)) << "the holder kept the lock past the wait";
+        int count = 0;
+        EXPECT_TRUE(reg.QueryValue("Count", count));
+        EXPECT_EQ(count, 7);
+    }
+    holder.kill();
+    holder.wait();
+}
+
+TEST(RegistryProcesses, GetNextIdWaitsOutAHolderLongerThanOneLockWait)
+{
+    const int before = GetNextId();
+    {
+        Subprocess holder({hiveTool(), "hold", "1", "global", "2500"});
+        std::string line;
+        ASSERT_TRUE(holder.readLine(line));
+        EXPECT_EQ(GetNextId(), (before + 1) & 0xFFFFF) << "the next number, not a stale or made-up one";
+        EXPECT_EQ(WEXITSTATUS(holder.wait()), 0);
+    }
+    const auto onDisk = hiveformat::parseHive(readFile(commonConfig() + "/global_sys.dat"));
+    EXPECT_EQ(std::stoi(onDisk.entries.at("/NEXTID")) & 0xFFFFF, (before + 1) & 0xFFFFF);
+}
+
 // The churn helper rewrites 200 values of ~160 characters each round; it is
 // killed at random moments, and every time the file must hold one whole
 // round: a sequence number, 200 equal values and the end marker.
