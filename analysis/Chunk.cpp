@@ -70,12 +70,17 @@ void Chunk::parseHeader(FILE* file)
             if (!name.empty())
                 m_headers[name] = value;
         };
+        // Whether the physical line being read adds to the pending value, so
+        // that the later pieces of a long line go where its first one went.
+        bool lineFeedsValue = false;
         while (reader.next()) {
             const std::string_view line = reader.text();
             if (!reader.lineStart()) {
-                value.append(cutAtLineEnd(line));
+                if (lineFeedsValue)
+                    value.append(cutAtLineEnd(line));
                 continue;
             }
+            lineFeedsValue = false;
             if (reader.isDotLine()) {
                 // The POP3 end-of-message line ends the message inside its
                 // header block: the header being read is dropped.
@@ -88,11 +93,13 @@ void Chunk::parseHeader(FILE* file)
             if (line[0] == ' ' || line[0] == '\t') {
                 value += ' ';
                 value.append(cutAtLineEnd(line));
+                lineFeedsValue = true;
                 continue;
             }
             const size_t colon = line.find(':');
             if (colon == std::string_view::npos)
                 continue;
+            lineFeedsValue = true;
             storePending();
             name = upperAscii(line.substr(0, colon));
             std::string_view rest = line.substr(colon + 1);
@@ -114,7 +121,7 @@ void Chunk::readHeaderText(FILE* file)
     m_headerText.reset();
     if (size < 0 || ::fseeko(file, m_chunkStart, SEEK_SET) != 0)
         return;
-    m_headerText = std::make_unique<char[]>(static_cast<size_t>(size) + 1);
+    m_headerText = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size) + 1);
     const size_t got = std::fread(m_headerText.get(), 1, static_cast<size_t>(size), file);
     m_headerText[got] = '\0';
     ::fseeko(file, m_bodyStart, SEEK_SET);

@@ -24,7 +24,7 @@ bool chunkLogging()
 std::unique_ptr<char[]> readRange(FILE* file, int64_t start, int64_t end, size_t& size)
 {
     const size_t wanted = end > start ? static_cast<size_t>(end - start) : 0;
-    auto buffer = std::make_unique<char[]>(wanted + 1);
+    auto buffer = std::make_unique_for_overwrite<char[]>(wanted + 1);
     size = 0;
     if (wanted > 0 && ::fseeko(file, start, SEEK_SET) == 0)
         size = std::fread(buffer.get(), 1, wanted, file);

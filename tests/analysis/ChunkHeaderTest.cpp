@@ -104,6 +104,13 @@ TEST(ChunkHeader, LongLinesKeepTheirWholeValueAndNeverStartAHeader)
     EXPECT_EQ(message.whole().headers().size(), 2u);
 }
 
+TEST(ChunkHeader, TailOfALongLineWithoutColonIsIgnoredLikeItsStart)
+{
+    ParsedMessage message("Subject: kept\r\n" + std::string(300, 'x') + "\r\nFrom: f\r\n\r\n");
+    EXPECT_EQ(message.header(1, "SUBJECT"), "kept");
+    EXPECT_EQ(message.header(1, "FROM"), "f");
+}
+
 TEST(ChunkHeader, TailOfALongLineIsNeverTheBlankOrDotLine)
 {
     // The second piece of this line is exactly CR LF, then ".": neither ends
