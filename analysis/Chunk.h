@@ -97,8 +97,6 @@ public:
     const char* rawBody() const { return m_rawBody; }
     const WordSet& headerWords() const { return m_headerWords; }
     const WordSet& bodyWords() const { return m_bodyWords; }
-    const WordCounts& headerWordCounts() const { return m_headerWordCounts; }
-    const WordCounts& bodyWordCounts() const { return m_bodyWordCounts; }
     // The identity in the log lines: distinct for every chunk of the process.
     uint32_t identity() const { return m_identity; }
 

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 LineReader::LineReader(FILE* file, size_t limit)
-    : m_file(file), m_limit(limit == 0 ? 1 : limit), m_buffer(m_limit + 1, '\0')
+    : m_file(file), m_limit(limit == 0 ? 1 : limit), m_buffer(m_limit)
 {
     const off_t here = file ? ::ftello(file) : -1;
     m_position = here < 0 ? 0 : here;
@@ -13,7 +13,6 @@ LineReader::LineReader(FILE* file, size_t limit)
 bool LineReader::next()
 {
     m_size = 0;
-    m_buffer[0] = '\0';
     if (m_file == nullptr)
         return false;
     m_start = m_position;
@@ -24,7 +23,6 @@ bool LineReader::next()
         if (c == '\n')
             break;
     }
-    m_buffer[m_size] = '\0';
     m_position += static_cast<int64_t>(m_size);
     m_nextStartsLine = m_size > 0 && m_buffer[m_size - 1] == '\n';
     return m_size > 0;

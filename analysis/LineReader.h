@@ -7,7 +7,7 @@
 // for a blank line, a "." line or a MIME boundary.  The reader reads wherever
 // the file stands and counts positions from there; callers that seek the file
 // make a new reader.  The file's own position moves with every read.  Pieces
-// may hold NUL bytes: use size(), not strlen().  data() is NUL-terminated.
+// may hold NUL bytes.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +23,6 @@ public:
     // False at end of file or on a read error, with nothing read.
     bool next();
 
-    const char* data() const { return m_buffer.data(); }
-    size_t size() const { return m_size; }
     std::string_view text() const { return {m_buffer.data(), m_size}; }
     // File offset of the piece's first byte, and just past its last.
     int64_t start() const { return m_start; }

@@ -29,9 +29,6 @@ public:
     void reset();
     bool run(int64_t stepBudget, ScriptError& error);
 
-    int32_t integerVariable(int slot) const { return m_integers[static_cast<size_t>(slot)]; }
-    const std::string& textVariable(int slot) const { return m_texts[static_cast<size_t>(slot)]; }
-
 private:
     const char* callRule(const Instruction& instruction);
 

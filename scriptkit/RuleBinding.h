@@ -3,7 +3,7 @@
 // findExported looks a symbol up among the running program's exported
 // symbols (and its libraries'), once per name; later lookups come from a
 // process-wide cache.  Null when nothing of that name is exported.
-// callRule calls a bound rule function with the slot-block convention.
+// ArgumentSlot is one 8-byte slot of the block a rule function receives.
 #pragma once
 
 #include "scriptkit/Program.h"

@@ -65,7 +65,6 @@ TEST_P(ChunkBoundaries, DelimiterIsTakenFromTheBoundaryParameter)
                           part(row.delimiter, "text/plain", "one\r\n") +
                           part(row.delimiter, "text/plain", "two\r\n") + row.delimiter + "--\r\n");
     ASSERT_EQ(message.count(), 3u);
-    std::string body;
     EXPECT_TRUE(message.chunk(3).matchRawBody(message.file(), "two\r\n"));
 }
 

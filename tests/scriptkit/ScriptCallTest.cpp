@@ -1,12 +1,12 @@
 // Calls into the program: the slot-block convention, truth and text results,
 // FreeString, binding by name in any letter case, resets and threads.
 #include "ScriptRunner.h"
+#include "support/TestHelpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -119,10 +119,7 @@ namespace {
 
 std::string shippedInclude()
 {
-    std::ifstream in(SHIPPED_INCLUDE, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return readFile(SHIPPED_INCLUDE);
 }
 
 TEST(ShippedInclude, CompilesAndKeepsRuleErrorsOnTheRulesOwnLines)
