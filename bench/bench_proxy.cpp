@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -185,10 +186,11 @@ void startProxy(const std::string& folder)
     while (g_message.size() + line.size() < kMessageBytes)
         g_message += line;
     g_message += ".\r\n";
+    static const std::string spool = programContext().dataRoot + "/state/bench.msg";
+    std::ofstream(spool, std::ios::binary) << g_message;
     CSession::setCollectionSeam([](CSession& session) {
         auto message = std::make_unique<CMessage>();
-        message->text = g_message;
-        message->size = static_cast<long>(g_message.size());
+        message->readText(spool);
         message->uid = "bench";
         session.mailbox.push_back(std::move(message));
         return true;

@@ -162,8 +162,10 @@ SocketHandle Socket::accept(sockaddr* addr, int* addrlen)
 
 int Socket::connect(const char* host, int port, const char* /*protocol*/)
 {
-    if (host == nullptr || port < 0 || port > 65535)
+    if (host == nullptr || port < 0 || port > 65535) {
+        errno = EINVAL;
         return -1;
+    }
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<uint16_t>(port));
@@ -172,8 +174,10 @@ int Socket::connect(const char* host, int port, const char* /*protocol*/)
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
-        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr)
+        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
+            errno = kHostNotFound;
             return -1;
+        }
         remote.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         ::freeaddrinfo(found);
     }
@@ -230,6 +234,8 @@ int Socket::connectTo(const sockaddr_in& address)
     errno = saved;
     if (rc != 0)
         return -1;
+    // A new connection starts with nothing unread from an earlier one.
+    m_readPos = m_readEnd = 0;
     m_connected = true;
     return 0;
 }
@@ -391,6 +397,13 @@ unsigned Socket::getline(char* buf, unsigned size, bool& found, const char* term
             }
             buf[count++] = c;
             if (count == size - 1) {
+                // A piece never ends inside the terminator: the start of one
+                // that the buffer has no room to finish goes back to the
+                // stream, so that the next piece holds it whole.
+                if (matched > 0 && matched < count && m_readPos >= matched) {
+                    m_readPos -= static_cast<unsigned>(matched);
+                    count -= static_cast<unsigned>(matched);
+                }
                 buf[count] = '\0';
                 return count;
             }

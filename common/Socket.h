@@ -36,6 +36,8 @@ public:
     static constexpr long kNotConnected = 10057;
     static constexpr long kTimedOut = 10060;
     static constexpr long kInterrupted = 10004;
+    // getLastError() after a connect whose host name could not be resolved.
+    static constexpr int kHostNotFound = 11001;
     static constexpr int kDefaultTimeoutMs = 60000;
     // A graceful disconnect reads and discards at most this much of what the
     // peer still sends: a peer that never stops cannot hold it for ever.
@@ -72,7 +74,8 @@ public:
     // The accepted connection's handle; throws unsigned long errno.
     SocketHandle accept(sockaddr* addr, int* addrlen);
     // host: dotted address or name; 0, or -1 when it cannot be resolved or
-    // reached.  Waits at most the write time-out (when set) and ends early
+    // reached (getLastError() then tells why: kHostNotFound, EINVAL for a
+    // port outside 0..65535, else the connect's errno).  Waits at most the write time-out (when set) and ends early
     // with -1 on a stop request.
     int connect(const char* host, int port, const char* protocol = nullptr);
     int connect(const char* host, const char* service, const char* protocol = nullptr);
@@ -87,7 +90,9 @@ public:
     // Reads one line into buf (size bytes, NUL included, at least 1) up to
     // terminator, which is not stored.  found tells whether the terminator
     // was met; a line longer than size - 1 comes back cut (found false) and
-    // continues at the next call.  Returns the number of bytes stored.
+    // continues at the next call.  A cut piece never ends with the start of
+    // the terminator: those bytes come first in the next piece, so a
+    // terminator is always found whole.  Returns the number of bytes stored.
     unsigned getline(char* buf, unsigned size, bool& found, const char* terminator = "\r\n");
     // One raw receive into recvBuffer(); the count, or -1.
     int recv();

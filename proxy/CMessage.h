@@ -1,13 +1,13 @@
 // CMessage: one entry of a session's mailbox, as the client sees it.
 //
 // A message is either on the server (serverNumber > 0) or local to the proxy
-// (a virtual message or one from the pending folder).  Its text, when held in
-// memory, always ends with CR LF "." CR LF.  Entries are numbered from 1 in
-// mailbox order and are never removed during a session; DELE only marks them.
+// (a virtual message or one from the pending folder).  Its spooled text stays
+// on disk: the first textLength bytes of the file at path, followed by
+// textTail, always ending with CR LF "." CR LF.  Entries are numbered from 1
+// in mailbox order and are never removed during a session; DELE only marks
+// them.
 #pragma once
 
-#include <memory>
-#include <optional>
 #include <string>
 
 class CMessage
@@ -21,26 +21,40 @@ public:
     long sizeQuery(const std::string& stateFolder) const;
     // The file the message is read from: its spool file, else path.
     std::string filePath(const std::string& stateFolder) const;
-    // Reads the spool file "msg<spoolId>.msg" of stateFolder into text (see
-    // readText); false, with "Unable to open" logged, when it cannot be read.
+    // Measures the spool file "msg<spoolId>.msg" of stateFolder as the text
+    // (see readText); false, with "Unable to open" logged, when it cannot
+    // be read.
     bool load(const std::string& id, const std::string& stateFolder);
-    // text = the file's bytes up to and including the first CR LF "." CR LF
-    // (appended when missing); size = its length; path = file.
+    // The text of file: its bytes up to and including the first CR LF "."
+    // CR LF; a file without one is served with the terminator appended.
+    // size = the text's length; path = file.  Nothing is kept in memory.
     bool readText(const std::string& file);
+    bool hasText() const { return textLength >= 0; }
     // "QF%08x%04d%02d%02d%02d%02d%02d": a fresh id and the local time.
     static std::string generatedUid();
+    // RFC 1939's unique-id: 1 to 70 characters from 0x21 to 0x7E.  Only such
+    // an id names a message in the account state file.
+    static bool isValidUid(const std::string& id);
+    // A stable stand-in shown to the client for a server id that is not a
+    // valid unique-id or that the server gave more than one message:
+    // "QFX" and the MD5 of the id and its occurrence, in hex.
+    static std::string substituteUid(const std::string& serverId, int occurrence);
 
     bool deleted = false;
     bool local = false;
     bool pending = false;
     bool headerOnly = false;
-    std::optional<std::string> text;
+    long textLength = -1;   // bytes of path that are the text; -1: no text
+    std::string textTail;   // served after them when the file lacks the end
     long size = -1;
-    std::string uid;        // at most kMaxUid characters
+    std::string uid;        // the id the client is shown
+    // The server's id when it names the message in the account state file;
+    // empty for messages that are never recorded (no valid, unique id).
+    std::string stateKey;
     int serverNumber = 0;
     std::string spoolId;    // the hex digits of "msg%s.msg", or empty
     std::string path;
 
-    // The uid field of the account state file holds at most 79 characters.
-    static constexpr size_t kMaxUid = 79;
+    // The uid field of the account state file: RFC 1939's 70 characters.
+    static constexpr size_t kMaxUid = 70;
 };

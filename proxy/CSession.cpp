@@ -7,6 +7,7 @@
 #include "common/StopToken.h"
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
+#include "proxy/StateTidy.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -130,7 +131,8 @@ void CSession::readSettings()
 
 unsigned CSession::run()
 {
-    threadId = currentThread();
+    SessionList::setThreadId(this, currentThread());
+    tidyStateFolderDaily(stateFolder(), CVDateTime::currentTime());
     readSettings();
     if (popupStatus)
         if (MainWindowLink* link = mainWindowLink())
@@ -140,10 +142,11 @@ unsigned CSession::run()
     try {
         sendClient("+OK Quillfence\r\n");
         while (!finished) {
-            char line[kClientLine];
-            bool found = false;
-            readClient(line, sizeof line, found);
-            dispatch(line);
+            std::string line;
+            if (readClient(line))
+                dispatch(line);
+            else
+                sendClient("-ERR Line too long\r\n");
             keepAliveUpstream();
         }
         if (tidyLogs)
@@ -155,10 +158,14 @@ unsigned CSession::run()
             tidyOldLogs();
         closeConnections();
     } catch (long code) {
+        // The client went away or fell silent: the ordinary end of many a
+        // session, not a fault.
         if (code == Socket::kInterrupted)
             CEventLog().LogEvent(4, "Session stopped");
+        else if (code == Socket::kTimedOut)
+            CEventLog().LogEvent(2, "Client silent for %d seconds, session ending", kTimeoutMs / 1000);
         else
-            DebugX(__FILE__, __LINE__);
+            CEventLog().LogEvent(4, "Client closed the connection");
         closeConnections();
     } catch (...) {
         DebugX(__FILE__, __LINE__);
@@ -179,25 +186,57 @@ void CSession::closeConnections()
     }
 }
 
+void CSession::dropUpstream()
+{
+    // No drain: the server may be the one that stopped answering.
+    server.SetTimeout(1, 1);
+    server.reset(1, 0);
+    server.SetTimeout(kTimeoutMs, kTimeoutMs);
+    int on = 1;
+    server.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
+    m_pendingCR = false;
+    connected = false;
+}
+
+void CSession::upstreamLost(long error)
+{
+    CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(), error);
+    dropUpstream();
+    if (m_replyBegun) {
+        // A reply cut short must never pass for a whole one: the client
+        // sees the connection end and counts the command as failed.
+        finished = true;
+        return;
+    }
+    sendClient("-ERR Connection to the mail server lost\r\n");
+}
+
 void CSession::keepAliveUpstream()
 {
     if (!connected)
         return;
     if (static_cast<uint32_t>(CVDateTime::tickCount() - serverActivityTick) < kKeepAliveMs)
         return;
-    sendServer("NOOP\r\n");
-    char reply[79];
-    bool found = false;
-    readServer(reply, sizeof reply, found);
+    try {
+        sendServer("NOOP\r\n");
+        readServer();
+    } catch (const UpstreamLost& lost) {
+        // No command is waiting for a reply: the next one that needs the
+        // server is told.
+        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(),
+                             lost.error);
+        dropUpstream();
+    }
 }
 
-void CSession::dispatch(const char* line)
+void CSession::dispatch(const std::string& line)
 {
-    const std::vector<std::string> words = tokens(line);
+    const std::vector<std::string> words = tokens(line.c_str());
     if (words.empty())
         return;   // an empty line gets no reply
     const std::vector<std::string> args(words.begin() + 1, words.end());
     m_line = line;
+    m_replyBegun = false;
     const char* verb = words[0].c_str();
     try {
         if (::strcasecmp(verb, "quit") == 0) {
@@ -216,11 +255,21 @@ void CSession::dispatch(const char* line)
             }
         }
         sendClient("-ERR Unrecongised command\r\n");
+    } catch (const UpstreamLost& lost) {
+        upstreamLost(lost.error);
+    } catch (const SpoolReadFailed& failed) {
+        CEventLog().LogEvent(1, "Unable to read %s", failed.path.c_str());
+        finished = true;   // the reply has begun: only closing can tell it
+    } catch (int) {
+        throw;   // the client's connection failed: the session ends
+    } catch (long) {
+        throw;
     } catch (...) {
-        // The command stops where it failed; the dialogue goes on.
+        // The command stops where it failed; the dialogue goes on, unless
+        // part of its reply has gone out already.
         DebugX(__FILE__, __LINE__);
-        if (StopToken::requested())
-            throw;
+        if (m_replyBegun)
+            finished = true;
     }
 }
 

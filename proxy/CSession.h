@@ -22,9 +22,15 @@
 class CSession : public CWorkerThread
 {
 public:
-    // Lines from the client are read into a buffer of this size: at most 254
-    // characters, longer lines arrive as several pieces.
-    static constexpr unsigned kClientLine = 255;
+    // A client line holds at most 254 characters before its CR LF; a longer
+    // one is refused whole ("-ERR Line too long").
+    static constexpr size_t kMaxClientLine = 254;
+    // A reply line of the server is passed on or examined up to this many
+    // characters; the rest of the line is read and dropped, so that it can
+    // never be taken for the next reply.
+    static constexpr size_t kMaxReplyLine = 2046;
+    // A challenge of AUTH MSN carries a base64 token of up to kMaxToken bytes.
+    static constexpr size_t kMaxChallengeLine = 4 * (65536 / 3 + 1) + 8;
     // Silence after which the upstream connection gets a NOOP.
     static constexpr unsigned kKeepAliveMs = 45000;
     static constexpr int kTimeoutMs = 60000;
@@ -32,12 +38,34 @@ public:
     // to close: a client that lingers after QUIT must not hold back the
     // next client for a whole read time-out.
     static constexpr int kCloseDrainMs = 5000;
-    // Replies of the server to USER and the greeting: at most 254 characters.
-    static constexpr unsigned kServerLine = 255;
     // The APOP timestamp and the account state file name are refused, not
     // cut, beyond these lengths.
     static constexpr size_t kMaxTimestamp = 79;
     static constexpr size_t kMaxAccountFile = 511;
+    // A message whose header is larger than this is not judged: the rules
+    // would hold it in memory.  It is passed on to the client unjudged.
+    static constexpr long kMaxHeaderBytes = 1 << 20;
+    // Sizes in the server's listing beyond this are not sane: the filter
+    // and the client are given sizes as int.
+    static constexpr long kMaxMessageSize = 0x7FFFFFFF;
+    // A listing of more messages than this fails the collection: every
+    // entry costs memory for the whole session.
+    static constexpr size_t kMaxMailbox = 1000000;
+    // Fresh spool names tried before a spool counts as impossible to create
+    // (a name in use is never replaced).
+    static constexpr int kSpoolNameAttempts = 64;
+
+    // The upstream connection failed: dropped, timed out or refused a send.
+    // error is the socket layer's number.  Raised by the server wrappers.
+    struct UpstreamLost {
+        long error;
+    };
+    // A spooled text could not be read as far as it was measured.
+    struct SpoolReadFailed {
+        std::string path;
+    };
+    // Message lines are relayed in pieces of at most this many bytes.
+    static constexpr unsigned kRelayPiece = 4096;
 
     // Adopts the accepted connection; the session starts at once.
     explicit CSession(SocketHandle handle);
@@ -45,11 +73,17 @@ public:
 
     unsigned run() override;
 
-    // Traffic wrappers; socket errors are reported and raised again.
+    // Traffic wrappers.  Client errors are raised as the socket layer's
+    // integers; every upstream failure is raised as UpstreamLost.
     int sendClient(const std::string& text);
     int sendServer(const std::string& text, bool isPassword = false);
-    unsigned readClient(char* buf, unsigned size, bool& found, const char* terminator = "\r\n");
-    unsigned readServer(char* buf, unsigned size, bool& found, const char* terminator = "\r\n");
+    // One client line without its CR LF; false when it was longer than
+    // kMaxClientLine (then it has been read to its end and dropped, and
+    // line is empty).  Password lines are logged masked.
+    bool readClient(std::string& line);
+    // One reply line of the server without its CR LF, read whole: at most
+    // maxLength characters are kept.
+    std::string readServer(size_t maxLength = kMaxReplyLine);
     // A status text for the popup (cut at 63 characters).
     void status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Deletes a file with up to 10 attempts; logs the outcome.
@@ -77,6 +111,8 @@ public:
 
     // The password of a PASS command line.
     static std::string passwordOf(const std::string& line);
+    // True for a line whose first word begins with PASS: it is logged masked.
+    static bool isPasswordLine(const std::string& line);
     // The AUTH MSN exchange through the security package; reply receives
     // the last server reply or an "-ERR Internal error" text.  True when the
     // server accepted.
@@ -124,30 +160,48 @@ public:
     std::string upstreamUser;
     int currentIndex = 0;
     std::string currentSpoolPath;
+    // Written by the session's thread under the session list's lock, which
+    // currentSession() holds while it reads it.
     unsigned long threadId = 0;
     std::unique_ptr<FilterContext> filter;
 
 private:
+    enum class Spooled { Done, Refused, Unwritable, HeaderTooLarge };
+
     void readSettings();
     // Collects the mailbox after a login; true when the client can use it.
     bool collect();
+    bool collectListing();
+    bool collectIds();
     void keepAlive();
-    unsigned readServerKept(char* buf, unsigned size, bool& found);
+    std::string readServerKept(size_t maxLength = kMaxReplyLine);
     void sendServerKept(const std::string& text);
-    void forgetAmbiguousUids();
+    void assignUids(const std::vector<std::string>& ids);
     static void keepListedSize(CMessage& message, long listed);
     void readAccountState();
-    // Writes the server's reply lines into path, whole or not at all.
-    bool spoolMessage(CMessage& message, const std::string& path, bool whole, long position);
+    // A new empty spool file under a fresh name; its id, or empty.
+    std::string reserveSpoolFile();
+    // Sends request and writes the reply's lines into path, whole or not at
+    // all.  whole: the request fetches the whole message, not its header.
+    Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path,
+                         bool whole, long position);
+    // The message lines of a reply whose status line has been read: into
+    // spool (when given) up to kMaxHeaderBytes of header; read to the end
+    // in every case.  False when the header was too large.
+    bool readMessageLines(class AtomicFile* spool, bool whole, long position);
     void spoolAndJudge(size_t index, bool& removed);
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
     void createCollectionReport(const std::string& reportPath);
     static CollectionSeam installedCollectionSeam();
-    void dispatch(const char* line);
+    void dispatch(const std::string& line);
     void keepAliveUpstream();
     void closeConnections();
+    // Closes the upstream connection at once, without QUIT.
+    void dropUpstream();
+    void upstreamLost(long error);
     bool requireLogin();
+    bool refuseSecondLogin();
     // Entry n (1-based) or null when n is out of range.
     CMessage* entry(long n);
     // LIST n and UIDL n: the entry named by the first argument, or null
@@ -159,6 +213,13 @@ private:
     // number, deleted).  n receives the number.
     CMessage* liveEntry(const std::vector<std::string>& args, long& n);
     void logTraffic(unsigned short level, const char* prefix, const std::string& text, bool isPassword);
+    // The next piece of a message line straight from the server: at most
+    // room bytes of it into buf (which has room + 3 bytes), with its line
+    // end, when complete, made CR LF (a bare LF is taken as a line end).
+    // Returns the bytes stored.
+    unsigned readServerPiece(char* buf, unsigned room, bool& complete);
+    // Raw bytes to the client (message texts).
+    void sendClientRaw(const char* data, size_t length);
 
     // RETR and TOP: the three ways a message reaches the client.
     void sendText(CMessage& message, long n);
@@ -173,4 +234,12 @@ private:
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
     bool m_collected = false;
+    // Part of the reply to the command being handled has reached the client
+    // (a relayed status line, PASS's "+OK"): a failure now cannot be told
+    // with an error reply, only by closing the connection.
+    bool m_replyBegun = false;
+    bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
+    // Spools of messages gone from the server: deleted once the new state
+    // file no longer names them.
+    std::vector<std::string> m_goneSpools;
 };

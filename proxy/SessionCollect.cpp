@@ -12,6 +12,7 @@
 #include "common/CVDir.h"
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
+#include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
 
 #include <strings.h>
@@ -20,9 +21,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cerrno>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
+
+#include <fcntl.h>
 
 namespace {
 
@@ -30,7 +35,7 @@ namespace {
 // so a damaged file cannot name a path outside the state folder.
 bool plainSpoolId(const std::string& id)
 {
-    if (id.empty() || id.size() > 7)
+    if (id.empty() || id.size() > 8)
         return false;
     for (char c : id)
         if (!std::isxdigit(static_cast<unsigned char>(c)))
@@ -45,6 +50,32 @@ std::string spoolIdOf(int number)
     return id;
 }
 
+// A decimal number of at most 18 digits (no sign): false otherwise.
+bool decimal(const char*& p, long& value)
+{
+    const char* start = p;
+    value = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p)) && p - start < 18)
+        value = value * 10 + (*p++ - '0');
+    return p > start && !std::isdigit(static_cast<unsigned char>(*p));
+}
+
+// A LIST line: "number size", anything after a blank following the size
+// ignored (RFC 1939 allows more information there).  False for anything
+// else, or a size beyond limit.
+bool parseListLine(const std::string& line, long limit, long& size)
+{
+    const char* p = line.c_str();
+    long number = 0;
+    if (!decimal(p, number) || *p != ' ')
+        return false;
+    while (*p == ' ')
+        ++p;
+    if (!decimal(p, size) || size > limit)
+        return false;
+    return *p == '\0' || *p == ' ' || *p == '\t';
+}
+
 } // namespace
 
 void CSession::keepAlive()
@@ -57,11 +88,11 @@ void CSession::keepAlive()
     CEventLog().LogEvent(128, ">c . (keep alive)");
 }
 
-unsigned CSession::readServerKept(char* buf, unsigned size, bool& found)
+std::string CSession::readServerKept(size_t maxLength)
 {
-    const unsigned n = readServer(buf, size, found);
+    std::string line = readServer(maxLength);
     keepAlive();
-    return n;
+    return line;
 }
 
 void CSession::sendServerKept(const std::string& text)
@@ -78,49 +109,12 @@ bool CSession::collect()
         const long start = CVDateTime::currentTime();
         keepAliveTime = start;
         status("Counting Msgs");
-        char line[kServerLine];
-        bool found = false;
-        sendServerKept("LIST\r\n");
-        readServerKept(line, sizeof line, found);
-        if (!beginsWith(line, "+OK"))
+        if (!collectListing() || !collectIds())
             return false;
-        for (int position = 1;; ++position) {
-            readServerKept(line, sizeof line, found);
-            if (line[0] == '.')
-                break;
-            long number = 0, size = 0;
-            if (std::sscanf(line, "%ld %ld", &number, &size) != 2 || size < 0)
-                return false;
-            status("Msg %d, %d KB", static_cast<int>(number), static_cast<int>(size / 1024 + 1));
-            auto message = std::make_unique<CMessage>();
-            message->serverNumber = position;
-            message->size = size;
-            mailbox.push_back(std::move(message));
-        }
-
-        sendServerKept("UIDL\r\n");
-        readServerKept(line, sizeof line, found);
-        if (!beginsWith(line, "+OK")) {
-            uidlSupported = false;
-        } else {
-            for (size_t i = 0; i < mailbox.size(); ++i) {
-                status("Getting Msg Id %d", static_cast<int>(i + 1));
-                readServerKept(line, sizeof line, found);
-                if (std::strcmp(line, ".") == 0)
-                    return false;   // fewer ids than messages
-                if (const char* blank = std::strchr(line, ' '))
-                    mailbox[i]->uid = std::string(blank + 1).substr(0, CMessage::kMaxUid);
-            }
-            readServerKept(line, sizeof line, found);
-            if (std::strcmp(line, ".") != 0)
-                return false;
-            forgetAmbiguousUids();
-            readAccountState();
-        }
 
         for (size_t i = 0; i < mailbox.size();) {
             bool removed = false;
-            if (!mailbox[i]->text)
+            if (!mailbox[i]->hasText())
                 spoolAndJudge(i, removed);
             if (maxCollectionTime > 0 && CVDateTime::currentTime() - start > maxCollectionTime) {
                 const int position = static_cast<int>(i + 1);
@@ -140,9 +134,86 @@ bool CSession::collect()
             createCollectionReport(filter->reportPath);
         m_collected = true;
         return true;
+    } catch (const UpstreamLost& lost) {
+        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(),
+                             lost.error);
+        dropUpstream();
+        return false;
+    } catch (long code) {
+        if (code == Socket::kInterrupted)
+            throw;
+        DebugX(__FILE__, __LINE__);
+        return false;
     } catch (...) {
         DebugX(__FILE__, __LINE__);
         return false;
+    }
+}
+
+bool CSession::collectListing()
+{
+    sendServerKept("LIST\r\n");
+    if (!beginsWith(readServerKept(), "+OK"))
+        return false;
+    for (int position = 1;; ++position) {
+        const std::string line = readServerKept();
+        if (line == ".")
+            return true;
+        long size = 0;
+        if (!parseListLine(line, kMaxMessageSize, size) || mailbox.size() >= kMaxMailbox) {
+            CEventLog().LogEvent(1, "Malformed LIST line %d from the server", position);
+            return false;
+        }
+        status("Msg %d, %d KB", position, static_cast<int>(size / 1024 + 1));
+        auto message = std::make_unique<CMessage>();
+        message->serverNumber = position;
+        message->size = size;
+        mailbox.push_back(std::move(message));
+    }
+}
+
+bool CSession::collectIds()
+{
+    sendServerKept("UIDL\r\n");
+    if (!beginsWith(readServerKept(), "+OK")) {
+        uidlSupported = false;
+        return true;
+    }
+    std::vector<std::string> ids;
+    for (size_t i = 0; i < mailbox.size(); ++i) {
+        status("Getting Msg Id %d", static_cast<int>(i + 1));
+        const std::string line = readServerKept();
+        if (line == ".")
+            return false;   // fewer ids than messages
+        const size_t blank = line.find(' ');
+        ids.push_back(blank == std::string::npos ? std::string() : line.substr(blank + 1));
+    }
+    if (readServerKept() != ".")
+        return false;
+    assignUids(ids);
+    readAccountState();
+    return true;
+}
+
+void CSession::assignUids(const std::vector<std::string>& ids)
+{
+    // Only a valid id that names one message alone may key the state file;
+    // others would be read back as other records, or serve one message's
+    // spool for another.  The client is shown a stable stand-in for them.
+    std::map<std::string, int> count;
+    for (const std::string& id : ids)
+        ++count[id];
+    std::map<std::string, int> seen;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        CMessage& message = *mailbox[i];
+        const std::string& id = ids[i];
+        const int occurrence = ++seen[id];
+        if (CMessage::isValidUid(id) && count[id] == 1) {
+            message.uid = id;
+            message.stateKey = id;
+        } else {
+            message.uid = CMessage::substituteUid(id, occurrence);
+        }
     }
 }
 
@@ -154,121 +225,150 @@ void CSession::keepListedSize(CMessage& message, long listed)
         message.size = listed;
 }
 
-void CSession::forgetAmbiguousUids()
-{
-    // Two entries with one uid (or uids equal once cut) could be served
-    // each other's text from the state file: neither counts as known.
-    std::map<std::string, int> seen;
-    for (const auto& message : mailbox)
-        if (!message->uid.empty())
-            ++seen[message->uid];
-    for (auto& message : mailbox)
-        if (!message->uid.empty() && seen[message->uid] > 1)
-            message->uid.clear();
-}
-
 void CSession::readAccountState()
 {
     std::ifstream state(stateFolder() + "/" + accountFile, std::ios::binary);
     if (!state)
         return;
+    std::map<std::string, CMessage*> byKey;
+    for (auto& message : mailbox)
+        if (!message->stateKey.empty())
+            byKey[message->stateKey] = message.get();
     std::string text;
     while (std::getline(state, text)) {
-        text.resize(std::min<size_t>(text.size(), 254));
         text.resize(std::min(text.size(), text.find_first_of("\r\n")));
-        char uid[256] = "", id[256] = "";
+        // "uid spoolId headerOnly": anything else is not a record of ours.
+        std::istringstream fields(text);
+        std::string uid, id;
         int headerOnly = 0;
-        if (std::sscanf(text.c_str(), "%255s %255s %d", uid, id, &headerOnly) < 2 || !plainSpoolId(id))
+        if (!(fields >> uid >> id) || !CMessage::isValidUid(uid) || !plainSpoolId(id))
             continue;
-        CMessage* known = nullptr;
-        for (auto& message : mailbox)
-            if (message->uid == uid && !message->text)
-                known = message.get();
-        if (known) {
-            const long listed = known->size;
-            if (known->load(id, stateFolder())) {
-                known->headerOnly = headerOnly != 0;
-                keepListedSize(*known, listed);
+        if (!(fields >> headerOnly))
+            headerOnly = 0;
+        auto known = byKey.find(uid);
+        if (known != byKey.end() && !known->second->hasText()) {
+            CMessage& message = *known->second;
+            const long listed = message.size;
+            if (message.load(id, stateFolder())) {
+                message.headerOnly = headerOnly != 0;
+                keepListedSize(message, listed);
+            } else {
+                message.spoolId.clear();
             }
-        } else {
-            deleteFileRetry(stateFolder() + "/msg" + id + ".msg");
+        } else if (known == byKey.end()) {
+            m_goneSpools.push_back(stateFolder() + "/msg" + id + ".msg");
         }
     }
 }
 
-bool CSession::spoolMessage(CMessage& message, const std::string& path, bool whole, long position)
+std::string CSession::reserveSpoolFile()
 {
-    AtomicFile spool(path);
-    if (!spool.isOpen())
-        return false;
+    // Created exclusively: a name in use (another account's spool, after
+    // the counter wrapped) is skipped, never replaced.
+    for (int attempt = 0; attempt < kSpoolNameAttempts; ++attempt) {
+        const std::string id = spoolIdOf(GetNextId());
+        const std::string path = stateFolder() + "/msg" + id + ".msg";
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd)
+            return id;
+        if (errno != EEXIST)
+            break;
+    }
+    CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
+    return {};
+}
+
+bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
+{
     const char* statusFormat = whole ? "Reading Msg %d, %d KB" : "Reading Hdr %d, %d KB";
-    CEventLog().LogEvent(4, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
-                         path.c_str());
     // Lines as received, dot-stuffing kept, up to the "." line that
-    // follows a complete line.
-    constexpr unsigned kLine = 253;
-    char line[kLine + 2];
-    bool found = false, previousComplete = true;
+    // follows a complete line.  The whole reply is always read, so that
+    // none of it can be taken for the next reply.
+    char piece[kRelayPiece + 3];
+    bool previousComplete = true;
+    bool inHeader = true;
+    long headerBytes = 0;
     long bytes = 0;
     int shownKB = 0;
     for (;;) {
-        unsigned length = server.getline(line, kLine, found, "\r\n");
-        serverActivityTick = CVDateTime::tickCount();
+        bool complete = false;
+        const unsigned length = readServerPiece(piece, kRelayPiece, complete);
+        const bool dotLine = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
         if (static_cast<int>(bytes / 1024 + 1) != shownKB) {
             shownKB = static_cast<int>(bytes / 1024 + 1);
             status(statusFormat, static_cast<int>(position), shownKB);
         }
         keepAlive();
-        CEventLog().LogEvent(64, "<s %s", line);
-        const bool dotLine = previousComplete && found && length == 1 && line[0] == '.';
-        if (found) {
-            line[length++] = '\r';
-            line[length++] = '\n';
-        }
-        spool.write(line, length);
         bytes += length;
+        if (inHeader && previousComplete && complete && length == 2)
+            inHeader = false;   // the blank line
+        if (inHeader && !dotLine && (headerBytes += length) > kMaxHeaderBytes)
+            spool = nullptr;    // read on, keep nothing
+        if (spool) {
+            CEventLog().LogEvent(64, "<s %.*s", static_cast<int>(complete ? length - 2 : length), piece);
+            spool->write(piece, length);
+        }
         if (dotLine)
-            break;
-        previousComplete = found;
+            return headerBytes <= kMaxHeaderBytes;
+        previousComplete = complete;
+    }
+}
+
+CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& request,
+                                         const std::string& path, bool whole, long position)
+{
+    // The file first: a request is only sent when its reply has somewhere
+    // to go.
+    AtomicFile spool(path);
+    if (!spool.isOpen())
+        return Spooled::Unwritable;
+    sendServerKept(request);
+    const std::string reply = readServerKept();
+    if (beginsWith(reply, "-ERR"))
+        return Spooled::Refused;
+    CEventLog().LogEvent(4, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
+                         path.c_str());
+    if (!readMessageLines(&spool, whole, position)) {
+        CEventLog().LogEvent(2, "Message %d has a header of more than %ld bytes: passed on unjudged",
+                             message.serverNumber, kMaxHeaderBytes);
+        return Spooled::HeaderTooLarge;
     }
     if (!spool.commit()) {
         CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
-        return false;
+        return Spooled::Unwritable;
     }
     message.headerOnly = !whole;
-    return true;
+    return Spooled::Done;
 }
 
 void CSession::spoolAndJudge(size_t index, bool& removed)
 {
     CMessage& message = *mailbox[index];
-    const int number = GetNextId();
-    const std::string id = spoolIdOf(number);
+    const std::string id = reserveSpoolFile();
+    if (id.empty())
+        return;   // stays on the server, relayed to the client unjudged
     const std::string path = stateFolder() + "/msg" + id + ".msg";
+    const long position = static_cast<long>(index + 1);
 
-    char reply[kServerLine];
-    bool found = false;
     auto request = [&] {
-        char command[64];
-        std::snprintf(command, sizeof command, useTop ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
-        sendServerKept(command);
-        readServerKept(reply, 253, found);
+        return formatText(useTop ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
     };
-    request();
-    if (beginsWith(reply, "-ERR") && useTop) {
+    Spooled result = spoolMessage(message, request(), path, !useTop, position);
+    if (result == Spooled::Refused && useTop) {
         CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
         useTop = false;
-        request();
+        result = spoolMessage(message, request(), path, true, position);
     }
-    if (beginsWith(reply, "-ERR")) {
-        mailbox.erase(mailbox.begin() + static_cast<long>(index));
-        removed = true;
-        return;
-    }
-    if (!spoolMessage(message, path, !useTop, static_cast<long>(index + 1))) {
-        // Not spooled: the message stays on the server and is relayed, and
-        // is fetched and judged again next time.
-        message.headerOnly = false;
+    if (result != Spooled::Done) {
+        deleteFileRetry(path);
+        if (result == Spooled::Refused) {
+            mailbox.erase(mailbox.begin() + static_cast<long>(index));
+            removed = true;
+        } else {
+            // Not spooled: the message stays on the server and is relayed,
+            // and is fetched and judged again next time.
+            message.headerOnly = false;
+        }
         return;
     }
 
@@ -285,10 +385,8 @@ void CSession::spoolAndJudge(size_t index, bool& removed)
         return;
     }
     deleteFileRetry(path);
-    char command[64];
-    std::snprintf(command, sizeof command, "DELE %d\r\n", message.serverNumber);
-    sendServerKept(command);
-    readServerKept(reply, sizeof reply, found);
+    sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
+    readServerKept();
     mailbox.erase(mailbox.begin() + static_cast<long>(index));
     removed = true;
 }
@@ -331,19 +429,23 @@ void CSession::writeAccountState(bool committed)
     }
     std::vector<std::string> obsolete;
     for (const auto& message : mailbox) {
-        if (message->local || (committed && message->deleted)) {
+        // A message without a key cannot be found again: its spool goes,
+        // and the next session judges it anew.
+        if (message->local || (committed && message->deleted) || message->stateKey.empty()) {
             const std::string spool = message->pending ? message->path : message->filePath(stateFolder());
             if (!spool.empty())
                 obsolete.push_back(spool);
             continue;
         }
-        file->write(message->uid + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
+        file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
     }
     if (!file->commit()) {
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
         return;
     }
     // Files go once the state that no longer names them is safely written.
+    obsolete.insert(obsolete.end(), m_goneSpools.begin(), m_goneSpools.end());
+    m_goneSpools.clear();
     for (const std::string& spool : obsolete)
         deleteFileRetry(spool);
 }
@@ -355,16 +457,9 @@ void CSession::fetchWholeMessage()
     CMessage& message = *mailbox[static_cast<size_t>(currentIndex)];
     if (!message.headerOnly)
         return;
-    char command[64];
-    std::snprintf(command, sizeof command, "RETR %d\r\n", message.serverNumber);
-    sendServerKept(command);
-    char reply[4093];
-    bool found = false;
-    readServerKept(reply, sizeof reply, found);
-    if (beginsWith(reply, "-ERR"))
-        return;
-    if (spoolMessage(message, currentSpoolPath, true, currentIndex + 1))
-        message.headerOnly = false;
+    // A failure leaves the header-only spool as it was.
+    spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), currentSpoolPath, true,
+                 currentIndex + 1);
 }
 
 bool CSession::isCurrentHeaderOnly() const
@@ -382,18 +477,20 @@ long CSession::currentMessageSize() const
 
 bool CSession::createVirtualMessage(const std::string& subject, const std::string& body)
 {
-    const std::string id = spoolIdOf(GetNextId());
+    const std::string id = reserveSpoolFile();
+    if (id.empty())
+        return false;
     const std::string path = stateFolder() + "/msg" + id + ".msg";
     char date[64];
-    char header[512];
-    std::snprintf(header, sizeof header,
-                  "Message-Id: <%08x@mail.quillfence.invalid>\r\nDate: %s\r\nTo: \"Local User\"\r\n"
-                  "From: \"Quillfence\"\r\nReply-To: null\r\nSubject: %s\r\n\r\n",
-                  static_cast<unsigned>(GetNextId()), GetInternetTimeString(date, sizeof date),
-                  subject.c_str());
+    const std::string header = formatText("Message-Id: <%08x@mail.quillfence.invalid>\r\n",
+                                          static_cast<unsigned>(GetNextId())) +
+                               "Date: " + GetInternetTimeString(date, sizeof date) +
+                               "\r\nTo: \"Local User\"\r\nFrom: \"Quillfence\"\r\nReply-To: null\r\n"
+                               "Subject: " + subject + "\r\n\r\n";
     AtomicFile file(path, 0600);
-    if (!file.write(std::string(header) + body + ".\r\n") || !file.commit()) {
+    if (!file.write(header + body + ".\r\n") || !file.commit()) {
         CEventLog().LogEvent(1, "Unable to create %s", path.c_str());
+        deleteFileRetry(path);
         return false;
     }
     CEventLog().LogEvent(4, "Writing spam report to virtual message %s", path.c_str());

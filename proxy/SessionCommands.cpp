@@ -1,6 +1,7 @@
 // The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
 #include "proxy/CSession.h"
 
+#include "proxy/MessageText.h"
 #include "proxy/ReplyText.h"
 
 #include "common/CEventLog.h"
@@ -74,11 +75,13 @@ void CSession::cmdStat(const std::vector<std::string>&)
     if (!requireLogin())
         return;
     status("Client Stat");
-    long total = 0;
+    // Each size is at most kMaxMessageSize and the mailbox at most
+    // kMaxMailbox entries: the sum cannot wrap.
+    long long total = 0;
     const std::string folder = stateFolder();
     for (const auto& message : mailbox)
         total += message->deleted ? 0 : message->sizeQuery(folder);
-    sendClient(formatText("+OK %zu %ld\r\n", mailbox.size(), total));
+    sendClient(formatText("+OK %zu %lld\r\n", mailbox.size(), total));
 }
 
 void CSession::cmdList(const std::vector<std::string>& args)
@@ -110,9 +113,9 @@ void CSession::cmdRetr(const std::vector<std::string>& args)
     CMessage* message = liveEntry(args, n);
     if (message == nullptr)
         return;
-    if (message->text && !message->headerOnly)
+    if (message->hasText() && !message->headerOnly)
         sendText(*message, n);
-    else if (message->local && !message->text)
+    else if (message->local && !message->hasText())
         sendFile(*message, n);
     else
         relayFromServer(n, false);
@@ -120,11 +123,21 @@ void CSession::cmdRetr(const std::vector<std::string>& args)
 
 void CSession::sendText(CMessage& message, long n)
 {
+    MessageText text(message);
+    if (!text.isOpen()) {
+        sendClient("-ERR Internal error.\r\n");
+        return;
+    }
     sendClient(formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    m_replyBegun = true;
     CEventLog().LogEvent(4, "Spooling message %s to client", message.filePath(stateFolder()).c_str());
-    const std::string& text = *message.text;
     status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
-    client.send(text.data(), static_cast<unsigned>(text.size()));
+    char block[16384];
+    for (long got; (got = text.read(block, sizeof block)) != 0;) {
+        if (got < 0)
+            throw SpoolReadFailed{message.path};
+        sendClientRaw(block, static_cast<size_t>(got));
+    }
 }
 
 void CSession::sendFile(CMessage& message, long n)
@@ -142,7 +155,7 @@ void CSession::sendFile(CMessage& message, long n)
     size_t got;
     while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
         status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
-        client.send(block, static_cast<unsigned>(got));
+        sendClientRaw(block, got);
         sent += static_cast<long>(got);
     }
 }
@@ -154,34 +167,27 @@ void CSession::relayFromServer(long n, bool top)
     // The client's line count was checked by cmdTop and is passed on as is.
     sendServer(top ? formatText("TOP %d %ld\r\n", message.serverNumber, m_topLines)
                    : formatText("RETR %d\r\n", message.serverNumber));
-    // Lines of at most 1020 characters, with room to put back CR LF.
-    constexpr unsigned kLine = 1021;
-    char line[kLine + 2];
-    bool found = false;
-    readServer(line, kLine, found);
-    sendClient(std::string(line) + (found ? "\r\n" : ""));
-    if (top ? !beginsWith(line, "+OK") : beginsWith(line, "-ERR"))
+    const std::string reply = readServer();
+    sendClient(reply + "\r\n");
+    if (top ? !beginsWith(reply, "+OK") : beginsWith(reply, "-ERR"))
         return;
+    m_replyBegun = true;
     CEventLog().LogEvent(4, top ? "Relaying top of message from server to client"
                                 : "Relaying message from server to client");
     // The message lines are relayed unlogged, up to the "." line that
     // follows a complete line.
-    bool previousComplete = found;
+    char piece[kRelayPiece + 3];
+    bool previousComplete = true;
     long relayed = 0;
     for (;;) {
-        const unsigned length = server.getline(line, kLine, found, "\r\n");
-        serverActivityTick = CVDateTime::tickCount();
-        if (found) {
-            line[length] = '\r';
-            line[length + 1] = '\n';
-        }
-        const unsigned total = length + (found ? 2 : 0);
-        relayed += total;
+        bool complete = false;
+        const unsigned length = readServerPiece(piece, kRelayPiece, complete);
+        relayed += length;
         status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
-        client.send(line, total);
-        if (previousComplete && found && length == 1 && line[0] == '.')
+        sendClientRaw(piece, length);
+        if (previousComplete && complete && std::strcmp(piece, ".\r\n") == 0)
             return;
-        previousComplete = found;
+        previousComplete = complete;
     }
 }
 
@@ -220,14 +226,12 @@ void CSession::cmdDele(const std::vector<std::string>& args)
     }
     status("Client DELE %d", static_cast<int>(n));
     sendServer(formatText("DELE %d\r\n", message->serverNumber));
-    char reply[125];
-    bool found = false;
-    readServer(reply, sizeof reply, found);
+    const std::string reply = readServer();
     if (beginsWith(reply, "+OK")) {
         message->size = 0;
         message->deleted = true;
     }
-    sendClient(std::string(reply) + "\r\n");
+    sendClient(reply + "\r\n");
 }
 
 void CSession::cmdTop(const std::vector<std::string>& args)
@@ -249,9 +253,11 @@ void CSession::cmdTop(const std::vector<std::string>& args)
         sendClient("-ERR Message doesn't exist\r\n");
         return;
     }
-    if (message->text) {
+    // A header-only spool answers only for the header: a client that asks
+    // for body lines gets the server's text, never less than it asked for.
+    if (message->hasText() && (!message->headerOnly || lines == 0)) {
         sendTopOfText(*message, n, lines);
-    } else if (message->local) {
+    } else if (message->local && !message->hasText()) {
         sendTopOfFile(*message, n, lines);
     } else {
         m_topLines = lines;
@@ -261,35 +267,75 @@ void CSession::cmdTop(const std::vector<std::string>& args)
 
 void CSession::sendTopOfText(CMessage& message, long n, long lines)
 {
-    sendClient("+OK top of message follows.\r\n");
-    CEventLog().LogEvent(4, "Spooling top of message %s to client",
-                         message.filePath(stateFolder()).c_str());
-    const std::string& text = *message.text;
-    const size_t blank = text.find("\r\n\r\n");
-    if (blank == std::string::npos) {
-        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
-        client.send(text.data(), static_cast<unsigned>(text.size()));
+    MessageText text(message);
+    if (!text.isOpen()) {
+        sendClient("-ERR Internal error.\r\n");
         return;
     }
-    size_t pos = blank + 4;
-    client.send(text.data(), static_cast<unsigned>(pos));
+    sendClient("+OK top of message follows.\r\n");
+    m_replyBegun = true;
+    CEventLog().LogEvent(4, "Spooling top of message %s to client",
+                         message.filePath(stateFolder()).c_str());
+    // The header up to its blank line, then at most lines lines of the body.
     // The text's own terminating line is not a body line: the reply gets
     // exactly one "." line, however many lines were asked for.
-    static const char kEnd[] = "\r\n.\r\n";
-    const size_t bodyEnd = (text.size() >= pos + 3 && text.size() >= 5 &&
-                            text.compare(text.size() - 5, 5, kEnd) == 0)
-                               ? text.size() - 3
-                               : text.size();
+    const long total = text.size();
+    const long bodyEnd = total - 3;
+    static const char kBlank[] = "\r\n\r\n";
+    int blankMatched = 0;
+    long headerEnd = -1;   // just past the blank line
+    long bodyLines = 0;
     long bodyBytes = 0;
-    for (long sent = 0; sent < lines && pos < bodyEnd; ++sent) {
-        size_t eol = text.find("\r\n", pos);
-        const size_t next = (eol == std::string::npos || eol + 2 > bodyEnd) ? bodyEnd : eol + 2;
-        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(bodyBytes / 1024 + 1));
-        client.send(text.data() + pos, static_cast<unsigned>(next - pos));
-        bodyBytes += static_cast<long>(next - pos);
-        pos = next;
+    long offset = 0;
+    char previous = '\0';
+    bool done = false;
+    char block[16384];
+    while (!done) {
+        const long got = text.read(block, sizeof block);
+        if (got < 0)
+            throw SpoolReadFailed{message.path};
+        if (got == 0)
+            break;
+        long sendUpTo = got;   // bytes of this block that belong to the reply
+        for (long i = 0; i < got; ++i) {
+            const long at = offset + i;
+            const char c = block[i];
+            const bool lineEnd = previous == '\r' && c == '\n';
+            previous = c;
+            if (headerEnd < 0) {
+                blankMatched = (c == kBlank[blankMatched]) ? blankMatched + 1 : (c == '\r' ? 1 : 0);
+                if (blankMatched == 4) {
+                    headerEnd = at + 1;
+                    if (lines == 0 || headerEnd >= bodyEnd) {
+                        sendUpTo = i + 1;
+                        done = true;
+                        break;
+                    }
+                }
+                continue;
+            }
+            if (at >= bodyEnd) {
+                sendUpTo = i;
+                done = true;
+                break;
+            }
+            ++bodyBytes;
+            if (lineEnd && ++bodyLines == lines) {
+                sendUpTo = i + 1;
+                done = true;
+                break;
+            }
+        }
+        if (headerEnd >= 0)
+            status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(bodyBytes / 1024 + 1));
+        else
+            status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(total / 1024 + 1));
+        sendClientRaw(block, static_cast<size_t>(sendUpTo));
+        offset += got;
     }
-    client.send(".\r\n", 3);
+    // Without a blank line the whole text has gone, its own "." included.
+    if (headerEnd >= 0)
+        sendClientRaw(".\r\n", 3);
 }
 
 void CSession::sendTopOfFile(CMessage& message, long n, long lines)
@@ -308,7 +354,7 @@ void CSession::sendTopOfFile(CMessage& message, long n, long lines)
     bool dotSent = false;
     auto sendLine = [&](size_t length) {
         status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
-        client.send(line, static_cast<unsigned>(length));
+        sendClientRaw(line, length);
         sent += static_cast<long>(length);
     };
     auto isComplete = [&](size_t length) {
@@ -336,7 +382,7 @@ void CSession::sendTopOfFile(CMessage& message, long n, long lines)
             dotSent = true;
     }
     if (!dotSent)
-        client.send(".\r\n", 3);
+        sendClientRaw(".\r\n", 3);
 }
 
 void CSession::cmdQuit(const std::vector<std::string>&)
@@ -347,9 +393,7 @@ void CSession::cmdQuit(const std::vector<std::string>&)
         return;
     }
     sendServer("QUIT\r\n");
-    char reply[255];
-    bool found = false;
-    readServer(reply, sizeof reply, found);
+    const std::string reply = readServer();
     writeAccountState(beginsWith(reply, "+OK"));
-    sendClient(std::string(reply) + "\r\n");
+    sendClient(reply + "\r\n");
 }

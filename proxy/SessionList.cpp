@@ -24,6 +24,12 @@ size_t SessionList::size()
     return s_sessions.size();
 }
 
+void SessionList::setThreadId(CSession* session, unsigned long threadId)
+{
+    CVMutexLocker lock(s_lock);
+    session->threadId = threadId;
+}
+
 CSession* SessionList::find(unsigned long threadId)
 {
     CVMutexLocker lock(s_lock);

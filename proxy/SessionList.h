@@ -15,6 +15,8 @@ public:
     static size_t size();
     // The session whose thread is the calling thread, or null.
     static CSession* find(unsigned long threadId);
+    // Records the thread that runs session, under the list's lock.
+    static void setThreadId(CSession* session, unsigned long threadId);
 
 private:
     static CVMutex s_lock;

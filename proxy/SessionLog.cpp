@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 
 namespace {
 
@@ -34,6 +35,24 @@ namespace {
     }
 }
 
+// Any failure of the upstream connection becomes UpstreamLost; a stop
+// request stays what it is.
+[[noreturn]] void upstreamFailed()
+{
+    try {
+        throw;
+    } catch (long code) {
+        if (code == Socket::kInterrupted)
+            throw;
+        throw CSession::UpstreamLost{code};
+    } catch (int error) {
+        throw CSession::UpstreamLost{error};
+    }
+}
+
+// Pieces of a line are read into this much at a time.
+constexpr unsigned kPiece = 4096;
+
 } // namespace
 
 void CSession::logTraffic(unsigned short level, const char* prefix, const std::string& text,
@@ -47,6 +66,12 @@ void CSession::logTraffic(unsigned short level, const char* prefix, const std::s
         CEventLog().LogEvent(level, "%s %s", prefix, copy.c_str());
 }
 
+bool CSession::isPasswordLine(const std::string& line)
+{
+    const size_t start = line.find_first_not_of(" \t");
+    return start != std::string::npos && ::strncasecmp(line.c_str() + start, "PASS", 4) == 0;
+}
+
 int CSession::sendClient(const std::string& text)
 {
     try {
@@ -58,6 +83,11 @@ int CSession::sendClient(const std::string& text)
     }
 }
 
+void CSession::sendClientRaw(const char* data, size_t length)
+{
+    client.send(data, static_cast<unsigned>(length));
+}
+
 int CSession::sendServer(const std::string& text, bool isPassword)
 {
     try {
@@ -66,31 +96,87 @@ int CSession::sendServer(const std::string& text, bool isPassword)
         logTraffic(64, ">s", text, isPassword);
         return sent;
     } catch (...) {
-        reportAndRethrow(__FILE__, __LINE__);
+        upstreamFailed();
     }
 }
 
-unsigned CSession::readClient(char* buf, unsigned size, bool& found, const char* terminator)
+bool CSession::readClient(std::string& line)
 {
-    try {
-        const unsigned n = client.getline(buf, size, found, terminator);
-        logTraffic(64, "<c", buf, ::strncasecmp(buf, "PASS", 4) == 0);
-        return n;
-    } catch (...) {
-        reportAndRethrow(__FILE__, __LINE__);
+    // A line ends at LF; the CR before it is dropped.  Clients that end
+    // their lines with a bare LF are understood too.
+    line.clear();
+    char piece[kPiece];
+    bool found = false;
+    size_t total = 0;
+    do {
+        const unsigned n = client.getline(piece, sizeof piece, found, "\n");
+        total += n;
+        if (total <= kMaxClientLine + 1)
+            line.append(piece, n);
+    } while (!found);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+        --total;
     }
+    if (total > kMaxClientLine) {
+        // Never logged: it may hold a password.
+        line.clear();
+        CEventLog().LogEvent(64, "<c (a line of %zu characters, refused)", total);
+        return false;
+    }
+    logTraffic(64, "<c", line, isPasswordLine(line));
+    return true;
 }
 
-unsigned CSession::readServer(char* buf, unsigned size, bool& found, const char* terminator)
+unsigned CSession::readServerPiece(char* buf, unsigned room, bool& complete)
 {
     try {
-        const unsigned n = server.getline(buf, size, found, terminator);
+        unsigned length = 0;
+        if (m_pendingCR) {
+            buf[length++] = '\r';
+            m_pendingCR = false;
+        }
+        length += server.getline(buf + length, room + 1 - length, complete, "\n");
         serverActivityTick = CVDateTime::tickCount();
-        logTraffic(64, "<s", buf, false);
-        return n;
+        if (complete) {
+            if (length > 0 && buf[length - 1] == '\r')
+                --length;
+            buf[length++] = '\r';
+            buf[length++] = '\n';
+        } else if (length > 0 && buf[length - 1] == '\r') {
+            // It may be the start of the line end: kept for the next piece.
+            m_pendingCR = true;
+            --length;
+        }
+        buf[length] = '\0';
+        return length;
     } catch (...) {
-        reportAndRethrow(__FILE__, __LINE__);
+        upstreamFailed();
     }
+}
+
+std::string CSession::readServer(size_t maxLength)
+{
+    std::string line;
+    char piece[kPiece];
+    bool found = false;
+    size_t total = 0;
+    try {
+        do {
+            const unsigned n = server.getline(piece, sizeof piece, found, "\n");
+            total += n;
+            if (line.size() <= maxLength)
+                line.append(piece, std::min<size_t>(n, maxLength + 1 - line.size()));
+        } while (!found);
+        serverActivityTick = CVDateTime::tickCount();
+    } catch (...) {
+        upstreamFailed();
+    }
+    if (!line.empty() && line.back() == '\r' && line.size() == total)
+        line.pop_back();
+    line.resize(std::min(line.size(), maxLength));
+    logTraffic(64, "<s", line, false);
+    return line;
 }
 
 void CSession::status(const char* format, ...)

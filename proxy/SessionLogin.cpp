@@ -37,8 +37,20 @@ std::string accountFileName(const std::string& user, const std::string& server)
 
 } // namespace
 
+bool CSession::refuseSecondLogin()
+{
+    // One session serves one account: its mailbox, spools and state file
+    // belong to the login that built them.
+    if (!loggedIn)
+        return false;
+    sendClient("-ERR Already logged in\r\n");
+    return true;
+}
+
 void CSession::cmdUser(const std::vector<std::string>& args)
 {
+    if (refuseSecondLogin())
+        return;
     const std::string syntax = formatText(
         "-ERR Quillfence requires USER <username>%c<server>[:<port>][$APOP|$MSN]\r\n", separator);
     const std::string argument = args.empty() ? std::string() : args[0];
@@ -82,37 +94,32 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     serverHost = serverPart;
 
     // A second USER starts again with a fresh upstream connection.
-    if (connected) {
-        server.reset(1, 0);
-        int on = 1;
-        server.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
-        connected = false;
-    }
+    if (connected)
+        dropUpstream();
     status("Connecting");
     if (server.connect(serverHost.c_str(), port) != 0) {
         sendClient(formatText("-ERR Unable to connect to %s:%d, error %d\r\n", serverHost.c_str(), port,
-                          errno));
+                              server.getLastError()));
         return;
     }
     connected = true;
     status("Connected");
 
-    char greeting[kServerLine];
-    bool found = false;
-    readServer(greeting, sizeof greeting, found);
+    const std::string greeting = readServer();
     if (!beginsWith(greeting, "+OK")) {
-        sendClient(formatText("-ERR Server signon %s\r\n", greeting));
+        sendClient("-ERR Server signon " + greeting + "\r\n");
         return;
     }
     if (authMethod == 1) {
         apopTimestamp.clear();
-        const char* open = std::strchr(greeting, '<');
-        if (open == nullptr) {
+        const size_t open = greeting.find('<');
+        if (open == std::string::npos) {
             sendClient("-ERR Apop login not available, no timestamp\r\n");
             return;
         }
-        if (const char* close = std::strchr(open, '>')) {
-            const std::string timestamp(open, static_cast<size_t>(close - open) + 1);
+        const size_t close = greeting.find('>', open);
+        if (close != std::string::npos) {
+            const std::string timestamp = greeting.substr(open, close - open + 1);
             if (timestamp.size() > kMaxTimestamp) {
                 sendClient("-ERR Apop timestamp of the server too long\r\n");
                 return;
@@ -126,9 +133,7 @@ void CSession::cmdUser(const std::vector<std::string>& args)
         return;
     }
     sendServer("USER " + user + "\r\n");
-    char reply[kServerLine];
-    readServer(reply, sizeof reply, found);
-    sendClient(std::string(reply) + "\r\n");
+    sendClient(readServer() + "\r\n");
 }
 
 std::string CSession::passwordOf(const std::string& line)
@@ -147,6 +152,8 @@ std::string CSession::passwordOf(const std::string& line)
 
 void CSession::cmdPass(const std::vector<std::string>&)
 {
+    if (refuseSecondLogin())
+        return;
     const std::string password = passwordOf(m_line);
     if (password.empty()) {
         sendClient("-ERR password required\r\n");
@@ -158,13 +165,10 @@ void CSession::cmdPass(const std::vector<std::string>&)
     }
     status("Authenticating");
     std::string reply;
-    char line[2047];
-    bool found = false;
     switch (authMethod) {
     case 0:
         sendServer("PASS " + password + "\r\n", true);
-        readServer(line, sizeof line, found);
-        reply = line;
+        reply = readServer();
         break;
     case 1: {
         MD5_CTX context;
@@ -178,8 +182,7 @@ void CSession::cmdPass(const std::vector<std::string>&)
         for (int i = 0; i < 16; ++i)
             std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
         sendServer("APOP " + upstreamUser + " " + hex + "\r\n");
-        readServer(line, sizeof line, found);
-        reply = line;
+        reply = readServer();
         break;
     }
     default:
@@ -196,9 +199,16 @@ void CSession::cmdPass(const std::vector<std::string>&)
     }
     // "+OK" now; the line is completed once the mailbox is collected.
     sendClient("+OK");
+    m_replyBegun = true;
     loggedIn = collect();
     analysisFailed = !loggedIn;
-    client.send("\r\n", 2);
+    if (analysisFailed && connected) {
+        // The stream may hold the rest of a reply the collection did not
+        // read: nothing more is sent on it, not even QUIT or DELE.
+        CEventLog().LogEvent(1, "Mailbox collection failed, connection to the mail server closed");
+        dropUpstream();
+    }
+    sendClientRaw("\r\n", 2);
 }
 
 
@@ -225,11 +235,8 @@ bool CSession::msnLogin(const std::string& user, const std::string& password, st
     const unsigned long maxToken = std::min<unsigned long>(std::max<unsigned long>(info.maxToken, 1), kMaxToken);
     std::vector<unsigned char> input(maxToken), output(maxToken);
 
-    char line[2047];
-    bool found = false;
     sendServer("AUTH MSN\r\n");
-    readServer(line, sizeof line, found);
-    reply = line;
+    reply = readServer(kMaxChallengeLine);
     void* context = nullptr;
     while (beginsWith(reply, "+") && !beginsWith(reply, "+OK")) {
         unsigned long inputLength = 0;
@@ -257,8 +264,7 @@ bool CSession::msnLogin(const std::string& user, const std::string& password, st
         MimeEncodeStr(reinterpret_cast<const char*>(output.data()), token.data(), static_cast<int>(outputLength));
         token.resize(std::strlen(token.c_str()));
         sendServer(token + "\r\n");
-        readServer(line, sizeof line, found);
-        reply = line;
+        reply = readServer(kMaxChallengeLine);
         if (!beginsWith(reply, "+"))
             break;
     }

@@ -213,9 +213,11 @@ TEST_F(SessionCollection, AFailedCollectionKeepsTheStateFile)
     writeFile(accountFile(), "uid-1 000cc 1\n");
     EXPECT_EQ(login(), "+OK\r\n");
     EXPECT_EQ(m_client->command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
-    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    // The server's stream is not trusted again: no QUIT reaches it.
+    EXPECT_EQ(m_client->command("QUIT"), "+OK Session closed.\r\n");
     EXPECT_TRUE(m_client->closedByServer());
     EXPECT_EQ(readFile(accountFile()), "uid-1 000cc 1\n");
+    EXPECT_EQ(upstreamAfterLogin(), std::vector<std::string>{"LIST"});
 }
 
 TEST_F(SessionCollection, AConnectionDroppedInATopDeletesNothing)

@@ -69,13 +69,14 @@ protected:
             session.mailbox.push_back(std::move(message));
         };
         add([&](CMessage& m) {
-            m.text = kText1;
-            m.size = static_cast<long>(kText1.size());
+            writeFile(m_dir / "spool1.msg", kText1);
+            m.readText(m_dir / "spool1.msg");
             m.uid = "uid-1";
             m.serverNumber = 1;
         });
         add([&](CMessage& m) {
-            m.text = kHeader2;
+            writeFile(m_dir / "spool2.msg", kHeader2);
+            m.readText(m_dir / "spool2.msg");
             m.headerOnly = true;
             m.size = 60;
             m.uid = "uid-2";

@@ -1,0 +1,30 @@
+// MessageText: reads the spooled text of a mailbox entry for the client, in
+// blocks: the first textLength bytes of its file, then its textTail.
+//
+// The file is opened by the constructor; a text whose file has gone or
+// shrunk since it was measured reads as an error, never as a shorter text.
+#pragma once
+
+#include "common/UniqueFd.h"
+#include "proxy/CMessage.h"
+
+#include <string>
+
+class MessageText
+{
+public:
+    explicit MessageText(const CMessage& message);
+
+    bool isOpen() const { return static_cast<bool>(m_fd); }
+    // The whole text's length, tail included.
+    long size() const { return m_length + static_cast<long>(m_tail.size()); }
+    // Up to size bytes of the text from the current position: the count,
+    // 0 at its end, -1 when the file cannot give what was measured.
+    long read(char* buf, size_t size);
+
+private:
+    UniqueFd m_fd;
+    long m_length;
+    std::string m_tail;
+    long m_position = 0;
+};

@@ -1,0 +1,101 @@
+#include "proxy/StateTidy.h"
+
+#include "common/CEventLog.h"
+#include "common/CVDir.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+// The spool ids that the account state files of folder name.
+std::set<std::string> namedSpools(const std::string& folder)
+{
+    std::set<std::string> named;
+    for (CVDir it(folder.c_str(), "*.dat"); !it.atEnd(); it.moveNext()) {
+        if (it.isDir())
+            continue;
+        std::ifstream state(folder + "/" + it.fileName(), std::ios::binary);
+        for (std::string line; std::getline(state, line);) {
+            std::istringstream fields(line);
+            std::string uid, id;
+            if (fields >> uid >> id) {
+                for (char& c : id)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                named.insert(id);
+            }
+        }
+    }
+    return named;
+}
+
+// "msg<id>.msg": the id in lower case, or empty for any other name.
+std::string spoolIdOf(const std::string& name)
+{
+    if (name.size() <= 7 || name.compare(0, 3, "msg") != 0)
+        return {};
+    std::string id = name.substr(3, name.size() - 7);
+    for (char& c : id)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return id;
+}
+
+// "session%08x.log": true when the thread it names no longer exists.
+bool reportOfGoneThread(const std::string& name)
+{
+    if (name.size() != 19 || name.compare(0, 7, "session") != 0)
+        return false;
+    char* end = nullptr;
+    const std::string hex = name.substr(7, 8);
+    const unsigned long tid = std::strtoul(hex.c_str(), &end, 16);
+    if (end == nullptr || *end != '\0' || tid == 0)
+        return false;
+    return ::access(("/proc/" + std::to_string(tid)).c_str(), F_OK) != 0;
+}
+
+} // namespace
+
+int tidyStateFolder(const std::string& folder, time_t now)
+{
+    const std::set<std::string> named = namedSpools(folder);
+    std::vector<std::string> doomed;
+    auto collect = [&](const char* pattern, auto stale) {
+        for (CVDir it(folder.c_str(), pattern); !it.atEnd(); it.moveNext()) {
+            const std::string name = it.fileName();
+            if (!it.isDir() && stale(name, now - it.lastModified() > kOrphanAge))
+                doomed.push_back(name);
+        }
+    };
+    collect("msg*.msg", [&](const std::string& name, bool old) { return old && named.count(spoolIdOf(name)) == 0; });
+    collect("*.tmp*", [](const std::string&, bool old) { return old; });
+    collect("session*.log", [](const std::string& name, bool) { return reportOfGoneThread(name); });
+    int removed = 0;
+    for (const std::string& name : doomed) {
+        if (::unlink((folder + "/" + name).c_str()) == 0) {
+            ++removed;
+            CEventLog().LogEvent(4, "Removed orphaned %s/%s", folder.c_str(), name.c_str());
+        }
+    }
+    return removed;
+}
+
+bool tidyStateFolderDaily(const std::string& folder, time_t now)
+{
+    static std::mutex mutex;
+    static time_t lastRun = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (lastRun != 0 && now - lastRun < kOrphanAge)
+            return false;
+        lastRun = now;
+    }
+    tidyStateFolder(folder, now);
+    return true;
+}
