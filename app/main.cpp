@@ -4,6 +4,7 @@
 #include "app/CProxyApp.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -16,6 +17,9 @@ void onStopSignal(int)
 
 int main(int argc, char** argv)
 {
+    // Everything the program writes (settings, logs, spooled mail) is the
+    // user's alone, whatever umask it was started with.
+    ::umask(077);
     // A client that vanishes must never end the program.
     ::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};

@@ -56,6 +56,12 @@ void CEventLog::Initialize(const char* path, const char* app, const char* prefix
     logapp = app ? app : "";
     logpre = prefix ? prefix : "";
     loginit = true;
+    // The first line after it opens today's file in the new folder.
+    if (logfile >= 0) {
+        ::close(logfile);
+        logfile = -1;
+    }
+    dayno = -1;
 }
 
 void CEventLog::Uninitialize()
@@ -86,7 +92,7 @@ bool CEventLog::openFile()
                       local->tm_mon + 1, local->tm_mday);
         std::string path = logpath + "/" + logpre + name;
         dayno = local->tm_yday;
-        logfile = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        logfile = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     }
     return logfile >= 0;
 }

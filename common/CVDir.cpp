@@ -64,5 +64,5 @@ bool CVDir::moveNext()
 
 bool CVDir::mkdir(const char* path)
 {
-    return path != nullptr && ::mkdir(path, 0777) == 0;
+    return path != nullptr && ::mkdir(path, 0700) == 0;
 }

@@ -29,7 +29,8 @@ public:
     bool isDir() const { return m_isDir; }
     long lastModified() const { return m_modified; }
 
-    // Creates one folder; false when it exists already or its parent is missing.
+    // Creates one folder, private to the user (0700); false when it exists
+    // already or its parent is missing.
     static bool mkdir(const char* path);
 
 private:

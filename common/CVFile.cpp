@@ -48,7 +48,8 @@ bool CVFile::copy(const char* from, const char* to)
     if (!in || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
 
-    AtomicFile out(to, st.st_mode & 07777);
+    // Copies are private to the user, whatever the source allows others.
+    AtomicFile out(to, (st.st_mode & 0700) | 0600);
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(in.get(), buffer, sizeof buffer);

@@ -39,7 +39,7 @@ char* finish(std::string path, const char* sub, bool create, char* buf, size_t s
         path += '/';
         path += sub;
         if (create)
-            ::mkdir(path.c_str(), 0777);
+            ::mkdir(path.c_str(), 0700);
     }
     if (path.size() + 1 > size)
         return buf;
@@ -60,8 +60,8 @@ bool makeFolders(const std::string& path)
     if (path.empty())
         return false;
     for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
-        ::mkdir(path.substr(0, pos).c_str(), 0777);
-    ::mkdir(path.c_str(), 0777);
+        ::mkdir(path.substr(0, pos).c_str(), 0700);
+    ::mkdir(path.c_str(), 0700);
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -80,7 +80,7 @@ char* getAppDataRoot(const char* sub, char* buf, size_t size, bool create)
         makeFolders(base);
     std::string root = base + "/" + kCompany;
     if (create)
-        ::mkdir(root.c_str(), 0777);
+        ::mkdir(root.c_str(), 0700);
     return finish(root, sub, create, buf, size);
 }
 
@@ -104,7 +104,7 @@ char* getAppGlobalDataRoot(const char* sub, char* buf, size_t size)
     if (const char* env = nonEmptyEnv("QUILLFENCE_GLOBAL_ROOT"))
         return finish(env, nullptr, false, buf, size);
     std::string root = std::string(kSystemRoot) + "/" + kCompany;
-    ::mkdir(root.c_str(), 0777);
+    ::mkdir(root.c_str(), 0700);
     return finish(root, sub, true, buf, size);
 }
 

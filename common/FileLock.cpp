@@ -11,7 +11,7 @@ FileLock::Result FileLock::acquire(const std::string& lockPath, int attempts, in
                                    std::optional<FileLock>& lock)
 {
     lock.reset();
-    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd)
         return Result::Error;
     for (int attempt = 0; attempt < attempts; ++attempt) {

@@ -41,7 +41,7 @@ bool Hive::readFile(std::string& data) const
     data.clear();
     UniqueFd fd;
     for (int attempt = 0; attempt < kCreateAttempts && !fd; ++attempt) {
-        fd.reset(::open(m_path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+        fd.reset(::open(m_path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600));
         if (!fd && attempt + 1 < kCreateAttempts)
             std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
     }
@@ -258,7 +258,8 @@ bool Hive::save()
     if (!m_updateFile)
         return true;
     struct stat st {};
-    const unsigned mode = ::stat(m_path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
+    // Settings are private to the user, whatever an older file allowed.
+    const unsigned mode = ::stat(m_path.c_str(), &st) == 0 ? ((st.st_mode & 0700) | 0600) : 0600;
     AtomicFile file(m_path, mode);
     const bool written = file.write(hiveformat::formatHive(m_sequence + 1, m_entries)) && file.commit();
     if (written)

@@ -64,6 +64,9 @@ void transform(uint32_t state[4], const unsigned char block[64])
 
 } // namespace
 
+// The reference interface's context: callers may allocate it themselves.
+static_assert(sizeof(MD5_CTX) == 88, "MD5_CTX must keep the reference layout");
+
 void MD5Init(MD5_CTX* context)
 {
     context->count[0] = context->count[1] = 0;

@@ -4,6 +4,7 @@
 #include "common/ProgramContext.h"
 #include "common/StopToken.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,7 +29,10 @@ FilterContext::FilterContext()
     std::snprintf(name, sizeof name, "/state/session%08x.log",
                   static_cast<unsigned>(CWorkerThread::currentThread()));
     reportPath = programContext().dataRoot + name;
-    m_reportFile = std::fopen(reportPath.c_str(), "wb");
+    // Private to the user: the report quotes the messages' headers.
+    const int fd = ::open(reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0 && (m_reportFile = ::fdopen(fd, "wb")) == nullptr)
+        ::close(fd);
 }
 
 FilterContext::~FilterContext()

@@ -156,6 +156,14 @@ TEST_F(EventLogTest, UnwritableFolderLosesLinesQuietly)
 {
     CEventLog::Initialize((m_dir / "missing/deeper").c_str(), "quilfpro", "qf");
     EXPECT_TRUE(CEventLog().LogEvent(1, "nowhere to go"));
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "missing")) << "no folder made on the way";
+    // A usable folder afterwards gets the next line, and only that one.
+    CEventLog::Uninitialize();
+    CEventLog::Initialize(m_dir.path().c_str(), "quilfpro", "qf");
+    CEventLog().LogEvent(1, "somewhere now");
+    const std::string log = readFile(m_dir / todaysName());
+    EXPECT_NE(log.find("somewhere now"), std::string::npos);
+    EXPECT_EQ(log.find("nowhere to go"), std::string::npos);
 }
 
 TEST_F(EventLogTest, FirstLineOfANewLocalDayOpensANewFile)

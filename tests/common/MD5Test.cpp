@@ -33,11 +33,6 @@ std::string md5(const std::string& text, size_t pieces = 1)
     return hex(digest);
 }
 
-TEST(MD5, ContextIsTheReferenceSize)
-{
-    EXPECT_EQ(sizeof(MD5_CTX), 88u);
-}
-
 TEST(MD5, Rfc1321TestSuite)
 {
     const std::pair<std::string, std::string> suite[] = {
