@@ -99,9 +99,10 @@ service anvil {{
         wait_for_port(self.port)
 
     def deliver(self, text, name):
+        """Puts one message (str or bytes, LF line ends) into the maildir."""
         path = os.path.join(self.maildir, "new", name)
-        with open(path, "w", newline="") as f:
-            f.write(text)
+        with open(path, "wb") as f:
+            f.write(text if isinstance(text, bytes) else text.encode())
         os.chown(path, self.uid, self.gid)
         for sub in ("", "new", "cur", "tmp"):
             os.chown(os.path.join(self.maildir, sub), self.uid, self.gid)
