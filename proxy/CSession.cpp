@@ -240,8 +240,8 @@ void CSession::dispatch(const std::string& line)
     const char* verb = words[0].c_str();
     try {
         if (::strcasecmp(verb, "quit") == 0) {
+            finished = true;   // however the upstream QUIT goes
             cmdQuit(args);
-            finished = true;
             return;
         }
         if (analysisFailed) {

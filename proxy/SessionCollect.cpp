@@ -429,9 +429,10 @@ void CSession::writeAccountState(bool committed)
     }
     std::vector<std::string> obsolete;
     for (const auto& message : mailbox) {
-        // A message without a key cannot be found again: its spool goes,
-        // and the next session judges it anew.
-        if (message->local || (committed && message->deleted) || message->stateKey.empty()) {
+        // A message without a key cannot be found again, nor one without a
+        // spool: its spool (if any) goes, and the next session judges it.
+        if (message->local || (committed && message->deleted) || message->stateKey.empty() ||
+            message->spoolId.empty()) {
             const std::string spool = message->pending ? message->path : message->filePath(stateFolder());
             if (!spool.empty())
                 obsolete.push_back(spool);

@@ -1,5 +1,6 @@
 // A scripted POP3 server on loopback for session tests: answers each
 // command line with the text the test gave for it, and records what it got.
+// Connections are served one after another, each from the greeting on.
 #pragma once
 
 #include "support/Loopback.h"
@@ -58,9 +59,18 @@ public:
 private:
     void serve()
     {
-        UniqueFd accepted = m_listener.accept();
-        if (!accepted)
-            return;
+        for (;;) {
+            UniqueFd accepted = m_listener.accept();
+            if (!accepted)
+                return;   // the listener was shut down
+            serveOne(std::move(accepted));
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_connection.reset();
+        }
+    }
+
+    void serveOne(UniqueFd accepted)
+    {
         int fd;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
