@@ -19,15 +19,15 @@
 
 namespace {
 
-// Errors on the way are reported and passed on to the caller; a stop
-// request is no error.
+// Errors on the way are passed on to the caller; only what is not a socket
+// error (a client gone, a stop request) is a fault worth a trap.
 [[noreturn]] void reportAndRethrow(const char* file, int line)
 {
     try {
         throw;
-    } catch (long code) {
-        if (code != Socket::kInterrupted)
-            DebugX(file, line);
+    } catch (long) {
+        throw;
+    } catch (int) {
         throw;
     } catch (...) {
         DebugX(file, line);

@@ -92,7 +92,7 @@ bool tidyStateFolderDaily(const std::string& folder, time_t now)
     static time_t lastRun = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (lastRun != 0 && now - lastRun < kOrphanAge)
+        if (lastRun != 0 && now >= lastRun && now - lastRun < kOrphanAge)
             return false;
         lastRun = now;
     }

@@ -1,6 +1,8 @@
 // A client that sends what no mail client should: lines over the limit,
 // a second login on a logged-in session, a disconnect in the middle of a
 // collection.  None of it may reach the server or another account.
+#include "common/CRegistry.h"
+
 #include "UpstreamSession.h"
 
 namespace {
@@ -116,6 +118,115 @@ TEST_F(HostileClient, GoneDuringACollectionTheNextSessionLosesNothing)
         const std::string id = line.substr(line.find(' ') + 1, line.rfind(' ') - line.find(' ') - 1);
         EXPECT_TRUE(std::filesystem::exists(stateFolder() + "/msg" + id + ".msg")) << line;
     }
+}
+
+} // namespace
+
+namespace {
+
+using SessionFaults = UpstreamSession;
+
+TEST_F(SessionFaults, ClientsThatJustGoAreNoFault)
+{
+    serve(mailbox(3), FakeUpstream::kGreeting, {{"TOP 2 0", 200}});
+    const size_t traps = count(logText(), "Exception trap");
+    // Gone in the middle of a collection, gone after a greeting, gone in
+    // the middle of a command line.
+    ASSERT_EQ(connect(), "+OK Quillfence\r\n");
+    m_client->command("USER " + userName());
+    m_client->send("PASS secret\r\n");
+    hangUp();
+    ASSERT_EQ(connect(), "+OK Quillfence\r\n");
+    hangUp();
+    ASSERT_EQ(connect(), "+OK Quillfence\r\n");
+    m_client->send("LIS");
+    hangUp();
+    EXPECT_EQ(count(logText(), "Exception trap"), traps);
+}
+
+TEST_F(SessionFaults, UnknownHostsAndPortsGiveTheirReason)
+{
+    ASSERT_EQ(connect(30000), "+OK Quillfence\r\n");   // the resolver may take its time
+    EXPECT_EQ(m_client->command("USER me@no-such-host.invalid"),
+              "-ERR Unable to connect to no-such-host.invalid:110, error 11001\r\n");
+    EXPECT_EQ(m_client->command("USER me@127.0.0.1:70000"),
+              "-ERR Unable to connect to 127.0.0.1:70000, error 22\r\n");
+}
+
+// A spool that cannot be written: nothing is asked of the server that the
+// proxy cannot take in, and the client is served by relaying instead.
+TEST_F(SessionFaults, WithoutASpoolFolderMessagesAreRelayed)
+{
+    serve(mailbox(2));
+    const std::string away = stateFolder() + ".away";
+    std::filesystem::rename(stateFolder(), away);
+    writeFile(stateFolder(), "not a folder");
+    ASSERT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL"}));
+    EXPECT_EQ(m_client->command("RETR 2"), "+OK\r\n");
+    EXPECT_EQ(m_client->body(), text(2) + ".\r\n");
+    EXPECT_EQ(m_client->command("TOP 1 0"), "+OK\r\n");
+    EXPECT_EQ(m_client->body(), "Subject: 1\r\n\r\n.\r\n");
+    EXPECT_EQ(m_client->command("NOOP"), "+OK\r\n");
+    hangUp();
+    std::filesystem::remove(stateFolder());
+    std::filesystem::rename(away, stateFolder());
+}
+
+TEST_F(SessionFaults, AWholeMessageIsOnlyFetchedWhenItCanBeKept)
+{
+    serve(mailbox(1));
+    const std::string away = stateFolder() + ".away";
+    setEvaluationSeam([&](const MessageDescriptor&, int) {
+        // The folder goes between the header and a rule's wish for the body.
+        std::filesystem::rename(stateFolder(), away);
+        writeFile(stateFolder(), "not a folder");
+        currentSession()->fetchWholeMessage();
+        std::filesystem::remove(stateFolder());
+        std::filesystem::rename(away, stateFolder());
+        return true;
+    });
+    ASSERT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0"}));
+    EXPECT_EQ(m_client->command("RETR 1"), "+OK\r\n") << "still header-only: relayed";
+    EXPECT_EQ(m_client->body(), text(1) + ".\r\n");
+}
+
+TEST_F(SessionFaults, SpoolNamesInUseAreNeverReplaced)
+{
+    serve(mailbox(3));
+    // The next names the counter will give are someone else's already.
+    const int next = GetNextId();
+    std::vector<std::string> taken;
+    for (int i = 1; i <= 5; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/msg%05x.msg", static_cast<unsigned>((next + i) & 0xFFFFF));
+        taken.push_back(stateFolder() + name);
+        writeFile(taken.back(), "someone else's\r\n.\r\n");
+    }
+    ASSERT_EQ(login(), "+OK\r\n");
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(m_client->command("TOP " + std::to_string(n) + " 0"), "+OK top of message follows.\r\n");
+        EXPECT_EQ(m_client->body(), "Subject: " + std::to_string(n) + "\r\n\r\n.\r\n");
+    }
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    hangUp();
+    for (const std::string& path : taken)
+        EXPECT_EQ(readFile(path), "someone else's\r\n.\r\n") << path;
+}
+
+TEST_F(SessionFaults, AVirtualMessageKeepsItsHeaderWhateverItsSubject)
+{
+    const std::string subject = "Report " + std::string(700, 's');
+    CSession::setCollectionSeam([&](CSession& session) {
+        return session.createVirtualMessage(subject, "body line\r\n");
+    });
+    serve(mailbox(0));
+    ASSERT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("RETR 1").substr(0, 4), "+OK ");
+    const std::string message = m_client->body();
+    EXPECT_NE(message.find("Subject: " + subject + "\r\n\r\nbody line\r\n.\r\n"), std::string::npos) << message;
+    CSession::setCollectionSeam(nullptr);
 }
 
 } // namespace
