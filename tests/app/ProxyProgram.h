@@ -10,9 +10,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 class ProxyProgram
@@ -28,14 +30,21 @@ public:
     int port() const { return m_port; }
     const TempDir& folder() const { return m_dir; }
 
-    // Runs a copy of the program from a program folder of its own, so that
-    // a test can put files beside it (default.dat, shared.txt, user.txt).
+    // Runs a copy of the program and its libraries from a program folder of
+    // its own, so that a test can put files beside it (default.dat,
+    // shared.txt, user.txt).  The copy loads the libraries beside it.
     std::string ownProgramFolder()
     {
+        namespace fs = std::filesystem;
         const std::string folder = m_dir / "program";
-        std::filesystem::create_directories(folder);
-        std::filesystem::copy_file(QUILLFNC_PATH, folder + "/quillfnc",
-                                   std::filesystem::copy_options::overwrite_existing);
+        fs::create_directories(folder);
+        const fs::path built = fs::path(QUILLFNC_PATH).parent_path();
+        for (const auto& entry : fs::directory_iterator(built)) {
+            const std::string name = entry.path().filename().string();
+            if (name == "quillfnc" || (name.rfind("lib", 0) == 0 && name.find(".so") != std::string::npos))
+                fs::copy(entry.path(), folder + "/" + name,
+                         fs::copy_options::overwrite_existing | fs::copy_options::copy_symlinks);
+        }
         m_program = folder + "/quillfnc";
         return folder;
     }
@@ -57,9 +66,17 @@ public:
         for (const auto& [key, text] : m_settings)
             hive += "\"/" + key + "\" = " + text + "\r\n";
         hive += "~\r\n";
+        // Private like the program's own files, whatever the test's umask.
         std::filesystem::create_directories(m_dir / "data/Corvanta Ltd/config");
-        writeFile(m_dir / "data/Corvanta Ltd/config/quilfpro_usr.dat", hive);
+        for (const char* folder : {"data", "data/Corvanta Ltd", "data/Corvanta Ltd/config"})
+            ::chmod((m_dir / folder).c_str(), 0700);
+        const std::string path = m_dir / "data/Corvanta Ltd/config/quilfpro_usr.dat";
+        writeFile(path, hive);
+        ::chmod(path.c_str(), 0600);
     }
+
+    // The umask the program is started with (else the test's own).
+    void startUmask(mode_t mask) { m_umask = mask; }
 
     std::vector<std::string> environment() const
     {
@@ -71,8 +88,20 @@ public:
     // Starts the program; waitForListener: until it says where it listens.
     std::unique_ptr<Subprocess> start(bool waitForListener = true)
     {
-        auto process = std::make_unique<Subprocess>(std::vector<std::string>{m_program, "-nogui"},
-                                                    environment(), true);
+        // posix_spawn hands the caller's umask on: the test process takes
+        // the program's for the length of the spawn.
+        const mode_t previous = m_umask ? ::umask(*m_umask) : 0;
+        std::unique_ptr<Subprocess> process;
+        try {
+            process = std::make_unique<Subprocess>(std::vector<std::string>{m_program, "-nogui"},
+                                                   environment(), true);
+        } catch (...) {
+            if (m_umask)
+                ::umask(previous);
+            throw;
+        }
+        if (m_umask)
+            ::umask(previous);
         if (waitForListener) {
             std::string line;
             if (!process->readLine(line, 10000) || line.find("listening on 127.0.0.1:") == std::string::npos)
@@ -90,14 +119,19 @@ public:
         return output;
     }
 
-    // Everything the event log holds so far.
+    // Everything the event log holds so far, the days in order (so that
+    // what a test saw earlier stays a prefix).
     std::string log() const
     {
-        std::string all;
+        std::vector<std::string> days;
         if (std::filesystem::exists(logFolder()))
             for (const auto& entry : std::filesystem::directory_iterator(logFolder()))
                 if (entry.path().filename().string().rfind("qf", 0) == 0)
-                    all += readFile(entry.path());
+                    days.push_back(entry.path());
+        std::sort(days.begin(), days.end());
+        std::string all;
+        for (const std::string& day : days)
+            all += readFile(day);
         return all;
     }
 
@@ -136,4 +170,5 @@ private:
     int m_port;
     std::map<std::string, std::string> m_settings;
     std::string m_program = QUILLFNC_PATH;
+    std::optional<mode_t> m_umask;
 };
