@@ -139,11 +139,10 @@ bool CSession::collect()
                              lost.error);
         dropUpstream();
         return false;
-    } catch (long code) {
-        if (code == Socket::kInterrupted)
-            throw;
-        DebugX(__FILE__, __LINE__);
-        return false;
+    } catch (int) {
+        throw;   // the client's connection failed (a keep-alive dot): the session ends
+    } catch (long) {
+        throw;   // the client went, or the program is stopping
     } catch (...) {
         DebugX(__FILE__, __LINE__);
         return false;

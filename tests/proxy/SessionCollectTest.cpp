@@ -258,8 +258,8 @@ TEST_P(DroppedConnection, LosesNothing)
     login();
     // Whatever the client gets now, it may try to read and to quit.
     m_client->command("STAT");
-    m_client->command("RETR 2");
-    m_client->body();
+    if (m_client->command("RETR 2").rfind("+OK", 0) == 0)
+        m_client->body();
     m_client->command("QUIT");
     for (const auto& command : m_upstream->received())
         EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
