@@ -1,0 +1,133 @@
+// Plays the input as everything a mail server says in one session (its
+// greeting and all its replies) to a real session on loopback, while a
+// client sends a fixed run of commands: login, listing, retrieval, TOP,
+// DELE and QUIT.  Traps when the session has not ended a few seconds after
+// both peers have said all they will: a session must never hang on what a
+// server sends.
+#include "common/CRegistry.h"
+#include "common/CWorkerThread.h"
+#include "common/ProgramContext.h"
+#include "proxy/CSession.h"
+#include "proxy/SessionList.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+int listenOnLoopback(int& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    check(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+          ::listen(fd, 4) == 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+void sendAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+// Reads until the peer closes; false when it stays open past timeoutMs.
+bool drainUntilClosed(int fd, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buffer[65536];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(left)) <= 0)
+            continue;
+        if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
+            return true;
+    }
+}
+
+std::string g_root;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    char pattern[] = "/tmp/qffuzz.XXXXXX";
+    check(::mkdtemp(pattern) != nullptr);
+    g_root = pattern;
+    ::setenv("XDG_DATA_HOME", (g_root + "/data").c_str(), 1);
+    ::setenv("QUILLFENCE_COMMON_ROOT", (g_root + "/common").c_str(), 1);
+    programContext().dataRoot = g_root + "/data/Quillfence Pro";
+    programContext().settingsHive = eRegUser;
+    std::filesystem::create_directories(programContext().dataRoot + "/state");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    int upstreamPort = 0;
+    const int upstream = listenOnLoopback(upstreamPort);
+    std::thread server([&] {
+        const int fd = ::accept4(upstream, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        sendAll(fd, reinterpret_cast<const char*>(data), size);
+        ::shutdown(fd, SHUT_WR);
+        drainUntilClosed(fd, 10000);
+        ::close(fd);
+    });
+
+    int proxyPort = 0;
+    const int listener = listenOnLoopback(proxyPort);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(proxyPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    check(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    new CSession(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    ::close(listener);
+
+    const std::string commands = "USER fuzz@127.0.0.1:" + std::to_string(upstreamPort) +
+                                 "\r\nPASS secret\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nTOP 1 3\r\nTOP 2 0\r\n"
+                                 "RETR 2\r\nDELE 1\r\nNOOP\r\nQUIT\r\n";
+    sendAll(client, commands.data(), commands.size());
+    const bool ended = drainUntilClosed(client, 8000);
+    ::close(client);
+    server.join();
+    ::close(upstream);
+    for (int i = 0; i < 2000 && SessionList::size() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    check(ended && SessionList::size() == 0);
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(programContext().dataRoot + "/state", ignored))
+        std::filesystem::remove_all(entry.path(), ignored);
+    return 0;
+}
