@@ -1,0 +1,30 @@
+# Fails the build when a module includes a header of a module above it.
+# The layers, lowest first: common <- analysis <- filter (which also uses
+# scriptkit) <- proxy <- app.  scriptkit stands alone.
+#   cmake -DSOURCE_DIR=<tree> -P CheckLayers.cmake
+cmake_minimum_required(VERSION 3.25)
+set(allowed_common common)
+set(allowed_scriptkit scriptkit)
+set(allowed_analysis common analysis)
+set(allowed_filter common analysis scriptkit filter)
+set(allowed_proxy common analysis scriptkit filter proxy)
+set(allowed_app common analysis scriptkit filter proxy app)
+
+set(modules common scriptkit analysis filter proxy app)
+set(faults "")
+foreach(module IN LISTS modules)
+    file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")
+    foreach(source IN LISTS sources)
+        file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[a-z]+/")
+        foreach(line IN LISTS includes)
+            string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([a-z]+)/.*" "\\1" used "${line}")
+            if(used IN_LIST modules AND NOT used IN_LIST allowed_${module})
+                file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")
+                string(APPEND faults "\n  ${name}: ${line}")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+if(faults)
+    message(FATAL_ERROR "Includes against the layers:${faults}")
+endif()
