@@ -13,6 +13,9 @@
 #include "common/SocketsAPI.h"
 #include "common/SystemInfo.h"
 #include "common/TextUtils.h"
+#include "filter/FilterContext.h"
+#include "filter/ListStore.h"
+#include "filter/RuleStore.h"
 #include "proxy/SecurityInterface.h"
 #include "scriptkit/ScriptKit.h"
 
@@ -87,6 +90,7 @@ int CProxyApp::InitInstance(int argc, char** argv)
                          m_versionText.c_str(), computerName().c_str());
     StartScriptEngine();
     createDataFolders();
+    initialiseFilter();
 
     CWorkerThread::Initialise();
     std::unique_ptr<CVEvent> applicationStop =
@@ -107,6 +111,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
         setMainWindowLink(nullptr);
         if (stuck == 0) {
             StopScriptEngine();
+            freeRules();
+            clearListCaches();
             SecurityInterface::unload();
         }
         if (stuck != 0) {

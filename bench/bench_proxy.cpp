@@ -188,13 +188,13 @@ void startProxy(const std::string& folder)
     g_message += ".\r\n";
     static const std::string spool = programContext().dataRoot + "/state/bench.msg";
     std::ofstream(spool, std::ios::binary) << g_message;
-    CSession::setCollectionSeam([](CSession& session) {
+    const auto collection = [](CSession& session) {
         auto message = std::make_unique<CMessage>();
         message->readText(spool);
         message->uid = "bench";
         session.mailbox.push_back(std::move(message));
         return true;
-    });
+    };
     // An upstream server that takes any login and says goodbye at QUIT.
     static PlainServer upstream([](int fd) {
         sendText(fd, "+OK stub\r\n");
@@ -208,7 +208,7 @@ void startProxy(const std::string& folder)
         }
     });
     g_upstreamPort = upstream.port();
-    new CAcceptor();
+    new CAcceptor(SessionSetup{nullptr, collection});
     for (int i = 0; i < 100; ++i) {
         UniqueFd fd = dialLoopback(g_port);
         if (fd) {

@@ -1,17 +1,32 @@
 // evaluate: the filter engine's judgement of one spooled message.
 //
-// True when the message is to be let through, false when it is to be held
-// back (the session then deletes it on the server).  Any failure inside lets
-// the message through.  The rule engine is not built yet: every message is
-// let through, except that tests may install a judgement of their own.
+// Runs the rules in their order over the message, adds up the spam rating
+// of the rules that call ISSPAM (capped at 10.0; an ISOK rule wipes it and
+// stops), picks the rating band, and carries out the band's actions (report
+// entry, subject rewrite, archive copy).  True when the band lets the
+// message through, false when it is to be held back (the session then
+// deletes it on the server).  Any failure inside lets the message through.
+// Runs on the session's thread with the session's context.
 #pragma once
 
+#include "filter/FilterContext.h"
 #include "filter/MessageDescriptor.h"
+#include "scriptkit/ScriptKit.h"
 
-#include <functional>
+bool evaluate(FilterContext& context, const MessageDescriptor& message, int size);
 
-bool evaluate(const MessageDescriptor& message, int size);
+// The rule test: one script over message with a fresh context; nothing is
+// decided or written.
+void runSingleScript(FilterContext& context, const MessageDescriptor& message, HSCRIPT script, int rating);
 
-// Test seam until the rules exist; null removes it.
-using EvaluationSeam = std::function<bool(const MessageDescriptor&, int)>;
-void setEvaluationSeam(EvaluationSeam seam);
+// What judges the messages of a session: the rules (the program's), or a
+// test's own judgement.
+class MessageJudge
+{
+public:
+    virtual ~MessageJudge() = default;
+    virtual bool judge(FilterContext& context, const MessageDescriptor& message, int size) = 0;
+};
+
+// The rule engine's judge: evaluate().
+MessageJudge& ruleJudge();

@@ -1,30 +1,54 @@
 #include "filter/FilterContext.h"
 
+#include "filter/ListStore.h"
+#include "filter/RuleStore.h"
+
+#include "common/CEventLog.h"
+#include "common/CVDir.h"
+#include "common/CVFile.h"
 #include "common/CWorkerThread.h"
 #include "common/ProgramContext.h"
 #include "common/StopToken.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 namespace {
 
-std::mutex liveMutex;
+// Guards the live count and the whole of a reload: no context is made
+// while the rules are being replaced.
+std::mutex rulesMutex;
 std::condition_variable liveChanged;
 int live = 0;
 
+std::mutex registryMutex;
+std::map<unsigned long, FilterContext*> registry;
+
+// Message text must never add lines of its own to what the filter writes.
+std::string oneLine(const std::string& text)
+{
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return line;
+}
+
 } // namespace
 
-FilterContext::FilterContext()
+FilterContext::FilterContext(SessionLink* session) : m_session(session)
 {
     {
-        std::lock_guard<std::mutex> lock(liveMutex);
+        std::lock_guard<std::mutex> lock(rulesMutex);
         ++live;
     }
+    message.setSession(session);
     char name[32];
     std::snprintf(name, sizeof name, "/state/session%08x.log",
                   static_cast<unsigned>(CWorkerThread::currentThread()));
@@ -37,9 +61,15 @@ FilterContext::FilterContext()
 
 FilterContext::~FilterContext()
 {
-    closeReport();
-    ::unlink(reportPath.c_str());
-    std::lock_guard<std::mutex> lock(liveMutex);
+    try {
+        closeOpenFiles();
+        closeReport();
+        ::unlink(reportPath.c_str());
+        message.reset(nullptr);
+    } catch (...) {
+        DebugX("filter", __LINE__);
+    }
+    std::lock_guard<std::mutex> lock(rulesMutex);
     --live;
     liveChanged.notify_all();
 }
@@ -57,20 +87,134 @@ void FilterContext::closeReport()
     m_reportFile = nullptr;
 }
 
+void FilterContext::addDetail(const std::string& text)
+{
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+        return;
+    decisionDetails += "\t" + oneLine(text) + "\n";
+}
+
+void FilterContext::addDecision(const std::string& line)
+{
+    const std::string decision = oneLine(line);
+    decisionHeaders += "X-Quillfence-Pro: " + decision + "\n" + decisionDetails;
+    reportText += decision + "\n" + decisionDetails;
+}
+
+void FilterContext::getFromAddress(std::string& out)
+{
+    if (!out.empty())
+        return;
+    if (!message.open(currentMessage))
+        return;
+    const int remembered = message.currentSegment();
+    message.selectSegment(1);
+    if (Chunk* chunk = message.chunk()) {
+        std::string value;
+        if (chunk->getHeader(message.file(), "FROM", value))
+            out = oneLine(value);
+    }
+    message.selectSegment(remembered);
+}
+
+int FilterContext::openFile(const char* path, const char* mode)
+{
+    if (path == nullptr || mode == nullptr)
+        return 0;
+    FILE* file = std::fopen(path, mode);
+    if (file == nullptr)
+        return 0;
+    // Numbers are not reused within a context: a stale one never names a
+    // later file.
+    const int handle = m_nextFile++;
+    m_openFiles[handle] = file;
+    return handle;
+}
+
+bool FilterContext::closeFile(int handle)
+{
+    auto it = m_openFiles.find(handle);
+    if (it == m_openFiles.end())
+        return false;
+    std::fclose(it->second);
+    m_openFiles.erase(it);
+    return true;
+}
+
+void FilterContext::closeOpenFiles()
+{
+    for (auto& [handle, file] : m_openFiles)
+        std::fclose(file);
+    m_openFiles.clear();
+}
+
 int FilterContext::liveCount()
 {
-    std::lock_guard<std::mutex> lock(liveMutex);
+    std::lock_guard<std::mutex> lock(rulesMutex);
     return live;
 }
 
+FilterContext* currentContext()
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    auto it = registry.find(CWorkerThread::currentThread());
+    return it == registry.end() ? nullptr : it->second;
+}
+
+ContextRegistration::ContextRegistration(FilterContext& context) : m_thread(CWorkerThread::currentThread())
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    registry[m_thread] = &context;
+}
+
+ContextRegistration::~ContextRegistration()
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    registry.erase(m_thread);
+}
+
+namespace {
+
+// The program's rules folder (as installed) into the data root's: a file
+// is copied when missing there or not newer than the installed one.
+void copyInstalledRules()
+{
+    const std::string from = programContext().programFolder + "/rules";
+    const std::string to = programContext().dataRoot + "/rules";
+    CVDir::mkdir(to.c_str());
+    for (CVDir it(from.c_str(), "*"); !it.atEnd(); it.moveNext()) {
+        if (it.isDir())
+            continue;
+        const std::string source = from + "/" + it.fileName();
+        const std::string target = to + "/" + it.fileName();
+        struct stat sourceStat {}, targetStat {};
+        if (::stat(source.c_str(), &sourceStat) != 0)
+            continue;
+        if (::stat(target.c_str(), &targetStat) == 0 && targetStat.st_mtime > sourceStat.st_mtime)
+            continue;
+        if (!CVFile::copy(source.c_str(), target.c_str()))
+            CEventLog().LogEvent(1, "Unable to copy %s", source.c_str());
+    }
+    const std::string user = to + "/user.sfr";
+    const int fd = ::open(user.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
+
 bool initialiseFilter()
 {
-    std::unique_lock<std::mutex> lock(liveMutex);
+    static std::once_flag firstRun;
+    std::call_once(firstRun, copyInstalledRules);
+    std::unique_lock<std::mutex> lock(rulesMutex);
     while (live > 0) {
         // In slices, so that a stop request ends the wait.
         liveChanged.wait_for(lock, std::chrono::milliseconds(StopToken::kSliceMs));
         if (StopToken::requested())
             return false;
     }
+    // Held until the rules are loaded: no context is made meanwhile.
+    loadRules();
     return true;
 }

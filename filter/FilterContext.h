@@ -1,25 +1,36 @@
 // FilterContext: the filter's state for one session, owned by the session
-// for its whole life.
+// for its whole life (the rule test makes a short-lived one).
 //
-// Every live context is counted, and initialiseFilter() waits until none is
-// left before it reloads: a new session is only made after the previous one
-// has released its context, so sessions run one after another and rule data
-// stays read-only while a session uses it.
+// Every live context is counted under the rules lock, and the rule reload
+// (initialiseFilter) waits until none is left: a new session is only made
+// after the previous one has released its context, so sessions run one
+// after another and rule data stays read-only while a session uses it.
 //
-// It also owns the session report file "<data root>/state/session%08x.log"
-// (the creating thread's id): report entries of judged messages go there,
-// and the session turns it into the collection report.  The file is
-// removed when the context goes.
+// It owns the session report file "<data root>/state/session%08x.log" (the
+// creating thread's id): report entries of judged messages go there, and the
+// session turns it into the collection report.  The file is removed when the
+// context goes.  It also owns the files a rule opened with FILEOPEN (closed
+// after each message and when the context goes) and the message record.
+//
+// The rule functions reach the context of their thread through
+// currentContext(); the session registers it for its thread with a
+// ContextRegistration.
 #pragma once
 
+#include "filter/MessageDescriptor.h"
+#include "filter/MessageInfo.h"
+
 #include <cstdio>
+#include <map>
 #include <string>
+
+class SessionLink;
 
 class FilterContext
 {
 public:
-    FilterContext();
-    ~FilterContext();
+    explicit FilterContext(SessionLink* session = nullptr);
+    virtual ~FilterContext();
     FilterContext(const FilterContext&) = delete;
     FilterContext& operator=(const FilterContext&) = delete;
 
@@ -30,14 +41,65 @@ public:
     // Ends writing; the file stays until the context goes.
     void closeReport();
 
+    // A tab, text and a line feed on decisionDetails, unless text is blank.
+    // CR and LF inside text become blanks: message text never breaks the
+    // lines the filter writes.
+    void addDetail(const std::string& text);
+    // "X-Quillfence-Pro: " line, "\n" and the details on decisionHeaders;
+    // line, "\n" and the details on reportText (CR and LF made blanks).
+    void addDecision(const std::string& line);
+    // The FROM header of chunk 1 into out, unless out holds text already.
+    void getFromAddress(std::string& out);
+
+    // FILEOPEN and FILECLOSE: small numbers (from 1) standing for the files
+    // a rule opened in this context.  0 when the file cannot be opened.
+    int openFile(const char* path, const char* mode);
+    bool closeFile(int handle);
+    void closeOpenFiles();
+
+    SessionLink* session() const { return m_session; }
+
+    std::string currentRule;
     std::string reportPath;
-    bool reportWritten = false;   // at least one entry was written
+    std::string reportText;
+    std::string addressCopy;       // the header value the address walk runs over
+    size_t addressCursor = std::string::npos;   // npos: no walk under way
+    int ruleRating = 0;
+    bool reportWritten = false;    // at least one entry was written
+    std::string decisionDetails;
+    std::string decisionHeaders;
+    bool isOk = false;
+    bool isSpam = false;
+    bool stopChecking = false;
+    MessageInfo message;
+    const MessageDescriptor* currentMessage = nullptr;
 
 private:
     FILE* m_reportFile = nullptr;
+    SessionLink* m_session;
+    std::map<int, FILE*> m_openFiles;
+    int m_nextFile = 1;
 };
 
-// Waits, without a time limit, until no FilterContext is alive, then loads
-// the rules and filter settings.  Returns false (nothing loaded) when the
-// calling worker thread is asked to stop while it waits.
+// The context registered for the calling thread, or null.
+FilterContext* currentContext();
+
+// Registers context for the calling thread for as long as it lives.
+class ContextRegistration
+{
+public:
+    explicit ContextRegistration(FilterContext& context);
+    ~ContextRegistration();
+    ContextRegistration(const ContextRegistration&) = delete;
+    ContextRegistration& operator=(const ContextRegistration&) = delete;
+
+private:
+    unsigned long m_thread;
+};
+
+// Once per process, copies the program's rules folder into the data root's
+// (a file only when missing there or not newer) and creates an empty
+// user.sfr; then waits, without a time limit, until no FilterContext is
+// alive, and reloads the rules, lists and settings.  False (nothing loaded)
+// when the calling worker thread is asked to stop while it waits.
 bool initialiseFilter();

@@ -24,7 +24,7 @@ void fail(const char* text)
 
 } // namespace
 
-CAcceptor::CAcceptor()
+CAcceptor::CAcceptor(SessionSetup setup) : m_setup(std::move(setup))
 {
     start();
 }
@@ -78,7 +78,7 @@ unsigned CAcceptor::run()
             try {
                 // The session owns itself from here: its pointer is not kept,
                 // as the session may end and delete itself at any time.
-                new CSession(handle);
+                new CSession(handle, m_setup);
             } catch (...) {
                 // No session for this client; the next one is served.
                 DebugX(__FILE__, __LINE__);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/CWorkerThread.h"
+#include "proxy/CSession.h"
 
 class CAcceptor : public CWorkerThread
 {
@@ -13,6 +14,10 @@ public:
     // The accept loop waits at most this long between looks at its stop flag.
     static constexpr int kPollMs = 500;
 
-    CAcceptor();
+    // setup is given to every session (the rules judge when it is empty).
+    explicit CAcceptor(SessionSetup setup = {});
     unsigned run() override;
+
+private:
+    SessionSetup m_setup;
 };

@@ -21,9 +21,6 @@
 
 namespace {
 
-std::mutex seamMutex;
-CSession::CollectionSeam collectionSeam;
-
 using Handler = void (CSession::*)(const std::vector<std::string>&);
 
 struct Command {
@@ -61,11 +58,12 @@ std::vector<std::string> tokens(const char* line)
 
 } // namespace
 
-CSession::CSession(SocketHandle handle)
+CSession::CSession(SocketHandle handle, SessionSetup setup)
     : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs),
-      serverActivityTick(CVDateTime::tickCount())
+      serverActivityTick(CVDateTime::tickCount()), m_judge(setup.judge ? *setup.judge : ruleJudge()),
+      m_collection(std::move(setup.collection))
 {
-    filter = std::make_unique<FilterContext>();
+    filter = std::make_unique<FilterContext>(this);
     // Short replies go out at once: "+OK" and its later line end must not
     // wait for the peer's delayed acknowledgement.
     int on = 1;
@@ -97,18 +95,6 @@ CSession::~CSession()
     // The sockets close (gracefully) as members, after this.
 }
 
-void CSession::setCollectionSeam(CollectionSeam seam)
-{
-    std::lock_guard<std::mutex> lock(seamMutex);
-    collectionSeam = std::move(seam);
-}
-
-CSession::CollectionSeam CSession::installedCollectionSeam()
-{
-    std::lock_guard<std::mutex> lock(seamMutex);
-    return collectionSeam;
-}
-
 std::string CSession::stateFolder() const
 {
     return programContext().dataRoot + "/state";
@@ -132,6 +118,8 @@ void CSession::readSettings()
 unsigned CSession::run()
 {
     SessionList::setThreadId(this, currentThread());
+    // The rule functions find this session's filter context by its thread.
+    const ContextRegistration registration(*filter);
     tidyStateFolderDaily(stateFolder(), CVDateTime::currentTime());
     readSettings();
     if (popupStatus)

@@ -11,7 +11,9 @@
 
 #include "common/CWorkerThread.h"
 #include "common/Socket.h"
+#include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
+#include "filter/SessionLink.h"
 #include "proxy/CMessage.h"
 
 #include <functional>
@@ -19,7 +21,18 @@
 #include <string>
 #include <vector>
 
-class CSession : public CWorkerThread
+class CSession;
+
+// What a session is given by whoever makes it: the judge of its messages
+// (the rules when null), and, for tests and benchmarks that want a crafted
+// mailbox, a collection of their own in place of the server's (true logs
+// the client in).
+struct SessionSetup {
+    MessageJudge* judge = nullptr;
+    std::function<bool(CSession&)> collection;
+};
+
+class CSession : public CWorkerThread, public SessionLink
 {
 public:
     // A client line holds at most 254 characters before its CR LF; a longer
@@ -68,7 +81,7 @@ public:
     static constexpr unsigned kRelayPiece = 4096;
 
     // Adopts the accepted connection; the session starts at once.
-    explicit CSession(SocketHandle handle);
+    explicit CSession(SocketHandle handle, SessionSetup setup = {});
     ~CSession() override;
 
     unsigned run() override;
@@ -103,12 +116,6 @@ public:
     void cmdNoop(const std::vector<std::string>& args);
     void cmdQuit(const std::vector<std::string>& args);
 
-    // Until the mailbox collection exists: when installed, a successful
-    // upstream login calls this to fill the mailbox; true logs the client
-    // in.  Tests and benchmarks install it; the program does not.
-    using CollectionSeam = std::function<bool(CSession&)>;
-    static void setCollectionSeam(CollectionSeam seam);
-
     // The password of a PASS command line.
     static std::string passwordOf(const std::string& line);
     // True for a line whose first word begins with PASS: it is logged masked.
@@ -129,9 +136,9 @@ public:
     void writeAccountState(bool committed);
     // For the filter: the whole of the current header-only message into its
     // spool file; the current entry's header-only flag and size.
-    void fetchWholeMessage();
-    bool isCurrentHeaderOnly() const;
-    long currentMessageSize() const;
+    void fetchWholeMessage() override;
+    bool isCurrentHeaderOnly() const override;
+    long currentMessageSize() const override;
     // A message of the proxy's own at the end of the mailbox; body lines end
     // in CR LF.  False (logged) when its file cannot be written.
     bool createVirtualMessage(const std::string& subject, const std::string& body);
@@ -193,7 +200,6 @@ private:
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
     void createCollectionReport(const std::string& reportPath);
-    static CollectionSeam installedCollectionSeam();
     void dispatch(const std::string& line);
     void keepAliveUpstream();
     void closeConnections();
@@ -239,6 +245,8 @@ private:
     // with an error reply, only by closing the connection.
     bool m_replyBegun = false;
     bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
+    MessageJudge& m_judge;
+    std::function<bool(CSession&)> m_collection;
     // Spools of messages gone from the server: deleted once the new state
     // file no longer names them.
     std::vector<std::string> m_goneSpools;

@@ -103,8 +103,8 @@ void CSession::sendServerKept(const std::string& text)
 
 bool CSession::collect()
 {
-    if (CollectionSeam seam = installedCollectionSeam())
-        return m_collected = seam(*this);
+    if (m_collection)
+        return m_collected = m_collection(*this);
     try {
         const long start = CVDateTime::currentTime();
         keepAliveTime = start;
@@ -376,7 +376,13 @@ void CSession::spoolAndJudge(size_t index, bool& removed)
     MessageDescriptor descriptor;
     descriptor.path = currentSpoolPath.c_str();
     descriptor.id = static_cast<uint32_t>(GetNextId());
-    if (evaluate(descriptor, static_cast<int>(message.size))) {
+    bool letThrough = true;
+    try {
+        letThrough = m_judge.judge(*filter, descriptor, static_cast<int>(message.size));
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);   // let through
+    }
+    if (letThrough) {
         // The text is whatever the filter left in the spool file.
         const long listed = message.size;
         message.load(id, stateFolder());

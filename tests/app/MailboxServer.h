@@ -66,6 +66,13 @@ public:
         });
     }
 
+    // Every command so far, over all connections, in order.
+    std::vector<std::string> commands()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_commands;
+    }
+
 private:
     void acceptAll()
     {

@@ -113,15 +113,25 @@ service anvil {{
 
 
 class Proxy:
-    def __init__(self, folder):
+    """quillfnc on a free port; settings: extra values of its settings hive
+    (upper-case name: value); rules: the text of its user.sfr."""
+
+    def __init__(self, folder, settings=None, rules=None):
         self.folder = folder
         self.port = free_port()
         runtime = os.path.join(folder, "rt")
         os.makedirs(runtime, mode=0o700)
         config = os.path.join(folder, "data", "Corvanta Ltd", "config")
         os.makedirs(config)
+        values = dict(settings or {}, LISTENPORT=self.port)
         with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
-            f.write('1\r\n"/"\r\n"/LISTENPORT" = %d\r\n~\r\n' % self.port)
+            f.write('1\r\n"/"\r\n' + "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) +
+                    "~\r\n")
+        if rules is not None:
+            folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
+            os.makedirs(folder_of_rules)
+            with open(os.path.join(folder_of_rules, "user.sfr"), "w") as f:
+                f.write(rules)
         self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(folder, "data"),
                         QUILLFENCE_COMMON_ROOT=os.path.join(folder, "common"),
                         XDG_RUNTIME_DIR=runtime)
@@ -228,6 +238,30 @@ class ThroughTheProxy(unittest.TestCase):
         self.assertEqual(client.stat()[0], len(MESSAGES))
         client.quit()
         self.assertEqual(self.proxy.log().count(">s TOP "), first, "known messages are served from the spool")
+
+    def test_a_rejected_message_is_deleted_on_the_server_and_never_listed(self):
+        self.proxy.stop()
+        spam = "Subject: cheap pills\nFrom: spammer@example.com\n\nBuy now\n"
+        self.dovecot.deliver(spam, "2000.spam")
+        self.proxy = Proxy(os.path.join(self.folder, "rejecting"), settings={"ALLOWTHROUGH5": 0},
+                           rules='#rule "Pills" 100\n'
+                                 'if "pills" in HEADERFIELDVALUE("Subject") then ISSPAM()\n'
+                                 '#endrule\n')
+        direct = self.direct()
+        self.assertEqual(direct.stat()[0], len(MESSAGES) + 1)
+        direct.quit()
+        client = self.proxied()
+        count = client.stat()[0]
+        subjects = [client.top(n + 1, 0)[1][0] for n in range(count)]
+        self.assertNotIn(b"Subject: cheap pills", subjects)
+        self.assertEqual(count, len(MESSAGES) + 1, "the messages and the collection report")
+        client.quit()
+        direct = self.direct()
+        self.assertEqual(direct.stat()[0], len(MESSAGES), "deleted on the server at QUIT")
+        remaining = [b"\r\n".join(direct.retr(n + 1)[1]) for n in range(len(MESSAGES))]
+        direct.quit()
+        self.assertFalse(any(b"cheap pills" in text for text in remaining))
+        self.assertIn("Rule 'Pills' detected spam from spammer@example.com", self.proxy.log())
 
     def test_dele_through_the_proxy_reaches_dovecot(self):
         client = self.proxied()

@@ -218,15 +218,14 @@ TEST_F(SessionFaults, SpoolNamesInUseAreNeverReplaced)
 TEST_F(SessionFaults, AVirtualMessageKeepsItsHeaderWhateverItsSubject)
 {
     const std::string subject = "Report " + std::string(700, 's');
-    CSession::setCollectionSeam([&](CSession& session) {
+    m_collection = [&](CSession& session) {
         return session.createVirtualMessage(subject, "body line\r\n");
-    });
+    };
     serve(mailbox(0));
     ASSERT_EQ(login(), "+OK\r\n");
     EXPECT_EQ(m_client->command("RETR 1").substr(0, 4), "+OK ");
     const std::string message = m_client->body();
     EXPECT_NE(message.find("Subject: " + subject + "\r\n\r\nbody line\r\n.\r\n"), std::string::npos) << message;
-    CSession::setCollectionSeam(nullptr);
 }
 
 } // namespace

@@ -25,15 +25,18 @@ std::string body(int k)
 }
 std::string whole(int k) { return head(k) + "\r\n" + body(k) + ".\r\n"; }
 
-std::map<std::string, std::string> mailboxOf(int count, bool top)
+// A server of those messages; ids[k - 1] is message k's unique id ("uid-k"
+// when not given; an empty one gives a UIDL line without an id).
+std::map<std::string, std::string> mailboxOf(int count, bool top, const std::vector<std::string>& ids = {})
 {
     std::map<std::string, std::string> replies{
         {"USER me", "+OK\r\n"}, {"PASS secret", "+OK\r\n"}, {"QUIT", "+OK bye\r\n"}};
     std::string list = "+OK\r\n", uidl = "+OK\r\n";
     for (int k = 1; k <= count; ++k) {
         const std::string n = std::to_string(k);
+        const std::string id = ids.empty() ? "uid-" + n : ids[static_cast<size_t>(k - 1)];
         list += n + " " + std::to_string(whole(k).size()) + "\r\n";
-        uidl += n + " uid-" + n + "\r\n";
+        uidl += n + (id.empty() ? "" : " " + id) + "\r\n";
         replies["RETR " + n] = "+OK\r\n" + whole(k);
         replies["TOP " + n + " 0"] = top ? "+OK\r\n" + head(k) + "\r\n.\r\n" : "-ERR no TOP\r\n";
         replies["TOP " + n + " 3"] = "+OK\r\n" + whole(k);
@@ -221,18 +224,7 @@ TEST_F(HostileUpstream, IdsWithForbiddenBytesAreNeverRecorded)
     ids.push_back("twice");
     ids.push_back("good-1");
     const int count = static_cast<int>(ids.size());
-    std::map<std::string, std::string> replies{
-        {"USER me", "+OK\r\n"}, {"PASS secret", "+OK\r\n"}, {"QUIT", "+OK bye\r\n"}};
-    std::string list = "+OK\r\n", uidl = "+OK\r\n";
-    for (int k = 1; k <= count; ++k) {
-        const std::string n = std::to_string(k);
-        list += n + " " + std::to_string(whole(k).size()) + "\r\n";
-        uidl += n + (ids[static_cast<size_t>(k - 1)].empty() ? "" : " " + ids[static_cast<size_t>(k - 1)]) + "\r\n";
-        replies["TOP " + n + " 0"] = "+OK\r\n" + head(k) + "\r\n.\r\n";
-        replies["RETR " + n] = "+OK\r\n" + whole(k);
-    }
-    replies["LIST"] = list + ".\r\n";
-    replies["UIDL"] = uidl + ".\r\n";
+    const auto replies = mailboxOf(count, true, ids);
     serve(replies);
     // Another account's spool, named by its own state file.
     writeFile(stateFolder() + "/msg00003.msg", "Subject: someone else's\r\n\r\n.\r\n");

@@ -3,11 +3,11 @@
 // time-out notice, and failures that must lose nothing.
 #include "common/CRegistry.h"
 #include "common/ProgramContext.h"
-#include "filter/Evaluation.h"
 #include "proxy/CSession.h"
 #include "proxy/SessionList.h"
 
 #include "FakeUpstream.h"
+#include "TestJudge.h"
 #include "support/Loopback.h"
 #include "support/PopClient.h"
 #include "support/TestHelpers.h"
@@ -83,7 +83,7 @@ protected:
         LoopbackListener listener;
         m_client = std::make_unique<PopClient>(listener.port(), timeoutMs);
         UniqueFd accepted = listener.accept();
-        new CSession(accepted.release());
+        new CSession(accepted.release(), SessionSetup{&testJudge(), {}});
         m_client->line();
         m_client->command("USER me@127.0.0.1:" + std::to_string(m_upstream->port()));
         return m_client->command("PASS secret");

@@ -129,10 +129,10 @@ TEST_F(SessionDialogue, CurrentSessionIsTheCallingThreads)
 {
     EXPECT_EQ(currentSession(), nullptr);
     CSession* seen = nullptr;
-    CSession::setCollectionSeam([&](CSession& session) {
+    m_collection = [&](CSession& session) {
         seen = currentSession();
         return seen == &session;
-    });
+    };
     PopClient& client = connect();
     client.command("USER " + upstreamUser("me"));
     EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");

@@ -8,6 +8,7 @@
 #include "proxy/SessionList.h"
 
 #include "FakeUpstream.h"
+#include "TestJudge.h"
 #include "support/Loopback.h"
 #include "support/PopClient.h"
 #include "support/TestHelpers.h"
@@ -55,7 +56,6 @@ protected:
         for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_EQ(SessionList::size(), 0u);
-        CSession::setCollectionSeam(nullptr);
         EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
     }
 
@@ -102,7 +102,7 @@ protected:
         LoopbackListener listener;
         m_client = std::make_unique<PopClient>(listener.port());
         UniqueFd accepted = listener.accept();
-        new CSession(accepted.release());
+        new CSession(accepted.release(), SessionSetup{&testJudge(), m_collection});
         EXPECT_EQ(m_client->line(), "+OK Quillfence\r\n");
         return *m_client;
     }
@@ -112,13 +112,13 @@ protected:
         return user + "@127.0.0.1:" + std::to_string(m_upstream->port()) + suffix;
     }
 
-    // Logs in upstream with USER/PASS; the collection seam fills the mailbox.
+    // Logs in upstream with USER/PASS; the test's collection fills the mailbox.
     PopClient& login()
     {
-        CSession::setCollectionSeam([this](CSession& session) {
+        m_collection = [this](CSession& session) {
             fill(session);
             return !m_analysisFailed;
-        });
+        };
         PopClient& client = connect();
         EXPECT_EQ(client.command("USER " + upstreamUser("me")), "+OK hello me\r\n");
         EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
@@ -128,6 +128,8 @@ protected:
     TempDir m_dir;
     std::unique_ptr<FakeUpstream> m_upstream;
     std::unique_ptr<PopClient> m_client;
+    // Given to the sessions in place of a collection from the server.
+    std::function<bool(CSession&)> m_collection;
     bool m_uidlSupported = true;
     bool m_analysisFailed = false;
 };

@@ -38,7 +38,7 @@ TEST_F(SessionLogin, UnreachableServerIsReported)
 
 TEST_F(SessionLogin, RefusedPasswordLeavesTheSessionWaitingForAnother)
 {
-    CSession::setCollectionSeam([](CSession&) { return true; });
+    m_collection = [](CSession&) { return true; };
     PopClient& client = connect();
     client.command("USER " + upstreamUser("me"));
     EXPECT_EQ(client.command("PASS wrong"), "-ERR [AUTH] Authentication failed.\r\n");
@@ -59,7 +59,7 @@ TEST_F(SessionLogin, RefusedPasswordLeavesTheSessionWaitingForAnother)
 
 TEST_F(SessionLogin, PasswordsKeepLeadingBlanksButNotTrailingOnes)
 {
-    CSession::setCollectionSeam([](CSession&) { return true; });
+    m_collection = [](CSession&) { return true; };
     PopClient& client = connect();
     client.command("USER " + upstreamUser("me"));
     EXPECT_EQ(client.command("PASS"), "-ERR password required\r\n");
@@ -71,10 +71,10 @@ TEST_F(SessionLogin, PasswordsKeepLeadingBlanksButNotTrailingOnes)
 TEST_F(SessionLogin, ApopDigestCoversTheTimestampWithItsBrackets)
 {
     std::string account;
-    CSession::setCollectionSeam([&](CSession& session) {
+    m_collection = [&](CSession& session) {
         account = session.accountFile;
         return true;
-    });
+    };
     PopClient& client = connect();
     EXPECT_EQ(client.command("USER " + upstreamUser("mrose", "$apop")), "+OK user accepted\r\n");
     EXPECT_EQ(client.command("PASS tanstaaf"), "+OK\r\n");   // RFC 1939's example

@@ -33,7 +33,7 @@ protected:
             {base64("RESPONSE me secret 4711"), "+OK MSN login accepted\r\n"},
             {base64("RESPONSE me wrong 4711"), "-ERR MSN login refused\r\n"},
             {"QUIT", "+OK bye\r\n"}});
-        CSession::setCollectionSeam([](CSession&) { return true; });
+        m_collection = [](CSession&) { return true; };
     }
     void TearDown() override
     {

@@ -5,11 +5,11 @@
 
 #include "common/CWorkerThread.h"
 #include "common/ProgramContext.h"
-#include "filter/Evaluation.h"
 #include "proxy/CSession.h"
 #include "proxy/SessionList.h"
 
 #include "FakeUpstream.h"
+#include "TestJudge.h"
 #include "support/Loopback.h"
 #include "support/PopClient.h"
 #include "support/TestHelpers.h"
@@ -93,7 +93,7 @@ protected:
         LoopbackListener listener;
         m_client = std::make_unique<PopClient>(listener.port(), timeoutMs);
         UniqueFd accepted = listener.accept();
-        new CSession(accepted.release());
+        new CSession(accepted.release(), SessionSetup{&testJudge(), m_collection});
         return m_client->line();
     }
 
@@ -118,4 +118,6 @@ protected:
 
     std::unique_ptr<FakeUpstream> m_upstream;
     std::unique_ptr<PopClient> m_client;
+    // Given to the sessions in place of a collection from the server.
+    std::function<bool(CSession&)> m_collection;
 };

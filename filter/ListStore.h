@@ -1,0 +1,47 @@
+// Pattern lists (.lst, .sls) and word lists (.wrd, .swd) in the data root's
+// rules folder, and the matching procedures the rule functions call.
+//
+// Lists are loaded on first use and cached under the upper-cased name until
+// clearListCaches() (each rule reload and program exit); the user file
+// (.lst, .wrd) wins over the system file (.sls, .swd).  A list that does
+// not exist answers at once (logged once per reload at level 2); one held
+// by a writer is retried for about five seconds.  Lines are read whole
+// (however long); a pattern list keeps one pattern per non-blank line, a
+// word list the distinct upper-cased words of 1 to 40 bytes.
+//
+// The caches are shared and unlocked: rules run on one session at a time.
+// Every hit adds a detail line to the context (FilterContext::addDetail).
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+class FilterContext;
+
+using PatternList = std::vector<std::string>;
+using WordList = std::set<std::string>;
+
+// The cached list, or null when neither file can be read.
+const PatternList* loadPatternList(const std::string& name);
+const WordList* loadWordList(const std::string& name);
+void clearListCaches();
+
+// MATCHESLISTITEM: the first pattern of list that text matches.
+bool listMatchesText(FilterContext& context, const std::string& list, const char* text);
+// HEADERMATCHESLISTITEM, BODYMATCHESLISTITEM: against the current chunk's
+// header block, or (the whole message fetched) its decoded body.
+bool listMatchesHeader(FilterContext& context, const std::string& list);
+bool listMatchesBody(FilterContext& context, const std::string& list);
+// COUNTHEADERPATTERNLISTHITS, COUNTBODYPATTERNLISTHITS: every pattern that
+// matches counts.
+int countHeaderPatternHits(FilterContext& context, const std::string& list);
+int countBodyPatternHits(FilterContext& context, const std::string& list);
+// FINDWORDINHEADER, FINDWORDINBODY: the smallest common word (byte order).
+bool findWordInHeader(FilterContext& context, const std::string& list);
+bool findWordInBody(FilterContext& context, const std::string& list);
+// COUNTHEADERWORDLISTHITS, COUNTBODYWORDLISTHITS: distinct common words.
+int countHeaderWordHits(FilterContext& context, const std::string& list);
+int countBodyWordHits(FilterContext& context, const std::string& list);
+// FINDWORDINSTRING: a word of text (split at blank, tab, CR, LF) in list.
+bool findWordInString(const std::string& list, const char* text);

@@ -1,0 +1,51 @@
+// RuleStore: the rules of the process, loaded from "system.sfr" and then
+// "user.sfr" in the data root's rules folder, each compiled with the
+// include file "spamfltr.inc" in front of it.
+//
+// A rule file is text; outside rule blocks every line is ignored.  A block
+// starts at a line whose first word is "#rule" (any case) followed by the
+// rule's name in double quotes and an optional rating (tenths, 0 to 100,
+// else 50), and ends before the first line whose first word is "#endrule"
+// or at the end of the file.  Lines are read whole, however long.  Names
+// may hold %xx escapes.  Rules named in DisabledRules (exact case) are
+// dropped; a later rule of the same name replaces an earlier one's script
+// and rating.  The order they run in is RuleOrder, completed (ignoring
+// case) with every rule it does not name; ratings set by the user live
+// under the key "/PRIORITY".
+//
+// Written only by loadRules, which runs while no session is alive; read
+// without a lock.
+#pragma once
+
+#include "scriptkit/ScriptKit.h"
+
+#include <istream>
+#include <map>
+#include <string>
+#include <vector>
+
+struct RuleStore {
+    std::vector<std::string> names;   // parsed and not disabled, file order
+    std::vector<std::string> texts;   // include text + body, parallel to names
+    std::vector<std::string> order;
+    std::map<std::string, HSCRIPT> scripts;   // exact name -> compiled script
+    std::map<std::string, int> ratings;       // upper-cased name -> tenths
+
+    // The compiled script of name, or null.
+    HSCRIPT script(const std::string& name) const;
+    // The rating of name (any case), or fallback.
+    int rating(const std::string& name, int fallback = 50) const;
+};
+
+RuleStore& ruleStore();
+
+// The reload: settings, include file, both rule files, order, ratings,
+// compilation.  Every failure is logged and loading goes on.
+void loadRules();
+// Closes every script and forgets the parsed rules (order and ratings stay).
+void freeRules();
+// Appends the rules of one rule file to the store.
+void parseRuleFile(std::istream& file, const std::string& include, const std::vector<std::string>& disabled);
+// "%xx" becomes the byte of hex xx (one or two digits), "%" before a
+// non-hex character becomes 'x'; never reads past the end.
+void decodePercent(std::string& text);

@@ -1,0 +1,95 @@
+// The rules inside the running program: the shipped include binds every
+// rule function of the program, a rule rejects a message, and the message
+// is deleted on the server and absent from the client's mailbox.
+#include "MailboxServer.h"
+#include "ProxyProgram.h"
+
+#include <algorithm>
+
+namespace {
+
+std::string message(const std::string& subject, const std::string& body)
+{
+    return "From: Sender <sender@example.org>\r\nTo: me@example.net\r\nSubject: " + subject +
+           "\r\nDate: Sat, 05 Jul 2003 09:51:33 +0100\r\n\r\n" + body + "\r\n";
+}
+
+// One rule that calls a rule function of every shape: no result, number,
+// truth and text results; text, number and mixed arguments.
+const char* const kEveryShape =
+    "#rule \"Every shape\" 100\n"
+    "string subject = HEADERFIELDVALUE(\"Subject\")\n"
+    "integer handle = FILEOPEN(\"/dev/null\", \"r\", 0)\n"
+    "SETUSERMACRO(1, \"tagged\")\n"
+    "if \"viagra\" in subject and MESSAGESIZE() > 0 and HEADERFIELDEXISTS(\"user1\") then\n"
+    "    if ISVALIDDATE(HEADERFIELDVALUE(\"Date\")) and GETFIRSTADDRESS(\"From\") = \"sender@example.org\" then\n"
+    "        if WILDCARDMATCHBODY(\"*cheap*\") and FILECLOSE(handle) = 1 then\n"
+    "            ADDDECISIONDETAILS(\"size \" + str(MESSAGESIZE()) + \", rating \" + str(GETRULERATING()))\n"
+    "            ISSPAM()\n"
+    "        endif\n"
+    "    endif\n"
+    "endif\n"
+    "#endrule\n";
+
+TEST(ProgramRules, ARuleRejectsAMessageThroughEveryKindOfRuleFunction)
+{
+    MailboxServer server({message("Hello", "first"), message("cheap viagra", "cheap cheap"),
+                          message("viagra in subject only", "nothing here"), message("Bye", "last")},
+                         0);
+    ProxyProgram program;
+    program.setting("ALLOWTHROUGH5", "0");
+    std::filesystem::create_directories(program.dataRoot() + "/rules");
+    writeFile(program.dataRoot() + "/rules/user.sfr", kEveryShape);
+    auto process = program.start();
+
+    PopClient client(program.port(), 20000);
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
+    const auto sent = server.commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DELE 2"), 1) << "deleted on the server during the collection";
+    EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("DELE", 0) == 0; }),
+              1);
+    EXPECT_EQ(client.command("STAT").substr(0, 6), "+OK 4 ") << "three messages and the collection report";
+    EXPECT_EQ(client.command("UIDL"), "+OK Unique id list follows\r\n");
+    const std::string uids = client.body();
+    EXPECT_EQ(uids.substr(0, 27), "1 uid-1\r\n2 uid-3\r\n3 uid-4\r\n") << "numbered without a gap";
+    EXPECT_EQ(client.command("RETR 4").substr(0, 4), "+OK ");
+    const std::string report = client.body();
+    EXPECT_NE(report.find("Subject: Quillfence Pro Collection Report\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("Subject: cheap viagra\r\n=================\r\nSPAM - rating 10.0\r\n"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("\tsize "), std::string::npos) << report;
+    EXPECT_EQ(client.command("QUIT").substr(0, 3), "+OK");
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_TRUE(program.logShows("Rule 'Every shape' detected spam from Sender <sender@example.org>, rating total 10.0"));
+    EXPECT_EQ(program.stop(*process), 0);
+    const std::string log = program.log();
+    EXPECT_EQ(log.find("not initialised"), std::string::npos) << log;
+    EXPECT_EQ(log.find("failed:"), std::string::npos) << log;
+}
+
+TEST(ProgramRules, TheProgramExportsOnlyTheRuleFunctions)
+{
+    // The C names of the dynamic symbol table: C++ names there are the
+    // library instantiations and copied data (vtables, stdout) that the
+    // shared libraries bind to, never functions of the program's own.
+    Subprocess nm({"/usr/bin/nm", "-D", "--defined-only", QUILLFNC_PATH});
+    std::vector<std::string> exported;
+    for (const std::string& line : splitLines(nm.readAll())) {
+        const std::string name = line.substr(line.rfind(' ') + 1);
+        if (name.rfind("_Z", 0) != 0 && name.find('@') == std::string::npos)
+            exported.push_back(name);
+    }
+    EXPECT_EQ(nm.wait(), 0);
+    std::vector<std::string> declared;
+    for (const std::string& line : splitLines(readFile(QF_SHIPPED_INCLUDE)))
+        if (line.rfind("#declare ", 0) == 0)
+            declared.push_back(line.substr(9, line.find('(') - 9));
+    declared.push_back("FreeString");
+    std::sort(exported.begin(), exported.end());
+    std::sort(declared.begin(), declared.end());
+    EXPECT_EQ(exported, declared);
+}
+
+} // namespace
