@@ -5,6 +5,7 @@
 #include "ProxyProgram.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -67,6 +68,31 @@ TEST(ProgramRules, ARuleRejectsAMessageThroughEveryKindOfRuleFunction)
     const std::string log = program.log();
     EXPECT_EQ(log.find("not initialised"), std::string::npos) << log;
     EXPECT_EQ(log.find("failed:"), std::string::npos) << log;
+}
+
+TEST(ProgramRules, RulesAreReadAgainForEachConnectionOnceTheLastSessionHasEnded)
+{
+    MailboxServer server({message("Hello", "first"), message("cheap viagra", "cheap")}, 0);
+    ProxyProgram program;
+    program.setting("ALLOWTHROUGH5", "0");
+    auto process = program.start();
+
+    auto first = std::make_unique<PopClient>(program.port(), 20000);
+    EXPECT_EQ(first->line(), "+OK Quillfence\r\n");
+    // Written while a session is alive: it takes effect for the next one.
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    PopClient second(program.port(), 20000);
+    EXPECT_TRUE(second.silentFor(300)) << "no greeting while the first session runs";
+    EXPECT_EQ(first->command("QUIT"), "+OK Session closed.\r\n");
+    first.reset();
+    EXPECT_EQ(second.line(), "+OK Quillfence\r\n");
+    second.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_EQ(second.command("PASS secret"), "+OK\r\n");
+    const auto sent = server.commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DELE 2"), 1) << "judged by the rule written meanwhile";
+    EXPECT_EQ(second.command("QUIT").substr(0, 3), "+OK");
+    EXPECT_EQ(program.stop(*process), 0);
 }
 
 TEST(ProgramRules, TheProgramExportsOnlyTheRuleFunctions)
