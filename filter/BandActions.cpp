@@ -2,7 +2,12 @@
 
 #include "filter/FilterSettings.h"
 
+#include "common/AtomicFile.h"
+#include "common/CEventLog.h"
+
+#include <cctype>
 #include <cstdio>
+#include <fstream>
 
 void writeReportEntry(FilterContext& context, float total, int band)
 {
@@ -29,10 +34,97 @@ void writeReportEntry(FilterContext& context, float total, int band)
                              "-----------------\n\n");
 }
 
-void rewriteSubject(FilterContext&, const MessageDescriptor&, int)
+namespace {
+
+// A header of a spooled message is at most a megabyte (larger ones are not
+// judged); past this much the rest is taken as body.
+constexpr size_t kMaxHeaderRead = 8u << 20;
+
+bool startsWithNoCase(const std::string& text, size_t at, const char* prefix)
 {
+    for (size_t i = 0; prefix[i]; ++i)
+        if (at + i >= text.size() || std::tolower(static_cast<unsigned char>(text[at + i])) !=
+                                         std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
 }
 
-void archiveMessage(FilterContext&, const MessageDescriptor&, int)
+std::string crlfLines(const std::string& text)
 {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+void rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band)
+{
+    try {
+        const RatingBand& settings = filterSettings().bands[band];
+        if (!settings.subject || message.path == nullptr)
+            return;
+        MessageInfo& record = context.message;
+        record.ensureWholeMessage(&message);
+        std::string subject;
+        if (record.open(&message) && record.selectSegment(1))
+            record.chunk()->expandMacros(record.file(), settings.subjectMacro, subject);
+        record.closeFile();
+        // One line, whatever the message's header held.
+        for (char& c : subject)
+            if (c == '\r' || c == '\n')
+                c = ' ';
+
+        std::ifstream in(message.path, std::ios::binary);
+        if (!in) {
+            CEventLog().LogEvent(1, "Unable to open file %s", message.path);
+            return;
+        }
+        AtomicFile out(message.path);
+        if (!out.isOpen()) {
+            CEventLog().LogEvent(1, "Unable to create file %s_temp", message.path);
+            return;
+        }
+        // The header block line by line, each physical line whole; then the
+        // body as it is.
+        std::string header;
+        bool blankSeen = false;
+        bool subjectSeen = false;
+        bool inSubject = false;
+        std::string line;
+        while (header.size() < kMaxHeaderRead && std::getline(in, line)) {
+            const bool complete = !in.eof();
+            if (complete)
+                line += '\n';
+            if (line == "\r\n" || line == "\n") {
+                if (!subjectSeen)
+                    header += "Subject: " + subject + "\r\n";
+                header += crlfLines(context.decisionHeaders) + line;
+                blankSeen = true;
+                break;
+            }
+            if (inSubject && (line[0] == ' ' || line[0] == '\t'))
+                continue;   // the old subject's folded lines: the new one holds it all
+            inSubject = false;
+            if (startsWithNoCase(line, 0, "Subject:")) {
+                header += "Subject: " + subject + "\r\n";
+                subjectSeen = inSubject = true;
+                continue;
+            }
+            header += line;
+        }
+        (void)blankSeen;
+        out.write(header);
+        char block[65536];
+        while (in.read(block, sizeof block) || in.gcount() > 0)
+            out.write(block, static_cast<size_t>(in.gcount()));
+        if (!out.commit())
+            CEventLog().LogEvent(1, "Unable to create file %s_temp", message.path);
+    } catch (...) {
+        DebugX("filter", __LINE__);
+    }
 }

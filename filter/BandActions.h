@@ -1,9 +1,12 @@
-// What a rating band does with a judged message once the rules have run.
+// What a rating band does with a judged message once the rules have run
+// (the archive copy is in Archive.h).
 //
 // writeReportEntry adds the message's entry to the session report when the
-// band's CollectionEmail setting is on.  rewriteSubject and archiveMessage
-// do nothing yet: the subject rewrite with the decision headers and the
-// archive copy come with the band actions' own work.
+// band's CollectionEmail setting is on.  rewriteSubject, when the band's
+// Subject setting is on, replaces the spooled message's subject with the
+// band's template and puts the decision block (X-Quillfence-Pro lines) at
+// the end of its header; the new spool replaces the old one only once it
+// is complete on disk.
 #pragma once
 
 #include "filter/FilterContext.h"
@@ -12,4 +15,3 @@
 // band: 0 to 4.
 void writeReportEntry(FilterContext& context, float total, int band);
 void rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band);
-void archiveMessage(FilterContext& context, const MessageDescriptor& message, int band);

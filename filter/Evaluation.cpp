@@ -1,5 +1,6 @@
 #include "filter/Evaluation.h"
 
+#include "filter/Archive.h"
 #include "filter/BandActions.h"
 #include "filter/FilterSettings.h"
 #include "filter/RuleStore.h"

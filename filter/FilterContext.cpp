@@ -1,5 +1,6 @@
 #include "filter/FilterContext.h"
 
+#include "filter/Archive.h"
 #include "filter/ListStore.h"
 #include "filter/RuleStore.h"
 
@@ -76,7 +77,10 @@ FilterContext::~FilterContext()
 
 void FilterContext::writeReportEntry(const std::string& text)
 {
-    if (m_reportFile && std::fwrite(text.data(), 1, text.size(), m_reportFile) == text.size())
+    // Each entry goes to the file at once: the report is whole on disk
+    // whenever the session looks at it.
+    if (m_reportFile && std::fwrite(text.data(), 1, text.size(), m_reportFile) == text.size() &&
+        std::fflush(m_reportFile) == 0)
         reportWritten = true;
 }
 
@@ -216,5 +220,6 @@ bool initialiseFilter()
     }
     // Held until the rules are loaded: no context is made meanwhile.
     loadRules();
+    registerArchiveLocations();
     return true;
 }

@@ -83,7 +83,10 @@ void FilterSettings::load(const std::string& dataRoot)
         reg.QueryValue(bandValue("ArchivePath", n).c_str(), band.archivePath);
         if (band.archivePath.empty() || band.archivePath.back() != '/')
             band.archivePath += '/';
-        CVDir::mkdir(band.archivePath.c_str());
+        // Each missing folder on the way, private to the user.
+        for (size_t slash = band.archivePath.find('/', 1); slash != std::string::npos;
+             slash = band.archivePath.find('/', slash + 1))
+            CVDir::mkdir(band.archivePath.substr(0, slash).c_str());
     }
 }
 

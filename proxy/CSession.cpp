@@ -8,6 +8,7 @@
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
 #include "proxy/StateTidy.h"
+#include "filter/Archive.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -121,6 +122,10 @@ unsigned CSession::run()
     // The rule functions find this session's filter context by its thread.
     const ContextRegistration registration(*filter);
     tidyStateFolderDaily(stateFolder(), CVDateTime::currentTime());
+    dailyTidy();
+    // Archive copies that an abruptly ended session staged after its QUIT
+    // was confirmed: merged now rather than lost.
+    mergeArchives(true);
     readSettings();
     if (popupStatus)
         if (MainWindowLink* link = mainWindowLink())
@@ -159,6 +164,11 @@ unsigned CSession::run()
         DebugX(__FILE__, __LINE__);
         closeConnections();
     }
+    // Copies staged for messages the server keeps (no QUIT confirmed) go;
+    // after a confirmed QUIT they are already merged, or wait for the next
+    // session when the merge failed.
+    if (!m_quitConfirmed)
+        mergeArchives(false);
     return 0;
 }
 

@@ -245,6 +245,7 @@ private:
     // with an error reply, only by closing the connection.
     bool m_replyBegun = false;
     bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
+    bool m_quitConfirmed = false;   // the server answered QUIT with +OK
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
     // Spools of messages gone from the server: deleted once the new state

@@ -514,12 +514,13 @@ void CSession::createCollectionReport(const std::string& reportPath)
     std::ifstream report(reportPath, std::ios::binary);
     if (!report)
         return;
-    // The entries unchanged, their lines ended with CR LF.
+    // The entries unchanged, their lines ended with CR LF (and stuffed: a
+    // line of the report never ends the message early).
     std::string body;
     for (std::string line; std::getline(report, line);) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        body += line + "\r\n";
+        body += (line.rfind(".", 0) == 0 ? "." : "") + line + "\r\n";
     }
     createVirtualMessage("Quillfence Pro Collection Report", body);
 }

@@ -3,6 +3,7 @@
 
 #include "proxy/MessageText.h"
 #include "proxy/ReplyText.h"
+#include "filter/Archive.h"
 
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
@@ -394,6 +395,8 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     }
     sendServer("QUIT\r\n");
     const std::string reply = readServer();
-    writeAccountState(beginsWith(reply, "+OK"));
+    m_quitConfirmed = beginsWith(reply, "+OK");
+    writeAccountState(m_quitConfirmed);
+    mergeArchives(m_quitConfirmed);
     sendClient(reply + "\r\n");
 }

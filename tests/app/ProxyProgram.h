@@ -25,6 +25,10 @@ public:
         std::filesystem::create_directories(m_dir / "rt");
         ::chmod((m_dir / "rt").c_str(), 0700);
         setting("LISTENPORT", std::to_string(m_port));
+        // As the shipped default.dat has it: band 1 (mail no rule found
+        // fault with) is neither marked nor archived.
+        setting("SUBJECT1", "0");
+        setting("ARCHIVE1", "0");
     }
 
     int port() const { return m_port; }

@@ -123,7 +123,8 @@ class Proxy:
         os.makedirs(runtime, mode=0o700)
         config = os.path.join(folder, "data", "Corvanta Ltd", "config")
         os.makedirs(config)
-        values = dict(settings or {}, LISTENPORT=self.port)
+        # Band 1 as the shipped default.dat has it: neither marked nor archived.
+        values = dict({"SUBJECT1": 0, "ARCHIVE1": 0}, **(settings or {}), LISTENPORT=self.port)
         with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
             f.write('1\r\n"/"\r\n' + "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) +
                     "~\r\n")
@@ -262,6 +263,64 @@ class ThroughTheProxy(unittest.TestCase):
         direct.quit()
         self.assertFalse(any(b"cheap pills" in text for text in remaining))
         self.assertIn("Rule 'Pills' detected spam from spammer@example.com", self.proxy.log())
+
+    def test_bands_mark_hold_back_archive_and_report(self):
+        self.proxy.stop()
+        self.dovecot.deliver("Subject: cheap pills\nFrom: spammer@example.com\n\nBuy now\n", "2000.pills")
+        offer = "Subject: maybe an offer\nFrom: shop@example.com\nX-Keep: me\n\nLine one\n.\n..two\n"
+        self.dovecot.deliver(offer, "2001.offer")
+        self.proxy = Proxy(os.path.join(self.folder, "banded"), settings={"ALLOWTHROUGH5": 0},
+                           rules='#rule "Pills" 100\n'
+                                 'if "pills" in HEADERFIELDVALUE("Subject") then ISSPAM()\n'
+                                 '#endrule\n'
+                                 '#rule "Offer" 70\n'
+                                 'if "offer" in HEADERFIELDVALUE("Subject") then\n'
+                                 '    ADDDECISIONDETAILS("an offer")\n'
+                                 '    ISSPAM()\n'
+                                 'endif\n'
+                                 '#endrule\n')
+        direct = self.direct()
+        originals = [direct.retr(n + 1)[1] for n in range(direct.stat()[0])]
+        direct.quit()
+        client = self.proxied()
+        count = client.stat()[0]
+        self.assertEqual(count, len(MESSAGES) + 2, "the mail, the marked offer and the collection report")
+        served = [client.retr(n + 1)[1] for n in range(count)]
+        client.quit()
+        marked = [m for m in served if b"Subject: SPAM - maybe an offer" in m]
+        self.assertEqual(len(marked), 1)
+        blocks = [line for line in marked[0] if line.startswith(b"X-Quillfence-Pro:") or line.startswith(b"\t")]
+        self.assertEqual(blocks, [b"X-Quillfence-Pro: Rule 'Offer' detected spam from shop@example.com, "
+                                  b"rating total 7.0", b"\tan offer"])
+        # Byte for byte the server's message apart from the subject and the block.
+        original = [m for m in originals if b"Subject: maybe an offer" in m][0]
+        rest = [line for line in marked[0] if line not in blocks]
+        self.assertEqual(rest, [b"Subject: SPAM - maybe an offer" if line == b"Subject: maybe an offer" else line
+                                for line in original])
+        report = [m for m in served if b"Subject: Quillfence Pro Collection Report" in m]
+        self.assertEqual(len(report), 1)
+        report_text = b"\n".join(report[0])
+        self.assertIn(b"Subject: cheap pills", report_text)
+        self.assertIn(b"SPAM - rating 10.0", report_text)
+        self.assertIn(b"Rule 'Offer' detected spam from shop@example.com", report_text)
+        # Held back: gone from the server, kept in band 5's archive.
+        direct = self.direct()
+        remaining = [b"\r\n".join(direct.retr(n + 1)[1]) for n in range(direct.stat()[0])]
+        direct.quit()
+        self.assertFalse(any(b"cheap pills" in text for text in remaining))
+        self.assertTrue(any(b"maybe an offer" in text for text in remaining))
+        archive = os.path.join(self.proxy.folder, "data", "Corvanta Ltd", "Quillfence Pro", "archive")
+        def day_files(band):
+            folder = os.path.join(archive, "rating%d" % band)
+            text = b""
+            for name in os.listdir(folder):
+                if name.lower().endswith(".txt"):
+                    with open(os.path.join(folder, name), "rb") as f:
+                        text += f.read()
+            return text
+        self.assertIn(b"Subject: SPAM - cheap pills", day_files(5))
+        self.assertIn(b"Buy now", day_files(5))
+        self.assertIn(b"Subject: SPAM - maybe an offer", day_files(4))
 
     def test_dele_through_the_proxy_reaches_dovecot(self):
         client = self.proxied()
