@@ -2,6 +2,7 @@
 
 #include "app/AppEvents.h"
 #include "app/HeadlessMainWindow.h"
+#include "app/RateCommand.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
 #include "common/CVDir.h"
@@ -51,7 +52,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
     std::string commandLine;
     for (int i = 1; i < argc; ++i)
         commandLine += std::string(argv[i]) + " ";
-    if (stristr(commandLine.c_str(), "-stop"))
+    const bool rating = argc >= 2 && std::string(argv[1]) == "-rate";
+    if (!rating && stristr(commandLine.c_str(), "-stop"))
         return stopRunningInstance();
 
     char folder[4096];
@@ -64,6 +66,11 @@ int CProxyApp::InitInstance(int argc, char** argv)
     }
     copyDefaults();
     openEventLog();
+    if (rating) {
+        // Only errors: a line per rule and message would drown the log.
+        CEventLog::SetLogging(1);
+        return rateMessages(std::vector<std::string>(argv + 2, argv + argc));
+    }
 
     bool existed = false;
     std::unique_ptr<CVEvent> instanceEvent =

@@ -133,10 +133,14 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
 
         const double shown = total == 0.0 ? 0.1 : total;
         const int band = settings.bandOf(total);
-        if (decided)
-            writeReportEntry(context, static_cast<float>(shown), band);
-        rewriteSubject(context, message, band);
-        archiveMessage(context, message, band);
+        context.lastTotal = total;
+        context.lastBand = band;
+        if (!context.ratingOnly) {
+            if (decided)
+                writeReportEntry(context, static_cast<float>(shown), band);
+            rewriteSubject(context, message, band);
+            archiveMessage(context, message, band);
+        }
         context.message.closeFile();
         context.closeOpenFiles();
         return settings.bands[band].allowThrough;

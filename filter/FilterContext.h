@@ -74,6 +74,13 @@ public:
     MessageInfo message;
     const MessageDescriptor* currentMessage = nullptr;
 
+    // Rating only (quillfnc -rate): evaluation judges, but writes no
+    // report entry and neither rewrites nor archives the message.
+    bool ratingOnly = false;
+    // The last evaluation's outcome: its total and band (0 to 4).
+    double lastTotal = 0.0;
+    int lastBand = 0;
+
 private:
     FILE* m_reportFile = nullptr;
     SessionLink* m_session;
