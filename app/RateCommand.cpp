@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace {
 
@@ -116,12 +116,13 @@ int rateMessages(const std::vector<std::string>& paths)
                 continue;
             for (const std::string& file : files) {
                 std::ifstream in(file, std::ios::binary);
-                std::ostringstream text;
-                if (!in || !(text << in.rdbuf())) {
+                std::string original;
+                if (in)
+                    original.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+                if (!in || in.bad()) {
                     std::fprintf(stderr, "quillfnc -rate: %s: cannot be read\n", file.c_str());
                     continue;
                 }
-                const std::string original = text.str();
                 std::ofstream(spool, std::ios::binary | std::ios::trunc) << asSpooled(original);
                 session.size = static_cast<long>(original.size());
                 MessageDescriptor descriptor;

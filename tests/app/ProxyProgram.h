@@ -114,10 +114,15 @@ public:
         return process;
     }
 
-    // Runs the program with args to its end; its output.
-    std::string runOnce(const std::string& arg, int& status)
+    // Runs the program with arg to its end; its output.
+    std::string runOnce(const std::string& arg, int& status) { return run({arg}, status); }
+    // Runs the program with args to its end; its output (stderr too when
+    // withStderr).
+    std::string run(const std::vector<std::string>& args, int& status, bool withStderr = true)
     {
-        Subprocess process({m_program, arg}, environment(), true);
+        std::vector<std::string> argv{m_program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Subprocess process(argv, environment(), withStderr);
         const std::string output = process.readAll();
         status = process.wait();
         return output;
