@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -80,6 +81,7 @@ void Socket::release()
             // all the same.
         }
     }
+    m_tls.reset();
     m_socket.reset();
 }
 
@@ -103,12 +105,14 @@ int Socket::reset(int type, int protocol)
         } catch (...) {
             // The connection is being dropped either way.
         }
+        m_tls.reset();
         const int fd = m_socket->fd;
         m_socket->fd = -1;
         m_socket.reset();
         if (fd >= 0 && ::close(fd) != 0)
             return -1;
     }
+    m_tls.reset();
     m_socket.reset();
     const int fd = newSocket(type, protocol);
     if (fd < 0)
@@ -119,6 +123,7 @@ int Socket::reset(int type, int protocol)
 
 void Socket::socket(SocketHandle handle, bool connected)
 {
+    m_tls.reset();
     m_socket.reset();
     if (handle != kInvalidSocket)
         m_socket = std::make_shared<Handle>(handle);
@@ -166,22 +171,28 @@ int Socket::connect(const char* host, int port, const char* /*protocol*/)
         errno = EINVAL;
         return -1;
     }
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host, &remote.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-            errno = kHostNotFound;
-            return -1;
-        }
-        remote.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(host, service.c_str(), &hints, &found) != 0 || found == nullptr) {
+        errno = kHostNotFound;
+        return -1;
     }
-    return connectTo(remote);
+    int rc = -1;
+    int error = EHOSTUNREACH;
+    for (addrinfo* address = found; address != nullptr && rc != 0; address = address->ai_next) {
+        rc = connectTo(address->ai_addr, address->ai_addrlen);
+        if (rc != 0)
+            error = errno;
+        if (StopToken::requested())
+            break;
+    }
+    ::freeaddrinfo(found);
+    if (rc != 0)
+        errno = error;
+    return rc;
 }
 
 int Socket::connect(const char* host, const char* service, const char* protocol)
@@ -201,22 +212,35 @@ int Socket::connect(const char* host, const char* service, const char* protocol)
     return connect(host, ntohs(static_cast<uint16_t>(result->s_port)), protocol);
 }
 
-int Socket::connectTo(const sockaddr_in& address)
+int Socket::connectTo(const sockaddr* address, socklen_t length)
 {
-    const int fd = socket();
-    if (fd < 0)
-        return -1;
+    // A socket of the address's family: a fresh one when the family differs
+    // or an earlier attempt used this one up.
+    int fd = socket();
+    sockaddr_storage own{};
+    socklen_t ownLength = sizeof own;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &ownLength) != 0 ||
+        own.ss_family != address->sa_family || m_connected) {
+        const int fresh = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fresh < 0)
+            return -1;
+        m_socket = std::make_shared<Handle>(fresh);
+        m_connected = false;
+        fd = fresh;
+        int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
         return -1;
-    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    int rc = ::connect(fd, address, length);
     if (rc != 0 && errno == EINPROGRESS) {
         // Waited for in slices, so that a stop request is seen.
         try {
             waitReady(POLLOUT, m_writeTimeout);
             int error = 0;
-            socklen_t length = sizeof error;
-            rc = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+            socklen_t errorLength = sizeof error;
+            rc = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength);
             if (rc == 0 && error != 0) {
                 errno = error;
                 rc = -1;
@@ -232,12 +256,66 @@ int Socket::connectTo(const sockaddr_in& address)
     const int saved = errno;
     ::fcntl(fd, F_SETFL, flags);
     errno = saved;
-    if (rc != 0)
+    if (rc != 0) {
+        // A failed connect leaves the socket unusable for the next address.
+        m_socket = std::make_shared<Handle>(::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        errno = saved;
         return -1;
+    }
     // A new connection starts with nothing unread from an earlier one.
     m_readPos = m_readEnd = 0;
+    m_tls.reset();
     m_connected = true;
     return 0;
+}
+
+bool Socket::startTls(const TlsOptions& options, std::string& error)
+{
+    if (!m_connected || socket() < 0) {
+        error = "not connected";
+        return false;
+    }
+    if (!empty()) {
+        error = "the server " + options.host + " sent data before TLS began";
+        return false;
+    }
+    const int fd = socket();
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        error = "TLS cannot be set up";
+        return false;
+    }
+    auto channel = std::make_unique<TlsChannel>(fd, options);
+    if (!channel->ready(error))
+        return false;
+    try {
+        for (;;) {
+            const TlsChannel::Result step = channel->handshake(error);
+            if (step == TlsChannel::Done)
+                break;
+            if (step == TlsChannel::Failed || step == TlsChannel::Closed)
+                return false;
+            waitFor(step);
+        }
+    } catch (long code) {
+        if (code == kInterrupted)
+            throw;
+        error = "the TLS handshake with " + options.host + " timed out";
+        return false;
+    } catch (int number) {
+        error = "the TLS handshake with " + options.host + " failed: " + std::strerror(number);
+        return false;
+    }
+    m_tls = std::move(channel);
+    return true;
+}
+
+void Socket::waitFor(TlsChannel::Result want) const
+{
+    if (want == TlsChannel::WantWrite)
+        writetimeout();
+    else
+        readtimeout();
 }
 
 int Socket::shutdown(int how)
@@ -251,6 +329,10 @@ int Socket::disconnect()
 {
     if (!m_connected)
         return 0;
+    if (m_tls) {
+        m_tls->close();
+        m_tls.reset();
+    }
     if (::shutdown(socket(), SHUT_WR) != 0)
         return -1;
     char scratch[128];
@@ -319,6 +401,21 @@ ssize_t Socket::receive(char* buffer, size_t size)
 {
     if (StopToken::requested())
         throw kInterrupted;
+    if (m_tls) {
+        // Records already received are read first; the socket is waited on
+        // only when the session needs more of it.
+        for (;;) {
+            size_t got = 0;
+            const TlsChannel::Result step = m_tls->read(buffer, size, got);
+            if (step == TlsChannel::Done)
+                return static_cast<ssize_t>(got);
+            if (step == TlsChannel::Closed)
+                return 0;
+            if (step == TlsChannel::Failed)
+                return -1;
+            waitFor(step);
+        }
+    }
     // Data already queued needs no readiness wait: one system call less
     // per block when the peer keeps up.
     ssize_t n = ::recv(socket(), buffer, size, MSG_DONTWAIT);
@@ -435,6 +532,18 @@ int Socket::send(const char* data, unsigned len)
     if (StopToken::requested())
         throw kInterrupted;
     unsigned sent = 0;
+    while (m_tls && sent < len) {
+        size_t written = 0;
+        const TlsChannel::Result step = m_tls->write(data + sent, len - sent, written);
+        if (step == TlsChannel::Failed || step == TlsChannel::Closed)
+            throw static_cast<int>(errno ? errno : EPIPE);
+        if (step != TlsChannel::Done) {
+            waitFor(step);
+            continue;
+        }
+        addCount(m_bytesOut, static_cast<long>(written));
+        sent += static_cast<unsigned>(written);
+    }
     while (sent < len) {
         // Wait for room only when the socket has none.
         const ssize_t n = ::send(socket(), data + sent, len - sent, MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -1,5 +1,7 @@
-// Socket: one IPv4 stream socket with a 4096-byte receive buffer, line
-// reading, complete sends, per-direction time-outs and byte counters.
+// Socket: one stream socket (IPv4, or IPv6 once connected to an IPv6
+// address) with a 4096-byte receive buffer, line reading, complete sends,
+// per-direction time-outs, byte counters, and TLS on request (startTls):
+// every read and write then goes through the TLS session.
 //
 // Data-path errors are thrown as plain integers, told apart by type:
 //   int            errno of a failed receive, send or readiness wait
@@ -20,6 +22,7 @@
 #pragma once
 
 #include "common/CommonExport.h"
+#include "common/TlsChannel.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -73,13 +76,21 @@ public:
     int listen();
     // The accepted connection's handle; throws unsigned long errno.
     SocketHandle accept(sockaddr* addr, int* addrlen);
-    // host: dotted address or name; 0, or -1 when it cannot be resolved or
+    // host: an IPv4 or IPv6 address or a name (IPv4 or IPv6 addresses, tried
+    // in the resolver's order); 0, or -1 when it cannot be resolved or
     // reached (getLastError() then tells why: kHostNotFound, EINVAL for a
-    // port outside 0..65535, else the connect's errno).  Waits at most the write time-out (when set) and ends early
-    // with -1 on a stop request.
+    // port outside 0..65535, else the connect's errno).  Waits at most the
+    // write time-out (when set) per address and ends early with -1 on a
+    // stop request.
     int connect(const char* host, int port, const char* protocol = nullptr);
     int connect(const char* host, const char* service, const char* protocol = nullptr);
     int shutdown(int how);
+    // Starts TLS on the connected socket (the client's side) and waits, per
+    // step, at most the time-outs for the handshake.  False with error, a
+    // sentence for the user, when it fails or when the peer had sent
+    // anything not yet read (which must not pass for protected data).
+    bool startTls(const TlsOptions& options, std::string& error);
+    bool secure() const { return static_cast<bool>(m_tls); }
     // Shuts down sending and reads until the peer closes: 0 then, -1 when a
     // receive fails or kMaxDrainBytes were drained; a silent peer raises
     // long kTimedOut.  Does nothing (0) unless connected.
@@ -143,7 +154,9 @@ private:
     // when nothing is queued; the recv result.
     ssize_t receive(char* buffer, size_t size);
     void release();
-    int connectTo(const sockaddr_in& address);
+    int connectTo(const sockaddr* address, socklen_t length);
+    // Waits as a TLS step asks (readable or writable).
+    void waitFor(TlsChannel::Result want) const;
 
     std::unique_ptr<char[]> m_recvBuf;
     unsigned m_readPos = 0;
@@ -154,4 +167,5 @@ private:
     int m_bytesIn = 0;
     int m_bytesOut = 0;
     bool m_connected = false;
+    std::unique_ptr<TlsChannel> m_tls;
 };

@@ -114,6 +114,8 @@ void CSession::readSettings()
     reg.QueryValue("TidyLogDays", tidyLogDays);
     reg.QueryValue("PopupStatus", popupStatus);
     reg.QueryValue("MaxCollectionTime", maxCollectionTime);
+    reg.QueryValue("TlsCAFile", m_tlsCAFile);
+    reg.QueryValue("TlsVerify", m_tlsVerify);
 }
 
 unsigned CSession::run()

@@ -124,6 +124,12 @@ public:
     // the last server reply or an "-ERR Internal error" text.  True when the
     // server accepted.
     bool msnLogin(const std::string& user, const std::string& password, std::string& reply);
+    // How the upstream connection is protected: STLS when the server
+    // offers it, TLS from the first byte ($TLS, port 995), or STLS
+    // required ($STLS).
+    enum class TlsMode { Opportunistic, Implicit, Stls };
+    static constexpr int kPop3sPort = 995;
+
     // The largest security token handled, whatever a package declares.
     static constexpr unsigned long kMaxToken = 65536;
 
@@ -208,6 +214,11 @@ private:
     void upstreamLost(long error);
     bool requireLogin();
     bool refuseSecondLogin();
+    // TLS on the upstream connection; on failure the client is told why and
+    // the connection is dropped.
+    bool startUpstreamTls();
+    // CAPA (unless required) and STLS; false when the session cannot go on.
+    bool negotiateStls(bool required);
     // Entry n (1-based) or null when n is out of range.
     CMessage* entry(long n);
     // LIST n and UIDL n: the entry named by the first argument, or null
@@ -246,6 +257,8 @@ private:
     bool m_replyBegun = false;
     bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
     bool m_quitConfirmed = false;   // the server answered QUIT with +OK
+    std::string m_tlsCAFile;        // setting TlsCAFile
+    bool m_tlsVerify = true;        // setting TlsVerify
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
     // Spools of messages gone from the server: deleted once the new state

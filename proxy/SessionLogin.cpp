@@ -51,6 +51,8 @@ void CSession::cmdUser(const std::vector<std::string>& args)
 {
     if (refuseSecondLogin())
         return;
+    // The syntax reply keeps its long-standing text; the TLS suffixes and
+    // bracketed IPv6 addresses are described in the README.
     const std::string syntax = formatText(
         "-ERR Quillfence requires USER <username>%c<server>[:<port>][$APOP|$MSN]\r\n", separator);
     const std::string argument = args.empty() ? std::string() : args[0];
@@ -61,19 +63,28 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     }
     const std::string user = argument.substr(0, at);
     std::string serverPart = argument.substr(at + 1);
+    // Suffixes from the end, in any order: one login method, one TLS mode.
     int method = 0;
-    const size_t dollar = serverPart.rfind('$');
-    if (dollar != std::string::npos) {
+    TlsMode tls = TlsMode::Opportunistic;
+    bool methodGiven = false, tlsGiven = false, valid = true;
+    for (size_t dollar; valid && (dollar = serverPart.rfind('$')) != std::string::npos;) {
         const std::string suffix = serverPart.substr(dollar + 1);
         serverPart.resize(dollar);
+        bool* given = &methodGiven;
         if (::strcasecmp(suffix.c_str(), "MSN") == 0)
             method = 2;
         else if (::strcasecmp(suffix.c_str(), "APOP") == 0)
             method = 1;
+        else if (::strcasecmp(suffix.c_str(), "TLS") == 0)
+            tls = TlsMode::Implicit, given = &tlsGiven;
+        else if (::strcasecmp(suffix.c_str(), "STLS") == 0)
+            tls = TlsMode::Stls, given = &tlsGiven;
         else
-            serverPart.clear();
+            valid = false;
+        valid = valid && !*given;
+        *given = true;
     }
-    if (serverPart.empty()) {
+    if (!valid || serverPart.empty()) {
         sendClient(syntax);
         return;
     }
@@ -82,16 +93,37 @@ void CSession::cmdUser(const std::vector<std::string>& args)
         sendClient("-ERR User name and server too long\r\n");
         return;
     }
-    int port = 110;
-    const size_t colon = serverPart.rfind(':');
-    if (colon != std::string::npos) {
-        const long value = std::strtol(serverPart.c_str() + colon + 1, nullptr, 10);
-        port = value < 1 ? 110 : (value > INT_MAX ? INT_MAX : static_cast<int>(value));
-        serverPart.resize(colon);
+    // "[v6 address]" or a name or IPv4 address, then ":port".
+    std::string host = serverPart;
+    std::string portText;
+    if (!serverPart.empty() && serverPart[0] == '[') {
+        const size_t close = serverPart.find(']');
+        if (close == std::string::npos ||
+            (close + 1 < serverPart.size() && serverPart[close + 1] != ':')) {
+            sendClient(syntax);
+            return;
+        }
+        host = serverPart.substr(1, close - 1);
+        if (close + 1 < serverPart.size())
+            portText = serverPart.substr(close + 2);
+    } else if (const size_t colon = serverPart.rfind(':'); colon != std::string::npos) {
+        host = serverPart.substr(0, colon);
+        portText = serverPart.substr(colon + 1);
     }
+    int port = 110;
+    if (!portText.empty()) {
+        const long value = std::strtol(portText.c_str(), nullptr, 10);
+        port = value < 1 ? 110 : (value > INT_MAX ? INT_MAX : static_cast<int>(value));
+    }
+    if (host.empty()) {
+        sendClient(syntax);
+        return;
+    }
+    if (!tlsGiven && port == kPop3sPort)
+        tls = TlsMode::Implicit;
     authMethod = method;
     accountFile = account;
-    serverHost = serverPart;
+    serverHost = host;
 
     // A second USER starts again with a fresh upstream connection.
     if (connected)
@@ -105,6 +137,8 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     connected = true;
     status("Connected");
 
+    if (tls == TlsMode::Implicit && !startUpstreamTls())
+        return;
     const std::string greeting = readServer();
     if (!beginsWith(greeting, "+OK")) {
         sendClient("-ERR Server signon " + greeting + "\r\n");
@@ -127,6 +161,8 @@ void CSession::cmdUser(const std::vector<std::string>& args)
             apopTimestamp = timestamp;
         }
     }
+    if (tls != TlsMode::Implicit && !negotiateStls(tls == TlsMode::Stls))
+        return;
     upstreamUser = user;
     if (authMethod != 0) {
         sendClient("+OK user accepted\r\n");
@@ -134,6 +170,52 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     }
     sendServer("USER " + user + "\r\n");
     sendClient(readServer() + "\r\n");
+}
+
+bool CSession::startUpstreamTls()
+{
+    if (!m_tlsVerify)
+        CEventLog().LogEvent(2, "TLS certificate of %s not verified (TlsVerify is off)", serverHost.c_str());
+    const TlsOptions options{serverHost, m_tlsCAFile, m_tlsVerify};
+    std::string error;
+    if (server.startTls(options, error)) {
+        CEventLog().LogEvent(4, "TLS with %s", serverHost.c_str());
+        return true;
+    }
+    // Nothing more goes to a server that could not be verified.
+    CEventLog().LogEvent(1, "TLS with %s failed: %s", serverHost.c_str(), error.c_str());
+    dropUpstream();
+    sendClient("-ERR " + error + "\r\n");
+    return false;
+}
+
+bool CSession::negotiateStls(bool required)
+{
+    bool offered = required;
+    if (!required) {
+        // A server that lists STLS among its capabilities is asked for it.
+        sendServer("CAPA\r\n");
+        if (beginsWith(readServer(), "+OK")) {
+            for (std::string line; (line = readServer()) != ".";) {
+                const std::string word = line.substr(0, line.find(' '));
+                offered = offered || ::strcasecmp(word.c_str(), "STLS") == 0;
+            }
+        }
+    }
+    if (!offered)
+        return true;
+    sendServer("STLS\r\n");
+    if (!beginsWith(readServer(), "+OK")) {
+        if (!required) {
+            CEventLog().LogEvent(2, "%s lists STLS but refused it: the session stays unencrypted", serverHost.c_str());
+            return true;
+        }
+        CEventLog().LogEvent(1, "%s does not offer STLS", serverHost.c_str());
+        dropUpstream();
+        sendClient("-ERR The server " + serverHost + " does not offer STLS\r\n");
+        return false;
+    }
+    return startUpstreamTls();
 }
 
 std::string CSession::passwordOf(const std::string& line)

@@ -44,9 +44,12 @@ def wait_for_port(port, seconds=10):
 
 
 class Dovecot:
-    def __init__(self, folder):
+    def __init__(self, folder, tls=None):
+        """tls: (certificate file, key file) to offer STLS on the plain
+        port and POP3S on self.tls_port."""
         self.folder = folder
         self.port = free_port()
+        self.tls_port = free_port() if tls else 0
         self.maildir = os.path.join(folder, "mail", "alice")
         for sub in ("new", "cur", "tmp"):
             os.makedirs(os.path.join(self.maildir, sub))
@@ -61,6 +64,7 @@ class Dovecot:
         with open(os.path.join(folder, "passwd"), "w") as f:
             f.write("alice:{PLAIN}secret\n")
         os.chmod(os.path.join(folder, "passwd"), 0o644)
+        ssl = ("ssl = yes\nssl_cert = <%s\nssl_key = <%s\nssl_min_protocol = TLSv1.2\n" % tls) if tls else "ssl = no"
         config = os.path.join(folder, "dovecot.conf")
         with open(config, "w") as f:
             f.write(f"""{internal}base_dir = {folder}/run
@@ -68,7 +72,7 @@ state_dir = {folder}/state
 log_path = {folder}/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+{ssl}
 disable_plaintext_auth = no
 auth_mechanisms = plain apop
 mail_location = maildir:{folder}/mail/%u
@@ -87,7 +91,7 @@ service pop3-login {{
     port = {self.port}
   }}
   inet_listener pop3s {{
-    port = 0
+    port = {self.tls_port}
   }}
 }}
 service anvil {{

@@ -89,10 +89,15 @@ protected:
         return m_client->command("PASS secret");
     }
 
+    // What the upstream received after USER and PASS (and CAPA before them).
     std::vector<std::string> upstreamAfterLogin() const
     {
-        auto all = m_upstream->received();
-        return std::vector<std::string>(all.begin() + 2, all.end());
+        const auto all = m_upstream->received();
+        size_t start = 0;
+        for (size_t i = 0; i < all.size(); ++i)
+            if (all[i].rfind("PASS", 0) == 0)
+                start = i + 1;
+        return std::vector<std::string>(all.begin() + static_cast<long>(start), all.end());
     }
 
     std::unique_ptr<FakeUpstream> m_upstream;

@@ -38,7 +38,7 @@ TEST_F(SessionDialogue, RetrTakesEachOfItsThreeWays)
     EXPECT_EQ(client.command("RETR"), "-ERR Invalid message number\r\n");
     EXPECT_EQ(client.command("RETR 0"), "-ERR Invalid message number\r\n");
     const auto sent = m_upstream->received();
-    EXPECT_EQ(sent, (std::vector<std::string>{"USER me", "PASS secret", "RETR 7", "RETR 9"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"CAPA", "USER me", "PASS secret", "RETR 7", "RETR 9"}));
 }
 
 TEST_F(SessionDialogue, TopOfTextsFilesAndServerMessages)
@@ -95,7 +95,7 @@ TEST_F(SessionDialogue, DeletedEntriesKeepTheirNumbers)
     EXPECT_EQ(client.command("UIDL 3"), "+OK 3 QF-local-3\r\n");
     EXPECT_TRUE(std::filesystem::exists(virtualPath())) << "local files go only at QUIT";
     const auto sent = m_upstream->received();
-    EXPECT_EQ(sent, (std::vector<std::string>{"USER me", "PASS secret", "DELE 9", "DELE 7"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"CAPA", "USER me", "PASS secret", "DELE 9", "DELE 7"}));
 }
 
 TEST_F(SessionDialogue, QuitEndsTheUpstreamSessionToo)

@@ -23,7 +23,8 @@ TEST_F(SessionLogin, TheLastSeparatorCountsAndTheServerSpeaksForItself)
     PopClient& client = connect();
     EXPECT_EQ(client.command("USER " + upstreamUser("me@home")), "-ERR unknown\r\n")
         << "the server's own reply to USER is passed on";
-    EXPECT_EQ(m_upstream->received(), (std::vector<std::string>{"USER me@home"}));
+    EXPECT_EQ(m_upstream->received(), (std::vector<std::string>{"CAPA", "USER me@home"}))
+        << "asked for its capabilities (no STLS here), then the user";
 }
 
 TEST_F(SessionLogin, UnreachableServerIsReported)
@@ -79,7 +80,7 @@ TEST_F(SessionLogin, ApopDigestCoversTheTimestampWithItsBrackets)
     EXPECT_EQ(client.command("USER " + upstreamUser("mrose", "$apop")), "+OK user accepted\r\n");
     EXPECT_EQ(client.command("PASS tanstaaf"), "+OK\r\n");   // RFC 1939's example
     EXPECT_EQ(m_upstream->received(),
-              (std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb"}));
+              (std::vector<std::string>{"CAPA", "APOP mrose c4c9334bac560ecc979e58001b3e22fb"}));
     EXPECT_EQ(account, "mrose@127.0.0.1#" + std::to_string(m_upstream->port()) + ".dat");
 }
 

@@ -57,7 +57,7 @@ TEST_F(SessionMsn, TheWholeChallengeExchange)
 {
     EXPECT_EQ(loginWith("secret"), "+OK\r\n");
     EXPECT_EQ(m_upstream->received(),
-              (std::vector<std::string>{"AUTH MSN", base64("NEGOTIATE me"), base64("RESPONSE me secret 4711")}));
+              (std::vector<std::string>{"CAPA", "AUTH MSN", base64("NEGOTIATE me"), base64("RESPONSE me secret 4711")}));
     EXPECT_EQ(m_client->command("STAT"), "+OK 0 0\r\n");
 }
 

@@ -1,0 +1,224 @@
+#include "common/TlsChannel.h"
+
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+
+struct TlsChannel::State {
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    std::string host;
+    std::string setupError;
+    ~State()
+    {
+        if (ssl)
+            SSL_free(ssl);
+        if (context)
+            SSL_CTX_free(context);
+    }
+};
+
+namespace {
+
+bool isAddress(const std::string& host)
+{
+    unsigned char buffer[16];
+    return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
+}
+
+// OpenSSL writes to the socket with write(): a peer that has gone would
+// raise SIGPIPE.  The signal is held back on this thread while a TLS call
+// runs, and one that came is taken off again before it is let through.
+class SigpipeGuard
+{
+public:
+    SigpipeGuard()
+    {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe, &m_old);
+    }
+    ~SigpipeGuard()
+    {
+        sigset_t pending;
+        sigpending(&pending);
+        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec none{0, 0};
+            const int saved = errno;
+            while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+            }
+            errno = saved;
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t m_old;
+    bool m_wasPending = false;
+};
+
+// The oldest OpenSSL error of this thread, as text, and the queue emptied.
+std::string openSslError()
+{
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0)
+        return {};
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    const char* reason = ERR_reason_error_string(code);
+    return reason ? reason : text;
+}
+
+} // namespace
+
+TlsChannel::TlsChannel(int fd, const TlsOptions& options) : m_state(std::make_unique<State>())
+{
+    State& s = *m_state;
+    s.host = options.host;
+    ERR_clear_error();
+    s.context = SSL_CTX_new(TLS_client_method());
+    if (s.context == nullptr) {
+        s.setupError = "TLS cannot be set up: " + openSslError();
+        return;
+    }
+    SSL_CTX_set_min_proto_version(s.context, TLS1_2_VERSION);
+    SSL_CTX_set_mode(s.context, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    if (options.verify) {
+        SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_default_verify_paths(s.context);
+        if (!options.caFile.empty() && SSL_CTX_load_verify_locations(s.context, options.caFile.c_str(), nullptr) != 1) {
+            s.setupError = "the trusted certificate file " + options.caFile + " cannot be read";
+            return;
+        }
+    }
+    s.ssl = SSL_new(s.context);
+    if (s.ssl == nullptr || SSL_set_fd(s.ssl, fd) != 1) {
+        s.setupError = "TLS cannot be set up: " + openSslError();
+        return;
+    }
+    if (!isAddress(options.host))
+        SSL_set_tlsext_host_name(s.ssl, options.host.c_str());
+    if (options.verify) {
+        X509_VERIFY_PARAM* param = SSL_get0_param(s.ssl);
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        const int named = isAddress(options.host) ? X509_VERIFY_PARAM_set1_ip_asc(param, options.host.c_str())
+                                                  : X509_VERIFY_PARAM_set1_host(param, options.host.c_str(), 0);
+        if (named != 1)
+            s.setupError = "the server name " + options.host + " cannot be checked";
+    }
+}
+
+TlsChannel::~TlsChannel() = default;
+
+bool TlsChannel::ready(std::string& error) const
+{
+    if (m_state->ssl && m_state->setupError.empty())
+        return true;
+    error = m_state->setupError.empty() ? "TLS cannot be set up" : m_state->setupError;
+    return false;
+}
+
+TlsChannel::Result TlsChannel::handshake(std::string& error)
+{
+    State& s = *m_state;
+    const SigpipeGuard guard;
+    ERR_clear_error();
+    errno = 0;
+    const int rc = SSL_connect(s.ssl);
+    if (rc == 1)
+        return Done;
+    const int reason = SSL_get_error(s.ssl, rc);
+    if (reason == SSL_ERROR_WANT_READ)
+        return WantRead;
+    if (reason == SSL_ERROR_WANT_WRITE)
+        return WantWrite;
+    const long verified = SSL_get_verify_result(s.ssl);
+    if (verified != X509_V_OK) {
+        error = "unable to verify the certificate of " + s.host + ": " +
+                X509_verify_cert_error_string(verified);
+    } else {
+        const std::string detail = openSslError();
+        if (!detail.empty())
+            error = "TLS handshake with " + s.host + " failed: " + detail;
+        else
+            error = "the server " + s.host + " closed the connection during the TLS handshake";
+    }
+    return Failed;
+}
+
+TlsChannel::Result TlsChannel::read(char* buffer, size_t size, size_t& count)
+{
+    count = 0;
+    const SigpipeGuard guard;   // a read may answer a renegotiation
+    ERR_clear_error();
+    errno = 0;
+    const int rc = SSL_read(m_state->ssl, buffer, static_cast<int>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size));
+    if (rc > 0) {
+        count = static_cast<size_t>(rc);
+        return Done;
+    }
+    switch (SSL_get_error(m_state->ssl, rc)) {
+    case SSL_ERROR_WANT_READ:
+        return WantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return WantWrite;
+    case SSL_ERROR_ZERO_RETURN:
+        return Closed;
+    case SSL_ERROR_SYSCALL:
+        // The connection ended without the close notice.
+        if (errno == 0)
+            return Closed;
+        return Failed;
+    default:
+        if (errno == 0)
+            errno = ECONNRESET;
+        return Failed;
+    }
+}
+
+TlsChannel::Result TlsChannel::write(const char* data, size_t size, size_t& count)
+{
+    count = 0;
+    const SigpipeGuard guard;
+    ERR_clear_error();
+    errno = 0;
+    const int rc = SSL_write(m_state->ssl, data, static_cast<int>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size));
+    if (rc > 0) {
+        count = static_cast<size_t>(rc);
+        return Done;
+    }
+    switch (SSL_get_error(m_state->ssl, rc)) {
+    case SSL_ERROR_WANT_READ:
+        return WantRead;
+    case SSL_ERROR_WANT_WRITE:
+        return WantWrite;
+    default:
+        if (errno == 0)
+            errno = EPIPE;
+        return Failed;
+    }
+}
+
+void TlsChannel::close()
+{
+    const SigpipeGuard guard;
+    if (m_state->ssl)
+        SSL_shutdown(m_state->ssl);
+    ERR_clear_error();
+}
