@@ -2,6 +2,7 @@
 
 #include "common/CEventLog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -13,6 +14,12 @@ constexpr size_t kNone = std::numeric_limits<size_t>::max();
 inline char foldCase(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// A pattern byte that matches only itself (letters in either case).
+inline bool isPlainLiteral(char c)
+{
+    return c != '\0' && c != '*' && c != '?' && c != '[' && c != '^' && c != '\\';
 }
 
 // Tests byte c against the set that starts right after "[" at pattern[p].
@@ -167,6 +174,21 @@ bool Matcher::run()
                     m_failFrom[f.star] = f.start;
                 frames.pop_back();
                 continue;
+            }
+            // Positions whose byte cannot start the literal after the "*"
+            // fail at once in segment(); step over them here.
+            const size_t limit = std::min(m_len, m_failFrom[f.star]);
+            const char first = m_pattern[f.star + 1];
+            if (isPlainLiteral(first)) {
+                const char folded = foldCase(first);
+                size_t t = f.next;
+                while (t < limit && foldCase(m_text[t]) != folded)
+                    ++t;
+                if (t > f.next)
+                    m_stop = t - 1;
+                f.next = t;
+                if (t >= limit)
+                    continue;
             }
             const size_t t = f.next++;
             outcome = segment(t, f.star + 1, starPos);

@@ -81,11 +81,10 @@ int MessageInfo::segmentCount()
             ensureWholeMessage(m_message);
             if (!open(m_message))
                 return 0;
-            // The parts of the whole message, chunk 1 parsed afresh.
-            m_segments.clear();
-            m_segments.push_back(std::make_unique<Chunk>(0));
-            for (int n = 1; n <= 4; ++n)
-                m_segments.front()->setUserMacro(n, m_userMacros[n - 1]);
+            // The parts of the whole message, found below chunk 1; what the
+            // rules had chunk 1 work out already (header, words, decoded
+            // body) stays, as the file has not changed since open().
+            m_segments.resize(1);
             m_segments.front()->parseStructure(true, m_file, m_segments, nullptr);
             m_current = m_segments.front().get();
             m_currentSegment = 1;
