@@ -1,16 +1,17 @@
 # Fails the build when a module includes a header of a module above it.
-# The layers, lowest first: common <- analysis <- filter (which also uses
-# scriptkit) <- proxy <- app.  scriptkit stands alone.
+# The layers, lowest first: common <- analysis <- antivirus <- filter
+# (which also uses scriptkit) <- proxy <- app.  scriptkit stands alone.
 #   cmake -DSOURCE_DIR=<tree> -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_common common)
 set(allowed_scriptkit scriptkit)
 set(allowed_analysis common analysis)
-set(allowed_filter common analysis scriptkit filter)
-set(allowed_proxy common analysis scriptkit filter proxy)
-set(allowed_app common analysis scriptkit filter proxy app)
+set(allowed_antivirus common analysis antivirus)
+set(allowed_filter common analysis antivirus scriptkit filter)
+set(allowed_proxy common analysis antivirus scriptkit filter proxy)
+set(allowed_app common analysis antivirus scriptkit filter proxy app)
 
-set(modules common scriptkit analysis filter proxy app)
+set(modules common scriptkit analysis antivirus filter proxy app)
 set(faults "")
 foreach(module IN LISTS modules)
     file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")

@@ -121,6 +121,13 @@ void FilterContext::getFromAddress(std::string& out)
     message.selectSegment(remembered);
 }
 
+VirusScanner& FilterContext::scanner()
+{
+    if (!m_scanner)
+        m_scanner = std::make_unique<VirusScanner>();
+    return *m_scanner;
+}
+
 int FilterContext::openFile(const char* path, const char* mode)
 {
     if (path == nullptr || mode == nullptr)

@@ -17,11 +17,13 @@
 // ContextRegistration.
 #pragma once
 
+#include "antivirus/VirusScanner.h"
 #include "filter/MessageDescriptor.h"
 #include "filter/MessageInfo.h"
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 
 class SessionLink;
@@ -58,6 +60,8 @@ public:
     void closeOpenFiles();
 
     SessionLink* session() const { return m_session; }
+    // The session's virus scanner, made (its settings read) on first use.
+    VirusScanner& scanner();
 
     std::string currentRule;
     std::string reportPath;
@@ -85,6 +89,7 @@ private:
     FILE* m_reportFile = nullptr;
     SessionLink* m_session;
     std::map<int, FILE*> m_openFiles;
+    std::unique_ptr<VirusScanner> m_scanner;
     int m_nextFile = 1;
 };
 

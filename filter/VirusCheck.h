@@ -1,7 +1,7 @@
 // scanForViruses: has the message of context scanned (the whole message
-// fetched first) and, when it is infected, its infected parts replaced in
-// the spool.  True when it was infected.  No scanner engine is built in
-// yet: the answer is "not infected", and nothing is fetched.
+// fetched first) and, when an attachment was infected, unscannable or
+// failed, the rewritten message (notices in place of those attachments) put
+// in place of the spool.  True when something was replaced.
 #pragma once
 
 #include "filter/FilterContext.h"

@@ -3,6 +3,8 @@
 // so the details come back in the decision headers.
 #include "FilterHarness.h"
 
+#include "common/Base64.h"
+
 #include <fcntl.h>
 
 #include <cstring>
@@ -161,6 +163,37 @@ TEST_F(RuleFunctions, FilesLeftOpenAreClosedAfterTheMessage)
     const int before = openDescriptors();
     seen("fileopen(\"" + path + "\", \"r\", 0)\nfileopen(\"" + path + "\", \"r\", 0)", kPlain);
     EXPECT_EQ(openDescriptors(), before) << "the rule's files are closed with its message";
+}
+
+TEST_F(RuleFunctions, IsInfectedScansAndReplacesTheAttachment)
+{
+    const std::string database = programContext().dataRoot + "/clamdb";
+    std::filesystem::create_directories(database);
+    // The EICAR test file's MD5 and size.
+    writeFile(database + "/test.hdb", "44d88612fea8a8f36de82e1278abb02f:68:Quillfence-Test-Eicar\n");
+    CRegistry av;
+    ASSERT_TRUE(av.CreateKey(eRegUser, "quilfpro", "/antivirus", true));
+    av.SetValue("Engine", 0);
+    av.SetValue("ClamDatabase", database.c_str());
+    const std::string eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+    std::string encoded(4 * ((eicar.size() + 2) / 3) + 1, '\0');
+    MimeEncodeStr(eicar.c_str(), encoded.data(), static_cast<int>(eicar.size()));
+    encoded.resize(std::strlen(encoded.c_str()));
+    const std::string message = crlf("From: a@example.org\nSubject: file\nContent-Type: multipart/mixed; boundary=\"B\"\n\n"
+                                     "--B\nContent-Type: text/plain\n\nhello\n--B\n"
+                                     "Content-Type: application/octet-stream; name=\"x.com\"\n"
+                                     "Content-Transfer-Encoding: base64\n\n" + encoded + "\n--B--\n.\n");
+    EXPECT_EQ(seen("if isinfected() then adddecisiondetails(\"infected\")\n"
+                   "if not isinfected() then adddecisiondetails(\"clean now\")",
+                   message),
+              (std::vector<std::string>{"infected", "clean now"}))
+        << "after the replacement the message is clean";
+    const std::string spool = readFile(m_path);
+    EXPECT_EQ(spool.find("EICAR"), std::string::npos);
+    EXPECT_NE(spool.find("Removed Attachment (x.com).txt"), std::string::npos) << spool;
+    EXPECT_NE(spool.find("hello"), std::string::npos);
+    av.DeleteValue("Engine");
+    av.DeleteValue("ClamDatabase");
 }
 
 TEST(RuleFunctionsAlone, WithoutAContextTheyAnswerNeutrally)

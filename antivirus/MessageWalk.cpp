@@ -1,0 +1,517 @@
+#include "antivirus/MessageWalk.h"
+
+#include "antivirus/VirusScanner.h"
+
+#include "analysis/BodyDecoding.h"
+#include "common/Base64.h"
+#include "common/CEventLog.h"
+#include "common/ParseAddress.h"
+#include "common/UUDecode.h"
+#include "common/WildcardMatch.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool startsWithNoCase(const std::string& text, const char* prefix)
+{
+    return ::strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
+}
+
+bool isBlankLine(const std::string& line)
+{
+    return line.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::string withoutLineEnd(std::string line)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// The value of a "name=" style parameter in text, from just after "=".
+std::string parameterValue(const std::string& text, size_t at)
+{
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
+        ++at;
+    if (at < text.size() && text[at] == '"') {
+        const size_t close = text.find('"', at + 1);
+        return text.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
+    }
+    size_t end = at;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) && text[end] != ';')
+        ++end;
+    return text.substr(at, end - at);
+}
+
+// The value of the parameter key ("name=", "filename=", "boundary") in a
+// header line, case-insensitive; empty when absent.
+std::string findParameter(const std::string& line, const char* key)
+{
+    std::string lower = line;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t at = 0;
+    while ((at = lower.find(key, at)) != std::string::npos) {
+        // A whole parameter name: after a separator, and followed by "=".
+        const bool starts = at == 0 || std::strchr(" \t;:\r\n", lower[at - 1]) != nullptr;
+        size_t equals = at + std::strlen(key);
+        while (equals < lower.size() && (lower[equals] == ' ' || lower[equals] == '\t'))
+            ++equals;
+        if (starts && equals < lower.size() && lower[equals] == '=')
+            return parameterValue(line, equals + 1);
+        at += std::strlen(key);
+    }
+    return {};
+}
+
+} // namespace
+
+MessageWalk::MessageWalk(VirusScanner& scanner, FILE* in, FILE* out, const std::string& spoolPath,
+                         const std::string& stateFolder)
+    : m_scanner(scanner), m_in(in), m_out(out), m_spoolPath(spoolPath), m_stateFolder(stateFolder)
+{}
+
+bool MessageWalk::run()
+{
+    processEntity({}, 0, true);
+    std::string rest;
+    while (readLine(rest))
+        write(rest);   // whatever follows the top entity (nothing, normally)
+    return !m_failed && std::ferror(m_out) == 0;
+}
+
+std::string MessageWalk::cleanName(const std::string& name)
+{
+    // The last path piece only: a name never leads out of its folder.
+    std::string base = name;
+    const size_t slash = base.find_last_of("/\\");
+    if (slash != std::string::npos)
+        base = base.substr(slash + 1);
+    std::string out;
+    for (char c : base) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (std::strchr("\\/:*?\"<>|", c) != nullptr || u < 0x20 || u == 0x7F)
+            out += '_';
+        else
+            out += c;
+        if (out.size() == kMaxName)
+            break;
+    }
+    if (out.empty() || out == "." || out == "..")
+        return "unnamed.att";
+    if (out[0] == '.')
+        out[0] = '_';   // never hidden, never a parent
+    return out;
+}
+
+bool MessageWalk::readLine(std::string& line)
+{
+    if (!m_pushedBack.empty()) {
+        line = std::move(m_pushedBack.back());
+        m_pushedBack.pop_back();
+        return true;
+    }
+    line.clear();
+    int c;
+    while ((c = std::fgetc(m_in)) != EOF) {
+        line += c == '\0' ? ' ' : static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    return !line.empty();
+}
+
+void MessageWalk::unread(const std::string& line)
+{
+    m_pushedBack.push_back(line);
+}
+
+void MessageWalk::write(const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), m_out);
+}
+
+std::string MessageWalk::workFolder() const
+{
+    return m_scanner.quarantine ? m_scanner.quarantinePath : m_stateFolder;
+}
+
+MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int depth, bool top)
+{
+    const long start = std::ftell(m_in) - static_cast<long>(m_pushedBack.empty() ? 0 : m_pushedBack.back().size());
+    if (++m_entities > kMaxEntities || depth > kMaxDepth) {
+        // Copied as it stands.
+        for (std::string line; readLine(line);) {
+            write(line);
+            if (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)
+                return line.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
+        }
+        return Ending::End;
+    }
+    std::string contentType, encoding = "7bit", name, boundary;
+    bool exempt = false, multipart = false, carried = false;
+    std::vector<std::string> header;
+    std::string line;
+    std::string ender;
+    // The header: lines with their folded continuations, up to a blank line,
+    // a line without a colon, or the end.
+    while (readLine(line)) {
+        if (isBlankLine(line) || (line[0] != ' ' && line[0] != '\t' && line.find(':') == std::string::npos)) {
+            ender = line;
+            break;
+        }
+        if ((line[0] == ' ' || line[0] == '\t') && !header.empty())
+            header.back() += line;
+        else
+            header.push_back(line);
+    }
+    for (const std::string& field : header) {
+        if (top && startsWithNoCase(field, "Subject:")) {
+            m_subject = withoutLineEnd(field.substr(8));
+            m_subject.erase(0, m_subject.find_first_not_of(" \t"));
+        } else if (top && startsWithNoCase(field, "From:")) {
+            std::vector<char> copy(field.begin() + 5, field.end());
+            copy.push_back('\0');
+            ParseAddress(copy.data(), m_fromAddress);
+        } else if (startsWithNoCase(field, "Content-Type:")) {
+            contentType = withoutLineEnd(field.substr(13));
+            contentType.erase(0, contentType.find_first_not_of(" \t"));
+            std::vector<char> type(contentType.begin(), contentType.end());
+            type.push_back('\0');
+            if (WildcardMatch(type.data(), "multipart/*")) {
+                multipart = true;
+                boundary = findParameter(contentType, "boundary");
+            } else if (startsWithNoCase(contentType, "message/rfc822")) {
+                carried = true;
+            } else {
+                std::string bare = contentType.substr(0, std::min(contentType.find(';'), size_t{79}));
+                while (!bare.empty() && std::isspace(static_cast<unsigned char>(bare.back())))
+                    bare.pop_back();
+                for (const std::string& pattern : m_scanner.mimeTypes) {
+                    std::vector<char> text(bare.begin(), bare.end());
+                    text.push_back('\0');
+                    exempt = exempt || WildcardMatch(text.data(), pattern.c_str());
+                }
+                if (name.empty())
+                    name = findParameter(field, "name");
+            }
+        } else if (startsWithNoCase(field, "Content-Transfer-Encoding:")) {
+            encoding = withoutLineEnd(field.substr(26));
+            encoding.erase(0, encoding.find_first_not_of(" \t"));
+            encoding.resize(std::min<size_t>(encoding.size(), 255));
+        } else if (startsWithNoCase(field, "Content-Disposition:")) {
+            std::string value = field.substr(20);
+            value.erase(0, value.find_first_not_of(" \t"));
+            const std::string file = findParameter(field, "filename");
+            if (startsWithNoCase(value, "attachment") && !file.empty())
+                name = file;
+        }
+    }
+    const bool blankEnded = !ender.empty() && isBlankLine(ender);
+
+    if (multipart && !boundary.empty()) {
+        const std::string inner = "--" + boundary;
+        if (!ender.empty() && !blankEnded)
+            unread(ender);
+        // Header and preamble are copied up to and with the first inner
+        // delimiter line.
+        std::fseek(m_in, start, SEEK_SET);
+        m_pushedBack.clear();
+        bool found = false;
+        while (readLine(line)) {
+            write(line);
+            if (line.compare(0, inner.size(), inner) == 0) {
+                found = true;
+                break;
+            }
+        }
+        if (!found)
+            return Ending::End;
+        Ending ending = Ending::Sibling;
+        while (ending == Ending::Sibling)
+            ending = processEntity(inner, depth + 1, false);
+        if (ending == Ending::End)
+            return Ending::End;
+        // The epilogue, up to the enclosing delimiter.
+        while (readLine(line)) {
+            write(line);
+            if (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)
+                return line.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
+        }
+        return Ending::End;
+    }
+
+    if (carried) {
+        // The part's header stays (the attachment stays a message); the
+        // carried message is an entity of its own.
+        std::fseek(m_in, start, SEEK_SET);
+        m_pushedBack.clear();
+        while (readLine(line)) {
+            write(line);
+            if (isBlankLine(line))
+                break;
+        }
+        return processEntity(delimiter, depth + 1, false);
+    }
+
+    if (!ender.empty() && !blankEnded)
+        unread(ender);
+    if (!exempt) {
+        std::string endLine;
+        bool ended = false;
+        if (extractBody(name, encoding, delimiter, endLine, ended)) {
+            write(endLine);
+            if (!delimiter.empty() && endLine.compare(0, delimiter.size(), delimiter) == 0)
+                return endLine.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
+            return Ending::End;
+        }
+    }
+    // Copied as it is, uuencoded blocks judged on the way.
+    std::fseek(m_in, start, SEEK_SET);
+    m_pushedBack.clear();
+    while (readLine(line)) {
+        if (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0) {
+            write(line);
+            return line.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
+        }
+        if (!checkUuencode(line, delimiter))
+            write(line);
+    }
+    return Ending::End;
+}
+
+bool MessageWalk::extractBody(const std::string& name, const std::string& encoding, const std::string& delimiter,
+                              std::string& endLine, bool& ended)
+{
+    const long restart = std::ftell(m_in);
+    const std::vector<std::string> pushed = m_pushedBack;
+    std::string path;
+    FILE* work = createWorkfile(name.empty() ? "unnamed.att" : name, path);
+    if (work == nullptr) {
+        CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + cleanName(name)).c_str());
+        return false;
+    }
+    const bool base64 = startsWithNoCase(encoding, "base64");
+    const bool quoted = startsWithNoCase(encoding, "quoted-printable");
+    char carry[8] = "";
+    std::vector<char> decoded;
+    std::string line;
+    ended = false;
+    while (readLine(line)) {
+        if (line == ".\r\n" || line == ".\n" ||
+            (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)) {
+            endLine = line;
+            ended = true;
+            break;
+        }
+        if (line.compare(0, 2, "..") == 0)
+            line.erase(0, 1);
+        if (base64) {
+            decoded.resize(3 * (line.size() / 4) + 8 + 4);
+            const int n = MimeDecodeLineEx(line.c_str(), decoded.data(), carry);
+            std::fwrite(decoded.data(), 1, static_cast<size_t>(n > 0 ? n : 0), work);
+        } else if (quoted) {
+            decoded.resize(line.size() + 1);
+            const size_t n = decodeQuotedPrintable(line.data(), line.size(), decoded.data());
+            const size_t text = strnlen(decoded.data(), n);
+            std::fwrite(decoded.data(), 1, text, work);
+        } else {
+            std::fwrite(line.data(), 1, line.size(), work);
+        }
+    }
+    if (base64 && carry[0]) {
+        char rest[8];
+        const int n = MimeDecodeLine(carry, rest);
+        std::fwrite(rest, 1, static_cast<size_t>(n > 0 ? n : 0), work);
+    }
+    std::fclose(work);
+    if (judge(path, name.empty() ? "unnamed.att" : name))
+        return true;
+    if (!m_scanner.leaveWorkfile)
+        VirusScanner::deleteWorkfile(path);
+    std::fseek(m_in, restart, SEEK_SET);
+    m_pushedBack = pushed;
+    return false;
+}
+
+bool MessageWalk::checkUuencode(const std::string& line, const std::string& delimiter)
+{
+    if (!startsWithNoCase(line, "begin") || line.size() < 6 || (line[5] != ' ' && line[5] != '\t'))
+        return false;
+    char file[256] = "";
+    if (std::sscanf(line.c_str() + 5, " %*d %255s", file) != 1)
+        std::strcpy(file, "unnamed.att");
+    std::string path;
+    FILE* work = createWorkfile(file, path);
+    if (work == nullptr) {
+        CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + cleanName(file)).c_str());
+        return false;
+    }
+    std::vector<std::string> block;
+    std::string next;
+    char decoded[kMaxUUDecodedLine];
+    while (readLine(next)) {
+        if (next == ".\r\n" || next == ".\n" ||
+            (!delimiter.empty() && next.compare(0, delimiter.size(), delimiter) == 0)) {
+            unread(next);   // not the block's: it ends what holds the block
+            break;
+        }
+        block.push_back(next);
+        if (startsWithNoCase(next, "end") && (next.size() == 3 || std::isspace(static_cast<unsigned char>(next[3]))))
+            break;
+        if (isBlankLine(next))
+            continue;
+        const int n = UUDecodeLine(next.c_str(), decoded);
+        std::fwrite(decoded, 1, static_cast<size_t>(n > 0 ? n : 0), work);
+    }
+    std::fclose(work);
+    if (judge(path, file))
+        return true;
+    if (!m_scanner.leaveWorkfile)
+        VirusScanner::deleteWorkfile(path);
+    write(line);
+    for (const std::string& text : block)
+        write(text);
+    return true;
+}
+
+FILE* MessageWalk::createWorkfile(const std::string& name, std::string& path)
+{
+    const std::string folder = workFolder();
+    ::mkdir(folder.c_str(), 0700);
+    const std::string base = folder + "/" + cleanName(name);
+    for (int suffix = 0; suffix < 1000; ++suffix) {
+        char candidate[32] = "";
+        if (suffix > 0)
+            std::snprintf(candidate, sizeof candidate, "_%03d", suffix);
+        path = base + candidate;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            FILE* file = ::fdopen(fd, "wb");
+            if (file == nullptr)
+                ::close(fd);
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+bool MessageWalk::judge(const std::string& workfile, const std::string& name)
+{
+    CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", workfile.c_str(), m_spoolPath.c_str());
+    const EngineVerdict verdict = m_scanner.judgeFile(workfile);
+    if (verdict.kind == EngineVerdict::Clean)
+        return false;
+    if (verdict.kind == EngineVerdict::EncryptedArchive && m_scanner.passLockedArchives) {
+        CEventLog().LogEvent(2, "Encrypted archive %s from %s passed for delivery to %s",
+                             workfile.substr(workfile.rfind('/') + 1).c_str(), m_fromAddress.c_str(), "");
+        return false;
+    }
+    writeNotice(verdict, workfile, name);
+    return true;
+}
+
+void MessageWalk::report(const std::string& line)
+{
+    const std::string path = m_stateFolder + "/infection.txt";
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        CEventLog().LogEvent(1, "virus: Unable to create %s", path.c_str());
+        return;
+    }
+    const std::string text = (existed ? "" : "The virus scanner found the following issues:\n\n") + line;
+    if (::write(fd, text.data(), text.size()) < 0)
+        CEventLog().LogEvent(1, "virus: Unable to create %s", path.c_str());
+    ::close(fd);
+}
+
+std::string MessageWalk::quarantineFile(const std::string& workfile, const std::string& name)
+{
+    (void)name;
+    if (m_scanner.engine != 0 && m_scanner.engine != 1)
+        return workfile;   // a resident scanner has it: it stays where it is
+    const std::string base = m_scanner.quarantinePath + "/" + workfile.substr(workfile.rfind('/') + 1);
+    std::string target = base;
+    for (int suffix = 1; ::access(target.c_str(), F_OK) == 0 && suffix < 1000; ++suffix) {
+        char tail[16];
+        std::snprintf(tail, sizeof tail, "_%03d", suffix);
+        target = base + tail;
+    }
+    ::mkdir(m_scanner.quarantinePath.c_str(), 0700);
+    if (!VirusScanner::moveWorkfile(workfile, target)) {
+        CEventLog().LogEvent(1, "Unable to quarantine file, error %d", errno);
+        return {};
+    }
+    return target;
+}
+
+void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name)
+{
+    (void)name;
+    m_clean = false;
+    const std::string file = workfile.substr(workfile.rfind('/') + 1);
+    const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);
+    std::string text = "Content-Type: text/plain; charset=us-ascii;\r\n"
+                       "\tname=\"Removed Attachment (" + file + ").txt\"\r\n"
+                       "Content-Transfer-Encoding: 7bit\r\n"
+                       "Content-Disposition: attachment;\r\n"
+                       "\tfilename=\"Removed Attachment (" + file + ").txt\"\r\n"
+                       "\r\n"
+                       "ALERT - Quillfence Pro Virus Scanner - ALERT\r\n\r\n";
+    switch (verdict.kind) {
+    case EngineVerdict::Virus:
+        text += "Attachment \"" + file + "\" has been removed due to the following types\r\nof virus being found:\r\n\r\n";
+        text += "\t" + verdict.virus.substr(0, 80) + "\r\n";
+        report("\tAttachment \"" + file + "\" contains " + verdict.virus + " virus\n");
+        CEventLog().LogEvent(2, "virus: %s, component %s contains %s virus", spoolName.c_str(), file.c_str(),
+                             verdict.virus.c_str());
+        break;
+    case EngineVerdict::EncryptedArchive:
+        text += "Attachment \"" + file + "\" has been removed as it is an encrypted archive and cannot be virus scanned.\r\n\r\n";
+        report("\tAttachment \"" + file + "\" is an encrypted archive and cannot be scanned.\n");
+        CEventLog().LogEvent(2, "virus: %s, component %s is an encrypted archive and cannot be scanned",
+                             spoolName.c_str(), file.c_str());
+        break;
+    default: {
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "Attachment \"%s\" has been quarantined as a precaution due to internal error %d during scanning.\r\n",
+                      file.c_str(), verdict.error);
+        text += line;
+        std::snprintf(line, sizeof line, "\tSystem error %08x occured whilst scanning \"%s\".\n",
+                      static_cast<unsigned>(verdict.error), file.c_str());
+        report(line);
+        break;
+    }
+    }
+    text += "\r\n";
+    const bool keep = m_scanner.quarantine || verdict.kind != EngineVerdict::Virus;
+    if (keep) {
+        const std::string target = quarantineFile(workfile, file);
+        if (!target.empty()) {
+            text += "The attachment has been quarantined as \"" + target.substr(target.rfind('/') + 1) + "\".\r\n";
+            const char* what = verdict.kind == EngineVerdict::Error
+                                   ? "virus: Due to system error workfile has been quarantined to %s"
+                                   : verdict.kind == EngineVerdict::EncryptedArchive
+                                         ? "virus: Encrypted archive workfile has been quarantined to %s"
+                                         : "virus: Infected workfile has been quarantined to %s";
+            CEventLog().LogEvent(4, what, target.c_str());
+        }
+    } else {
+        VirusScanner::deleteWorkfile(workfile);
+        CEventLog().LogEvent(4, "virus: Infected workfile %s has been deleted", workfile.c_str());
+    }
+    write(text);
+}

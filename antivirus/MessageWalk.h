@@ -1,0 +1,86 @@
+// MessageWalk: one message's way through the virus scanner: its MIME
+// entities copied in file order to the rewritten copy, the body of every
+// entity whose type is not exempt (and every uuencoded block) decoded into a
+// work file and judged, and a judged-bad attachment replaced by the notice
+// part, quarantined or deleted, and listed in the run report
+// "<state>/infection.txt".
+//
+// Lines are read whole (however long), NUL bytes becoming blanks.  Nesting
+// is bounded (kMaxDepth), so is the number of entities (kMaxEntities); a
+// message beyond either is copied as it stands from there on.
+#pragma once
+
+#include "antivirus/ClamEngine.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class VirusScanner;
+
+class MessageWalk
+{
+public:
+    // Multiparts nested deeper than this are copied whole: real mail nests
+    // a few levels, and the walk recurses once per level.
+    static constexpr int kMaxDepth = 64;
+    // No more entities than this are examined in one message.
+    static constexpr int kMaxEntities = 4096;
+    // Attachment names are cut to this many bytes: file names on disk.
+    static constexpr size_t kMaxName = 200;
+
+    MessageWalk(VirusScanner& scanner, FILE* in, FILE* out, const std::string& spoolPath,
+                const std::string& stateFolder);
+    // Walks the whole message; false when it could not be walked to its end
+    // (the copy is then not to be used).
+    bool run();
+
+    bool clean() const { return m_clean; }
+    const std::string& subject() const { return m_subject; }
+    const std::string& fromAddress() const { return m_fromAddress; }
+
+    // Cleans an attachment name for use as a file name: no folder part, no
+    // characters that are unsafe in names, at most kMaxName bytes; an empty
+    // result is "unnamed.att".
+    static std::string cleanName(const std::string& name);
+
+private:
+    enum class Ending { Sibling, Closing, End };
+
+    // One entity: header and body.  delimiter: the enclosing multipart's
+    // "--boundary", empty at the top level.
+    Ending processEntity(const std::string& delimiter, int depth, bool top);
+    bool readLine(std::string& line);
+    void unread(const std::string& line);
+    void write(const std::string& text);
+    // The body from the current position: decoded into a work file and
+    // judged; true when it was replaced by a notice (the lines read then
+    // are gone), false when it is to be copied (the position is back).
+    bool extractBody(const std::string& name, const std::string& encoding, const std::string& delimiter,
+                     std::string& endLine, bool& ended);
+    // A uuencoded block starting at line: judged, then written (or its
+    // notice); false when line does not begin one.
+    bool checkUuencode(const std::string& line, const std::string& delimiter);
+    // Creates a work file for name in the work folder, never replacing a
+    // file; path receives its name.  Null when none can be made.
+    FILE* createWorkfile(const std::string& name, std::string& path);
+    // The verdict on a work file; writes the notice and returns true when
+    // the attachment is to be replaced.
+    bool judge(const std::string& workfile, const std::string& name);
+    void writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name);
+    std::string quarantineFile(const std::string& workfile, const std::string& name);
+    void report(const std::string& line);
+    std::string workFolder() const;
+
+    VirusScanner& m_scanner;
+    FILE* m_in;
+    FILE* m_out;
+    std::string m_spoolPath;
+    std::string m_stateFolder;
+    std::vector<std::string> m_pushedBack;
+    bool m_clean = true;
+    bool m_failed = false;
+    int m_entities = 0;
+    std::string m_subject;
+    std::string m_fromAddress;
+};

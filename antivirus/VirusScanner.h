@@ -1,0 +1,79 @@
+// VirusScanner: scans the attachments of a spooled message and builds a
+// copy of it in which every infected, unscannable or failed attachment is
+// replaced by a plain-text notice ("Removed Attachment (name).txt").
+//
+// One per session (its filter context owns it).  Settings come from the key
+// "/antivirus" of the hive "quilfpro" when the scanner is made.  Engines:
+//   0  ClamAV's library in process (shared by every session; see ClamEngine)
+//   1  an executable "sweep" in SweepPath, run per attachment (exit 0 clean,
+//      1 to 3 infected with ">>> Virus 'name'" report lines, 2 an encrypted
+//      archive, above 3 an error; killed after 60 s as error 1460)
+//   2  (or any other) general compatibility: an attachment that can be read
+//      to its end is clean (a resident scanner blocks infected files)
+// Work files (decoded attachments) and quarantined files are private to the
+// user (0600 in folders of 0700) and never named outside their folder.
+#pragma once
+
+#include "antivirus/ClamEngine.h"
+
+#include <string>
+#include <vector>
+
+class VirusScanner
+{
+public:
+    VirusScanner();
+    virtual ~VirusScanner();
+    VirusScanner(const VirusScanner&) = delete;
+    VirusScanner& operator=(const VirusScanner&) = delete;
+
+    // Scans the message at spoolPath; true when clean.  When an attachment
+    // was replaced, the rewritten message waits at workfilePath() for
+    // replaceSpooledMessage.  sender and recipient appear in log lines.
+    bool scanMessage(const std::string& spoolPath, const std::string& sender = "",
+                     const std::string& recipient = "");
+    // Puts the rewritten message in place of the spooled one (a rename of a
+    // complete file); nothing when there is none.
+    void replaceSpooledMessage(const std::string& spoolPath);
+    // The session no longer needs the engine (the shared engine stays).
+    void terminateEngine();
+    const std::string& workfilePath() const { return m_workfilePath; }
+
+    // The engine's verdict on one decoded attachment.
+    EngineVerdict judgeFile(const std::string& path);
+
+    // Deletes or moves a file, up to 25 attempts 100 ms apart; logs a final
+    // failure.  True when done.
+    static bool deleteWorkfile(const std::string& path);
+    static bool moveWorkfile(const std::string& from, const std::string& to);
+
+    // Settings.
+    int engine = 2;
+    bool scanEnabled = true;
+    bool forwardToUser = true;
+    bool quarantine = false;
+    std::string quarantinePath;
+    std::vector<std::string> mimeTypes{"text/plain"};
+    bool macVirusCheck = true;
+    bool passLockedArchives = false;
+    bool scanArchives = true;
+    bool updateEnabled = false;
+    bool fullScan = true;
+    std::string updateFrom = "*@alerts.clamav.invalid";
+    std::string updateSubject = "Sophos Anti-Virus IDE alert:*";
+    std::string updateCommand;
+    std::string sweepPath;
+    bool leaveWorkfile = false;
+    std::string clamDatabase;
+
+    // A sweep run longer than this is killed (and counts as error 1460).
+    int sweepTimeoutMs = 60000;
+    static constexpr int kSweepTimedOut = 1460;
+
+private:
+    EngineVerdict runSweep(const std::string& path);
+    EngineVerdict readThrough(const std::string& path);
+
+    std::string m_workfilePath;
+    std::string m_stateFolder;
+};

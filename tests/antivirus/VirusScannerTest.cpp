@@ -1,0 +1,306 @@
+// The virus scanner on real spooled messages: ClamAV's library with a tiny
+// database of the test's own (the EICAR test file's MD5), a stub "sweep",
+// and the general compatibility mode; the rewritten message, the notice
+// part byte for byte, quarantine, names, and bounds.
+#include "antivirus/MessageWalk.h"
+#include "antivirus/VirusScanner.h"
+
+#include "common/Base64.h"
+#include "common/ProgramContext.h"
+
+#include "support/TestHelpers.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The EICAR anti-virus test file: harmless, and known to every engine.
+const std::string kEicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+
+std::string base64(const std::string& data)
+{
+    std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
+    MimeEncodeStr(data.c_str(), out.data(), static_cast<int>(data.size()));
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+std::string stateFolder() { return programContext().dataRoot + "/state"; }
+
+// A message with a text part and an attachment of the given name and
+// content, as spooled (CR LF, the end line).
+std::string withAttachment(const std::string& name, const std::string& content)
+{
+    return "From: Sender <s@example.org>\r\nSubject: files\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"BND\"\r\n\r\n"
+           "preamble\r\n--BND\r\nContent-Type: text/plain\r\n\r\nHello there\r\n"
+           "--BND\r\nContent-Type: application/octet-stream; name=\"" + name + "\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "Content-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n" +
+           base64(content) + "\r\n--BND--\r\nepilogue\r\n.\r\n";
+}
+
+std::string notice(const std::string& file, const std::string& virus, const std::string& quarantined = "")
+{
+    return "Content-Type: text/plain; charset=us-ascii;\r\n"
+           "\tname=\"Removed Attachment (" + file + ").txt\"\r\n"
+           "Content-Transfer-Encoding: 7bit\r\n"
+           "Content-Disposition: attachment;\r\n"
+           "\tfilename=\"Removed Attachment (" + file + ").txt\"\r\n"
+           "\r\n"
+           "ALERT - Quillfence Pro Virus Scanner - ALERT\r\n\r\n"
+           "Attachment \"" + file + "\" has been removed due to the following types\r\nof virus being found:\r\n\r\n"
+           "\t" + virus + "\r\n\r\n" +
+           (quarantined.empty() ? "" : "The attachment has been quarantined as \"" + quarantined + "\".\r\n");
+}
+
+class Scanner : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const auto& entry : fs::directory_iterator(stateFolder()))
+            fs::remove_all(entry.path());
+        fs::create_directories(m_dir / "db");
+        writeFile(m_dir / "db/test.hdb", "44d88612fea8a8f36de82e1278abb02f:68:Quillfence-Test-Eicar\n");
+    }
+
+    // A scanner on ClamAV with the test database.
+    std::unique_ptr<VirusScanner> clam()
+    {
+        auto scanner = std::make_unique<VirusScanner>();
+        scanner->engine = 0;
+        scanner->clamDatabase = m_dir / "db";
+        return scanner;
+    }
+
+    // Spools text, scans it; the spool afterwards (replaced when infected).
+    std::string scanned(VirusScanner& scanner, const std::string& text, bool& clean)
+    {
+        const std::string spool = stateFolder() + "/msg00001.msg";
+        writeFile(spool, text);
+        clean = scanner.scanMessage(spool);
+        scanner.replaceSpooledMessage(spool);
+        return readFile(spool);
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(Scanner, AnInfectedAttachmentBecomesTheNoticeAndTheRestStays)
+{
+    auto scanner = clam();
+    bool clean = true;
+    const std::string message = withAttachment("x.exe", kEicar);
+    const std::string out = scanned(*scanner, message, clean);
+    EXPECT_FALSE(clean);
+    const std::string attachmentStart = "--BND\r\nContent-Type: application/octet-stream";
+    const std::string before = message.substr(0, message.find(attachmentStart) + 7);
+    EXPECT_EQ(out, before + notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL") + "--BND--\r\nepilogue\r\n.\r\n");
+    EXPECT_EQ(readFile(stateFolder() + "/infection.txt"),
+              "The virus scanner found the following issues:\n\n"
+              "\tAttachment \"x.exe\" contains Quillfence-Test-Eicar.UNOFFICIAL virus\n");
+    EXPECT_FALSE(fs::exists(stateFolder() + "/x.exe")) << "the work file is deleted without quarantine";
+}
+
+TEST_F(Scanner, ACleanMessageStaysAsItWas)
+{
+    auto scanner = clam();
+    bool clean = false;
+    const std::string message = withAttachment("report.pdf", "just a harmless file\n");
+    EXPECT_EQ(scanned(*scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+    EXPECT_TRUE(scanner->workfilePath().empty());
+    for (const auto& entry : fs::directory_iterator(stateFolder()))
+        EXPECT_EQ(entry.path().filename(), "msg00001.msg") << "no work file left behind";
+}
+
+TEST_F(Scanner, QuarantineKeepsTheFilePrivateUnderANewName)
+{
+    auto scanner = clam();
+    scanner->quarantine = true;
+    scanner->quarantinePath = m_dir / "quarantine";
+    bool clean = true;
+    const std::string out = scanned(*scanner, withAttachment("x.exe", kEicar), clean);
+    EXPECT_NE(out.find(notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL", "x.exe_001")), std::string::npos) << out;
+    const std::string kept = m_dir / "quarantine/x.exe_001";
+    ASSERT_TRUE(fs::exists(kept));
+    EXPECT_EQ(readFile(kept), kEicar);
+    struct stat st {};
+    ::stat(kept.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::stat((m_dir / "quarantine").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(Scanner, AttachmentNamesStayInTheirFolder)
+{
+    const struct {
+        std::string name;
+        std::string file;
+    } cases[] = {
+        {"a:b?.exe", "a_b_.exe"},
+        {"../../x", "x"},
+        {"sub/dir/y.com", "y.com"},
+        {"..", "unnamed.att"},
+        {"", "unnamed.att"},
+        {".hidden", "_hidden"},
+        {std::string(10000, 'n') + ".exe", std::string(MessageWalk::kMaxName, 'n')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.substr(0, 40));
+        EXPECT_EQ(MessageWalk::cleanName(c.name), c.file);
+    }
+    auto scanner = clam();
+    bool clean = true;
+    const std::string out = scanned(*scanner, withAttachment("../../evil.exe", kEicar), clean);
+    EXPECT_NE(out.find("Removed Attachment (evil.exe).txt"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(programContext().dataRoot + "/../evil.exe"));
+}
+
+TEST_F(Scanner, PlainTextIsNotExtractedButItsUuencodedBlockIs)
+{
+    auto scanner = clam();
+    // "begin 644 eicar.com" and the EICAR file uuencoded.
+    std::string block = "begin 644 eicar.com\r\n";
+    for (size_t at = 0; at < kEicar.size(); at += 45) {
+        const std::string chunk = kEicar.substr(at, 45);
+        std::string line(1, static_cast<char>(32 + chunk.size()));
+        for (size_t i = 0; i < chunk.size(); i += 3) {
+            unsigned b[3] = {0, 0, 0};
+            for (size_t j = 0; j < 3 && i + j < chunk.size(); ++j)
+                b[j] = static_cast<unsigned char>(chunk[i + j]);
+            const unsigned v[4] = {b[0] >> 2u, ((b[0] & 3u) << 4u) | (b[1] >> 4u), ((b[1] & 15u) << 2u) | (b[2] >> 6u),
+                                   b[2] & 63u};
+            for (unsigned x : v)
+                line += static_cast<char>(x == 0 ? '`' : 32 + x);
+        }
+        block += line + "\r\n";
+    }
+    block += "`\r\nend\r\n";
+    const std::string message = "Subject: uu\r\nContent-Type: text/plain\r\n\r\nsee below\r\n" + block + "bye\r\n.\r\n";
+    bool clean = true;
+    const std::string out = scanned(*scanner, message, clean);
+    EXPECT_FALSE(clean);
+    EXPECT_EQ(out.find("begin 644"), std::string::npos) << "the block is gone";
+    EXPECT_EQ(out.find("see below\r\n"), out.find("\r\n\r\n") + 4) << "the text before it stays";
+    EXPECT_NE(out.find("Removed Attachment (eicar.com).txt"), std::string::npos);
+    EXPECT_NE(out.find("bye\r\n.\r\n"), std::string::npos) << "and the text after it";
+}
+
+TEST_F(Scanner, ASinglePartInfectedMessageIsTheNoticeAlone)
+{
+    auto scanner = clam();
+    const std::string message = "Subject: bare\r\nContent-Type: application/octet-stream; name=\"x.exe\"\r\n"
+                                "Content-Transfer-Encoding: base64\r\n\r\n" + base64(kEicar) + "\r\n.\r\n";
+    bool clean = true;
+    EXPECT_EQ(scanned(*scanner, message, clean), notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL") + ".\r\n");
+}
+
+TEST_F(Scanner, ScanOffFindsEverythingClean)
+{
+    auto scanner = clam();
+    scanner->scanEnabled = false;
+    bool clean = false;
+    const std::string message = withAttachment("x.exe", kEicar);
+    EXPECT_EQ(scanned(*scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(Scanner, WithoutADatabaseNothingIsStripped)
+{
+    auto scanner = clam();
+    scanner->clamDatabase = m_dir / "empty";
+    fs::create_directories(scanner->clamDatabase);
+    bool clean = false;
+    const std::string message = withAttachment("x.exe", kEicar);
+    EXPECT_EQ(scanned(*scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(Scanner, CompatibilityModeFindsReadableFilesClean)
+{
+    VirusScanner scanner;
+    scanner.engine = 2;
+    bool clean = false;
+    const std::string message = withAttachment("x.exe", kEicar);
+    EXPECT_EQ(scanned(scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(Scanner, ASweepProgramNamesTheVirusOrRunsOutOfTime)
+{
+    const std::string folder = m_dir / "sweep";
+    fs::create_directories(folder);
+    writeFile(folder + "/sweep", "#!/bin/sh\n"
+                                 "for last in \"$@\"; do :; done\n"
+                                 "if grep -q EICAR \"$last\"; then echo \">>> Virus 'Stub-Eicar' found\"; exit 3; fi\n"
+                                 "if grep -q SLOW \"$last\"; then sleep 5; fi\n"
+                                 "exit 0\n");
+    fs::permissions(folder + "/sweep", fs::perms::owner_all);
+    VirusScanner scanner;
+    scanner.engine = 1;
+    scanner.sweepPath = folder;
+    scanner.sweepTimeoutMs = 300;
+    bool clean = true;
+    std::string out = scanned(scanner, withAttachment("x.exe", kEicar), clean);
+    EXPECT_NE(out.find(notice("x.exe", "Stub-Eicar")), std::string::npos) << out;
+    out = scanned(scanner, withAttachment("slow.bin", "SLOW"), clean);
+    EXPECT_FALSE(clean);
+    EXPECT_NE(out.find("Attachment \"slow.bin\" has been quarantined as a precaution due to internal error 1460 "
+                       "during scanning.\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(fs::exists(stateFolder() + "/slow.bin_001")) << "kept, as every failed scan is";
+}
+
+// The shipped sweep, on the real clamscan with the test database.
+TEST_F(Scanner, TheShippedSweepRunsClamscan)
+{
+    ScopedEnv database("QUILLFENCE_CLAMDB", (m_dir / "db").c_str());
+    VirusScanner scanner;
+    scanner.engine = 1;
+    scanner.sweepPath = QF_PROGRAM_DIR;
+    bool clean = true;
+    std::string out = scanned(scanner, withAttachment("x.exe", kEicar), clean);
+    EXPECT_FALSE(clean);
+    EXPECT_NE(out.find(notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL")), std::string::npos) << out;
+    const std::string message = withAttachment("fine.txt", "nothing to see\n");
+    EXPECT_EQ(scanned(scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(Scanner, FiveThousandPartsAreWalkedToTheEnd)
+{
+    auto scanner = clam();
+    std::string message = "Subject: many\r\nContent-Type: multipart/mixed; boundary=\"B\"\r\n\r\n";
+    for (int i = 0; i < 5000; ++i)
+        message += "--B\r\nContent-Type: text/plain\r\n\r\npart " + std::to_string(i) + "\r\n";
+    message += "--B--\r\n.\r\n";
+    bool clean = false;
+    EXPECT_EQ(scanned(*scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+}
+
+TEST_F(Scanner, AForwardedMessageStaysAnAttachedMessage)
+{
+    auto scanner = clam();
+    const std::string inner = "From: a@b\r\nSubject: inner\r\nContent-Type: application/octet-stream; name=\"x.exe\"\r\n"
+                              "Content-Transfer-Encoding: base64\r\n\r\n" + base64(kEicar) + "\r\n";
+    const std::string message = "Subject: fwd\r\nContent-Type: multipart/mixed; boundary=\"F\"\r\n\r\n"
+                                "--F\r\nContent-Type: message/rfc822\r\n\r\n" + inner + "--F--\r\n.\r\n";
+    bool clean = true;
+    const std::string out = scanned(*scanner, message, clean);
+    EXPECT_FALSE(clean);
+    EXPECT_NE(out.find("--F\r\nContent-Type: message/rfc822\r\n\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Removed Attachment (x.exe).txt"), std::string::npos) << out;
+    EXPECT_NE(out.find("--F--\r\n.\r\n"), std::string::npos) << out;
+}
+
+} // namespace
