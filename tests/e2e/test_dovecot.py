@@ -4,6 +4,7 @@ real clients (Python's poplib and curl) reading through the proxy.
 Dovecot runs from a throw-away configuration in a temporary folder, on a
 free loopback port, with a passwd-file user and a maildir the test fills.
 """
+import base64
 import os
 import poplib
 import pwd
@@ -129,9 +130,11 @@ class Proxy:
         os.makedirs(config)
         # Band 1 as the shipped default.dat has it: neither marked nor archived.
         values = dict({"SUBJECT1": 0, "ARCHIVE1": 0}, **(settings or {}), LISTENPORT=self.port)
+        # Names with a "/" are values of a sub-key ("ANTIVIRUS/ENGINE").
+        keys = sorted({"/"} | {"/" + name.rsplit("/", 1)[0] for name in values if "/" in name})
         with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
-            f.write('1\r\n"/"\r\n' + "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) +
-                    "~\r\n")
+            f.write("1\r\n" + "".join('"%s"\r\n' % key for key in keys) +
+                    "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) + "~\r\n")
         if rules is not None:
             folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
             os.makedirs(folder_of_rules)
@@ -325,6 +328,44 @@ class ThroughTheProxy(unittest.TestCase):
         self.assertIn(b"Subject: SPAM - cheap pills", day_files(5))
         self.assertIn(b"Buy now", day_files(5))
         self.assertIn(b"Subject: SPAM - maybe an offer", day_files(4))
+
+    def test_an_infected_attachment_arrives_as_the_notice(self):
+        self.proxy.stop()
+        eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*"
+        encoded = base64.b64encode(eicar.encode()).decode()
+        self.dovecot.deliver("From: a@example.org\nSubject: files\nMIME-Version: 1.0\n"
+                             "Content-Type: multipart/mixed; boundary=\"B\"\n\n"
+                             "--B\nContent-Type: text/plain\n\nThe clean part.\n"
+                             "--B\nContent-Type: application/octet-stream; name=\"x.com\"\n"
+                             "Content-Transfer-Encoding: base64\n\n%s\n--B--\n" % encoded, "2000.virus")
+        database = os.path.join(self.folder, "clamdb")
+        os.makedirs(database)
+        with open(os.path.join(database, "test.hdb"), "w") as f:
+            f.write("44d88612fea8a8f36de82e1278abb02f:68:Quillfence-Test-Eicar\n")
+        self.proxy = Proxy(os.path.join(self.folder, "scanning"),
+                           settings={"ANTIVIRUS/ENGINE": 0, "ANTIVIRUS/CLAMDATABASE": '"%s"' % database},
+                           rules='#rule "Viruses" 0\n'
+                                 'if ISINFECTED() then ADDDECISIONDETAILS("attachment removed")\n'
+                                 '#endrule\n')
+        client = self.proxied()
+        count = client.stat()[0]
+        served = [b"\r\n".join(client.retr(n + 1)[1]) for n in range(count)]
+        client.quit()
+        scanned = [m for m in served if b"Subject: files" in m]
+        self.assertEqual(len(scanned), 1)
+        message = scanned[0]
+        self.assertNotIn(b"EICAR", message)
+        self.assertNotIn(encoded.encode(), message)
+        self.assertIn(b"--B\r\nContent-Type: text/plain\r\n\r\nThe clean part.\r\n--B\r\n", message)
+        self.assertIn(b'\tname="Removed Attachment (x.com).txt"', message)
+        self.assertIn(b"ALERT - Quillfence Pro Virus Scanner - ALERT", message)
+        self.assertIn(b"\tQuillfence-Test-Eicar.UNOFFICIAL", message)
+        self.assertTrue(message.endswith(b"--B--"))
+        # The other messages are untouched, and the server keeps its copy.
+        direct = self.direct()
+        originals = [direct.retr(n + 1)[1] for n in range(direct.stat()[0])]
+        direct.quit()
+        self.assertTrue(any(encoded.encode() in b"".join(lines) for lines in originals))
 
     def test_dele_through_the_proxy_reaches_dovecot(self):
         client = self.proxied()
