@@ -2,6 +2,7 @@
 
 #include "filter/FileRetry.h"
 #include "filter/FilterSettings.h"
+#include "filter/LineEnds.h"
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -102,16 +103,6 @@ bool copyBytes(int in, int out, long length)
     return true;
 }
 
-std::string crlfLines(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
 
 // Today's staging or day file name: "SFyymmdd" + suffix.
 std::string todaysName(const char* suffix)
@@ -160,7 +151,7 @@ void archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         bool written = true;
         if (blank >= 0) {
             written = copyBytes(in.get(), out.get(), blank);
-            const std::string block = crlfLines(context.decisionHeaders);
+            const std::string block = withCrLf(context.decisionHeaders);
             written = written && writeFully(out.get(), block.data(), block.size());
         }
         written = written && copyBytes(in.get(), out.get(), -1);

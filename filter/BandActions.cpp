@@ -1,6 +1,7 @@
 #include "filter/BandActions.h"
 
 #include "filter/FilterSettings.h"
+#include "filter/LineEnds.h"
 
 #include "common/AtomicFile.h"
 #include "common/CEventLog.h"
@@ -49,16 +50,6 @@ bool startsWithNoCase(const std::string& text, size_t at, const char* prefix)
     return true;
 }
 
-std::string crlfLines(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
 
 } // namespace
 
@@ -103,7 +94,7 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             if (line == "\r\n" || line == "\n") {
                 if (!subjectSeen)
                     header += "Subject: " + subject + "\r\n";
-                header += crlfLines(context.decisionHeaders) + line;
+                header += withCrLf(context.decisionHeaders) + line;
                 blankSeen = true;
                 break;
             }
