@@ -45,7 +45,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 rm -f build-tsan/tsan-report.*
-TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle|ScriptThreads" \
+TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle|ProgramRules|HostileClient|DroppedUpstream|ScriptThreads" \
     run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 # Reports of programs the tests started (their output is not shown).
