@@ -14,8 +14,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -72,6 +76,115 @@ std::string findParameter(const std::string& line, const char* key)
     }
     return {};
 }
+
+// BinHex 4.0: the characters of its 6-bit alphabet, four to three bytes,
+// then run-length expansion of the byte stream (0x90 n: the byte before
+// repeated to n copies in all; 0x90 0: the byte 0x90 itself), then the
+// header (name length, name, version, type, creator, flags, data-fork
+// length, resource-fork length, header check value) and the data fork.
+// The expansion is applied: without it a compressed fork would be judged
+// in a form no engine recognises.  Check values are not verified.
+class BinHexDecoder
+{
+public:
+    explicit BinHexDecoder(size_t maxFork) : m_maxFork(maxFork) {}
+
+    // Feeds the characters of one line up to the closing ":" or a
+    // character outside the alphabet; false when the data has ended.
+    bool feed(const std::string& line, size_t from = 0)
+    {
+        static constexpr char kAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+        static_assert(sizeof kAlphabet == 65, "64 characters");
+        for (size_t at = from; at < line.size(); ++at) {
+            const char c = line[at];
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+                continue;
+            const char* found = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
+            if (found == nullptr)
+                return false;   // the closing ":", or damage: the data ends
+            m_bits = (m_bits << 6) | static_cast<unsigned>(found - kAlphabet);
+            if (++m_count == 4) {
+                emit(static_cast<unsigned char>(m_bits >> 16));
+                emit(static_cast<unsigned char>(m_bits >> 8));
+                emit(static_cast<unsigned char>(m_bits));
+                m_bits = 0;
+                m_count = 0;
+            }
+        }
+        return true;
+    }
+    // The bytes of an unfinished group of characters (two or three).
+    void finish()
+    {
+        if (m_count >= 2)
+            emit(static_cast<unsigned char>(m_bits >> (6 * m_count - 8)));
+        if (m_count == 3)
+            emit(static_cast<unsigned char>(m_bits >> 2));
+        m_count = 0;
+    }
+    bool headerRead() const { return m_headerRead; }
+    const std::string& name() const { return m_name; }
+    // Data-fork bytes decoded since the last call.
+    std::string takeFork() { return std::exchange(m_fork, {}); }
+
+private:
+    void emit(unsigned char byte)
+    {
+        if (m_marker) {
+            m_marker = false;
+            if (byte == 0) {
+                store(0x90);
+                m_last = 0x90;
+            } else {
+                for (unsigned i = 1; i < byte && !full(); ++i)
+                    store(m_last);
+            }
+        } else if (byte == 0x90) {
+            m_marker = true;
+        } else {
+            store(byte);
+            m_last = byte;
+        }
+    }
+    bool full() const { return m_headerRead && m_forkLeft == 0; }
+    void store(unsigned char byte)
+    {
+        if (!m_headerRead) {
+            m_header += static_cast<char>(byte);
+            const size_t need = static_cast<unsigned char>(m_header[0]) + size_t{22};
+            if (m_header.size() == need) {
+                const size_t length = static_cast<unsigned char>(m_header[0]);
+                m_name = m_header.substr(1, length);
+                uint32_t fork = 0;
+                for (size_t i = 0; i < 4; ++i)
+                    fork = (fork << 8) | static_cast<unsigned char>(m_header[1 + length + 1 + 10 + i]);
+                m_forkLeft = std::min<size_t>(fork, m_maxFork);
+                m_headerRead = true;
+            }
+        } else if (m_forkLeft > 0) {
+            m_fork += static_cast<char>(byte);
+            --m_forkLeft;
+        }
+    }
+
+    size_t m_maxFork;
+    unsigned m_bits = 0;
+    int m_count = 0;
+    bool m_marker = false;
+    unsigned char m_last = 0;
+    std::string m_header;
+    bool m_headerRead = false;
+    std::string m_name;
+    size_t m_forkLeft = 0;
+    std::string m_fork;
+};
+
+constexpr unsigned char kTnefSignature[4] = {0x78, 0x9F, 0x3E, 0x22};
+constexpr uint32_t kTnefRendering = 0x00069002;
+constexpr uint32_t kTnefData = 0x0006800F;
+constexpr uint32_t kTnefTitle = 0x00018010;
+// Of a title, no more than this is read (names are cut far shorter).
+constexpr uint32_t kTnefMaxTitle = 1024;
 
 } // namespace
 
@@ -283,7 +396,7 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
             write(line);
             return line.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
         }
-        if (!checkUuencode(line, delimiter))
+        if (!checkUuencode(line, delimiter) && !checkBinHex(line, delimiter))
             write(line);
     }
     return Ending::End;
@@ -334,7 +447,7 @@ bool MessageWalk::extractBody(const std::string& name, const std::string& encodi
         std::fwrite(rest, 1, static_cast<size_t>(n > 0 ? n : 0), work);
     }
     std::fclose(work);
-    if (judge(path, name.empty() ? "unnamed.att" : name))
+    if (judge(path, name.empty() ? "unnamed.att" : name) || checkTnef(path, name.empty() ? "unnamed.att" : name))
         return true;
     if (!m_scanner.leaveWorkfile)
         VirusScanner::deleteWorkfile(path);
@@ -384,6 +497,210 @@ bool MessageWalk::checkUuencode(const std::string& line, const std::string& deli
     return true;
 }
 
+bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimiter)
+{
+    if (!startsWithNoCase(line, "(This file must be converted with BinHex"))
+        return false;
+    BinHexDecoder decoder(kMaxBinHexFork);
+    std::vector<std::string> block;
+    std::string next, path;
+    FILE* work = nullptr;
+    bool started = false, failed = false;
+    // Once the header is read: the work file, and the data fork into it.
+    auto flushFork = [&] {
+        if (decoder.headerRead() && work == nullptr && !failed) {
+            work = createWorkfile(decoder.name(), path);
+            if (work == nullptr) {
+                CEventLog().LogEvent(1, "virus: Unable to create workfile %s",
+                                     (workFolder() + "/" + cleanName(decoder.name())).c_str());
+                failed = true;
+            }
+        }
+        const std::string fork = decoder.takeFork();
+        if (work != nullptr)
+            std::fwrite(fork.data(), 1, fork.size(), work);
+    };
+    while (readLine(next)) {
+        if (next == ".\r\n" || next == ".\n" ||
+            (!delimiter.empty() && next.compare(0, delimiter.size(), delimiter) == 0)) {
+            unread(next);   // not the block's: it ends what holds the block
+            break;
+        }
+        block.push_back(next);
+        bool more = true;
+        if (!started) {
+            // Blank lines may come before the data's opening ":".
+            const size_t first = next.find_first_not_of(" \t\r\n");
+            if (first == std::string::npos)
+                continue;
+            if (next[first] != ':')
+                break;   // no data: the header cannot be read
+            started = true;
+            more = decoder.feed(next, first + 1);
+        } else {
+            more = decoder.feed(next);
+        }
+        if (!more)
+            break;
+        flushFork();
+    }
+    decoder.finish();   // the closing ":" or the end: the last group's bytes
+    flushFork();
+    if (work == nullptr) {
+        // Not a block that can be judged: its lines are read again as text.
+        for (auto it = block.rbegin(); it != block.rend(); ++it)
+            unread(*it);
+        return false;
+    }
+    std::fclose(work);
+    if (judge(path, decoder.name()))
+        return true;
+    if (!m_scanner.leaveWorkfile)
+        VirusScanner::deleteWorkfile(path);
+    write(line);
+    for (const std::string& text : block)
+        write(text);
+    return true;
+}
+
+bool MessageWalk::checkTnef(const std::string& workfile, const std::string& name)
+{
+    FILE* in = std::fopen(workfile.c_str(), "rb");
+    if (in == nullptr) {
+        EngineVerdict verdict;
+        verdict.kind = EngineVerdict::Error;
+        verdict.error = errno != 0 ? errno : kTnefUnreadable;
+        writeNotice(verdict, workfile, name);
+        return true;
+    }
+    unsigned char head[6];
+    if (std::fread(head, 1, 4, in) != 4 || std::memcmp(head, kTnefSignature, 4) != 0) {
+        std::fclose(in);
+        return false;
+    }
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    std::fseek(in, 4, SEEK_SET);
+    auto readLe = [&](size_t bytes, uint32_t& value) {
+        unsigned char data[4];
+        if (std::fread(data, 1, bytes, in) != bytes)
+            return false;
+        value = 0;
+        for (size_t i = bytes; i-- > 0;)
+            value = (value << 8) | data[i];
+        return true;
+    };
+    std::vector<TnefFinding> findings;
+    bool unreadable = false;
+    int components = 0;
+    std::string title;
+    bool titled = false, pending = false;
+    long dataAt = 0;
+    uint32_t dataLength = 0;
+    // Writes the pending component to a work file of its own and judges it.
+    auto extract = [&] {
+        pending = false;
+        if (++components > kMaxEntities) {
+            unreadable = true;
+            return;
+        }
+        const std::string component = cleanName(titled ? title : std::string());
+        std::string path;
+        FILE* out = createWorkfile(component, path);
+        EngineVerdict verdict;
+        if (out == nullptr) {
+            verdict.kind = EngineVerdict::Error;
+            verdict.error = errno != 0 ? errno : kTnefUnreadable;
+            CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + component).c_str());
+            findings.push_back({verdict, component});
+            return;
+        }
+        const long back = std::ftell(in);
+        std::fseek(in, dataAt, SEEK_SET);
+        char piece[4096];
+        for (uint32_t left = dataLength; left > 0;) {
+            const size_t want = std::min<size_t>(left, sizeof piece);
+            if (std::fread(piece, 1, want, in) != want) {
+                unreadable = true;
+                break;
+            }
+            std::fwrite(piece, 1, want, out);
+            left -= static_cast<uint32_t>(want);
+        }
+        std::fclose(out);
+        std::fseek(in, back, SEEK_SET);
+        if (!unreadable) {
+            CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", path.c_str(), m_spoolPath.c_str());
+            verdict = m_scanner.judgeFile(path);
+            if (verdict.kind != EngineVerdict::Clean && !passesLocked(verdict, path))
+                findings.push_back({verdict, component});
+        }
+        VirusScanner::deleteWorkfile(path);
+    };
+    uint32_t ignored = 0;
+    if (!readLe(2, ignored))
+        unreadable = true;   // the key
+    while (!unreadable) {
+        uint32_t level = 0, id = 0, length = 0;
+        if (!readLe(1, level) || level == 0)
+            break;
+        if (!readLe(4, id)) {
+            unreadable = true;
+            break;
+        }
+        if (id == 0)
+            continue;
+        if (!readLe(4, length)) {
+            unreadable = true;
+            break;
+        }
+        const long at = std::ftell(in);
+        if (at < 0 || static_cast<uint64_t>(length) + 2 > static_cast<uint64_t>(size - at)) {
+            unreadable = true;   // the data and check value run past the end
+            break;
+        }
+        if (id == kTnefRendering) {
+            if (pending)
+                extract();   // data without a title is judged all the same
+            titled = false;
+        } else if (id == kTnefData) {
+            if (pending)
+                extract();
+            dataAt = at;
+            dataLength = length;
+            pending = true;
+            if (titled)
+                extract();
+        } else if (id == kTnefTitle) {
+            std::string text(std::min(length, kTnefMaxTitle), '\0');
+            if (std::fread(text.data(), 1, text.size(), in) != text.size()) {
+                unreadable = true;
+                break;
+            }
+            title = text.substr(0, text.find('\0'));
+            titled = true;
+            if (pending)
+                extract();
+        }
+        if (!unreadable)
+            std::fseek(in, at + static_cast<long>(length) + 2, SEEK_SET);
+    }
+    if (pending && !unreadable)
+        extract();
+    std::fclose(in);
+    if (unreadable) {
+        EngineVerdict verdict;
+        verdict.kind = EngineVerdict::Error;
+        verdict.error = kTnefUnreadable;
+        writeNotice(verdict, workfile, name);
+        return true;
+    }
+    if (findings.empty())
+        return false;
+    writeTnefNotice(findings, workfile);
+    return true;
+}
+
 FILE* MessageWalk::createWorkfile(const std::string& name, std::string& path)
 {
     const std::string folder = workFolder();
@@ -411,14 +728,18 @@ bool MessageWalk::judge(const std::string& workfile, const std::string& name)
 {
     CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", workfile.c_str(), m_spoolPath.c_str());
     const EngineVerdict verdict = m_scanner.judgeFile(workfile);
-    if (verdict.kind == EngineVerdict::Clean)
+    if (verdict.kind == EngineVerdict::Clean || passesLocked(verdict, workfile))
         return false;
-    if (verdict.kind == EngineVerdict::EncryptedArchive && m_scanner.passLockedArchives) {
-        CEventLog().LogEvent(2, "Encrypted archive %s from %s passed for delivery to %s",
-                             workfile.substr(workfile.rfind('/') + 1).c_str(), m_fromAddress.c_str(), "");
-        return false;
-    }
     writeNotice(verdict, workfile, name);
+    return true;
+}
+
+bool MessageWalk::passesLocked(const EngineVerdict& verdict, const std::string& workfile)
+{
+    if (verdict.kind != EngineVerdict::EncryptedArchive || !m_scanner.passLockedArchives)
+        return false;
+    CEventLog().LogEvent(2, "Encrypted archive %s from %s passed for delivery to %s",
+                         workfile.substr(workfile.rfind('/') + 1).c_str(), m_fromAddress.c_str(), "");
     return true;
 }
 
@@ -457,19 +778,43 @@ std::string MessageWalk::quarantineFile(const std::string& workfile, const std::
     return target;
 }
 
+std::string MessageWalk::noticeHead(const std::string& file)
+{
+    return "Content-Type: text/plain; charset=us-ascii;\r\n"
+           "\tname=\"Removed Attachment (" + file + ").txt\"\r\n"
+           "Content-Transfer-Encoding: 7bit\r\n"
+           "Content-Disposition: attachment;\r\n"
+           "\tfilename=\"Removed Attachment (" + file + ").txt\"\r\n"
+           "\r\n"
+           "ALERT - Quillfence Pro Virus Scanner - ALERT\r\n\r\n";
+}
+
+std::string MessageWalk::keepOrDelete(const std::string& workfile, bool keep, EngineVerdict::Kind worst,
+                                      const char* what)
+{
+    if (!keep) {
+        VirusScanner::deleteWorkfile(workfile);
+        CEventLog().LogEvent(4, "virus: Infected workfile %s has been deleted", workfile.c_str());
+        return {};
+    }
+    const std::string target = quarantineFile(workfile, {});
+    if (target.empty())
+        return {};
+    CEventLog().LogEvent(4,
+                         worst == EngineVerdict::Error              ? "virus: Due to system error workfile has been quarantined to %s"
+                         : worst == EngineVerdict::EncryptedArchive ? "virus: Encrypted archive workfile has been quarantined to %s"
+                                                                    : "virus: Infected workfile has been quarantined to %s",
+                         target.c_str());
+    return std::string("The ") + what + " has been quarantined as \"" + target.substr(target.rfind('/') + 1) + "\".\r\n";
+}
+
 void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name)
 {
     (void)name;
     m_clean = false;
     const std::string file = workfile.substr(workfile.rfind('/') + 1);
     const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);
-    std::string text = "Content-Type: text/plain; charset=us-ascii;\r\n"
-                       "\tname=\"Removed Attachment (" + file + ").txt\"\r\n"
-                       "Content-Transfer-Encoding: 7bit\r\n"
-                       "Content-Disposition: attachment;\r\n"
-                       "\tfilename=\"Removed Attachment (" + file + ").txt\"\r\n"
-                       "\r\n"
-                       "ALERT - Quillfence Pro Virus Scanner - ALERT\r\n\r\n";
+    std::string text = noticeHead(file);
     switch (verdict.kind) {
     case EngineVerdict::Virus:
         text += "Attachment \"" + file + "\" has been removed due to the following types\r\nof virus being found:\r\n\r\n";
@@ -485,7 +830,7 @@ void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& w
                              spoolName.c_str(), file.c_str());
         break;
     default: {
-        char line[256];
+        char line[512];
         std::snprintf(line, sizeof line,
                       "Attachment \"%s\" has been quarantined as a precaution due to internal error %d during scanning.\r\n",
                       file.c_str(), verdict.error);
@@ -497,21 +842,47 @@ void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& w
     }
     }
     text += "\r\n";
-    const bool keep = m_scanner.quarantine || verdict.kind != EngineVerdict::Virus;
-    if (keep) {
-        const std::string target = quarantineFile(workfile, file);
-        if (!target.empty()) {
-            text += "The attachment has been quarantined as \"" + target.substr(target.rfind('/') + 1) + "\".\r\n";
-            const char* what = verdict.kind == EngineVerdict::Error
-                                   ? "virus: Due to system error workfile has been quarantined to %s"
-                                   : verdict.kind == EngineVerdict::EncryptedArchive
-                                         ? "virus: Encrypted archive workfile has been quarantined to %s"
-                                         : "virus: Infected workfile has been quarantined to %s";
-            CEventLog().LogEvent(4, what, target.c_str());
+    text += keepOrDelete(workfile, m_scanner.quarantine || verdict.kind != EngineVerdict::Virus, verdict.kind,
+                         "attachment");
+    write(text);
+}
+
+void MessageWalk::writeTnefNotice(const std::vector<TnefFinding>& findings, const std::string& workfile)
+{
+    m_clean = false;
+    const std::string file = workfile.substr(workfile.rfind('/') + 1);
+    const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);
+    std::string text = noticeHead(file);
+    text += "Microsoft TNEF block \"" + file + "\" has been removed due to the following virus issues\r\n"
+            "found in encapsulated attachments:\r\n\r\n";
+    EngineVerdict::Kind worst = EngineVerdict::Virus;
+    for (const TnefFinding& finding : findings) {
+        const std::string& component = finding.component;
+        const EngineVerdict& verdict = finding.verdict;
+        if (verdict.kind == EngineVerdict::Virus) {
+            text += "\t" + verdict.virus.substr(0, 80) + " (in component " + component + ")\r\n";
+            report("\tMicrosoft TNEF block \"" + file + "\" contains " + verdict.virus + " virus in component " +
+                   component + "\n");
+            CEventLog().LogEvent(2, "virus: %s, MS TNEF block %s component %s contains %s virus", spoolName.c_str(),
+                                 file.c_str(), component.c_str(), verdict.virus.c_str());
+        } else if (verdict.kind == EngineVerdict::EncryptedArchive) {
+            text += "\tUnable to scan encrypted component " + component + "\r\n";
+            report("\tMicrosoft TNEF block \"" + file + "\" component " + component +
+                   " is an encrypted archive and cannot be scanned\n");
+            CEventLog().LogEvent(2, "virus: %s, MS TNEF block %s component %s is an encrypted archive and cannot be scanned",
+                                 spoolName.c_str(), file.c_str(), component.c_str());
+            if (worst != EngineVerdict::Error)
+                worst = EngineVerdict::EncryptedArchive;
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "%08x", static_cast<unsigned>(verdict.error));
+            text += std::string("\tSystem error ") + code + " occured scanning component " + component + "\r\n";
+            report(std::string("\tSystem error ") + code + " occured whilst scanning MS TNEF block \"" + file +
+                   "\" component " + component + ".\n");
+            worst = EngineVerdict::Error;
         }
-    } else {
-        VirusScanner::deleteWorkfile(workfile);
-        CEventLog().LogEvent(4, "virus: Infected workfile %s has been deleted", workfile.c_str());
     }
+    text += "\r\n";
+    text += keepOrDelete(workfile, m_scanner.quarantine || worst != EngineVerdict::Virus, worst, "block");
     write(text);
 }

@@ -3,7 +3,9 @@
 // entity whose type is not exempt (and every uuencoded block) decoded into a
 // work file and judged, and a judged-bad attachment replaced by the notice
 // part, quarantined or deleted, and listed in the run report
-// "<state>/infection.txt".
+// "<state>/infection.txt".  Blocks inside bodies are judged too: uuencoded
+// and BinHex 4.0 blocks in copied text, and the attachments of an MS TNEF
+// block (winmail.dat) found clean as a whole.
 //
 // Lines are read whole (however long), NUL bytes becoming blanks.  Nesting
 // is bounded (kMaxDepth), so is the number of entities (kMaxEntities); a
@@ -28,6 +30,13 @@ public:
     static constexpr int kMaxEntities = 4096;
     // Attachment names are cut to this many bytes: file names on disk.
     static constexpr size_t kMaxName = 200;
+    // No more of a BinHex data fork than this is written out and judged
+    // (run-length sequences can expand a small block a hundredfold).
+    static constexpr size_t kMaxBinHexFork = size_t{64} << 20;
+    // The error number of the notice for a TNEF block that ends inside an
+    // attribute, holds more components than kMaxEntities, or cannot be
+    // read: it is never delivered unjudged.
+    static constexpr int kTnefUnreadable = 38;
 
     MessageWalk(VirusScanner& scanner, FILE* in, FILE* out, const std::string& spoolPath,
                 const std::string& stateFolder);
@@ -61,6 +70,16 @@ private:
     // A uuencoded block starting at line: judged, then written (or its
     // notice); false when line does not begin one.
     bool checkUuencode(const std::string& line, const std::string& delimiter);
+    // A BinHex 4.0 block starting at line: its data fork judged, then the
+    // block written unchanged (or its notice); false when line does not
+    // begin one or the block's header cannot be read (nothing consumed).
+    bool checkBinHex(const std::string& line, const std::string& delimiter);
+    // The attachments of an MS TNEF block in workfile (already judged clean
+    // as a whole), each judged on its own.  True when the entity was
+    // replaced: by one TNEF notice when a component is bad, by the
+    // engine-error notice when the block cannot be read; name is the
+    // entity's attachment name.
+    bool checkTnef(const std::string& workfile, const std::string& name);
     // Creates a work file for name in the work folder, never replacing a
     // file; path receives its name.  Null when none can be made.
     FILE* createWorkfile(const std::string& name, std::string& path);
@@ -68,6 +87,18 @@ private:
     // the attachment is to be replaced.
     bool judge(const std::string& workfile, const std::string& name);
     void writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name);
+    struct TnefFinding {
+        EngineVerdict verdict;
+        std::string component;   // the component's cleaned name
+    };
+    void writeTnefNotice(const std::vector<TnefFinding>& findings, const std::string& workfile);
+    // True when an encrypted archive is to be delivered as it is.
+    bool passesLocked(const EngineVerdict& verdict, const std::string& workfile);
+    // The notice part's header and alert line for the work file's name.
+    static std::string noticeHead(const std::string& file);
+    // Quarantines (keep) or deletes a replaced work file; the line naming
+    // the quarantined file ("The <what> has been quarantined as ...").
+    std::string keepOrDelete(const std::string& workfile, bool keep, EngineVerdict::Kind worst, const char* what);
     std::string quarantineFile(const std::string& workfile, const std::string& name);
     void report(const std::string& line);
     std::string workFolder() const;
