@@ -39,6 +39,11 @@ struct Engine {
     unsigned signatures = 0;
     bool reportedEmpty = false;
     bool initialised = false;
+    ~Engine()
+    {
+        if (engine)
+            cl_engine_free(engine);
+    }
 };
 
 Engine& shared()

@@ -41,7 +41,9 @@ run_config() {
 }
 
 run_config build
+# libclamav keeps allocations of its own for the life of the process.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 rm -f build-tsan/tsan-report.*

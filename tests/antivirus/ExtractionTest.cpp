@@ -255,7 +255,7 @@ TEST_F(Extraction, HostileBinHexNamesStayInTheirFolder)
         std::string name;
         std::string file;
     } cases[] = {
-        {"../../x", "x"},
+        {"../../qf-escaped", "qf-escaped"},
         {"a/b", "b"},
         {std::string(255, 'n'), std::string(MessageWalk::kMaxName, 'n')},
         {std::string("bad\r\nname"), "bad__name"},
@@ -276,8 +276,8 @@ TEST_F(Extraction, HostileBinHexNamesStayInTheirFolder)
             kept.push_back(entry.path().filename());
         EXPECT_EQ(kept, std::vector<std::string>({c.file + "_001"}));
         EXPECT_EQ(readFile(quarantine + "/" + c.file + "_001"), kEicar);
-        EXPECT_FALSE(fs::exists(m_dir / "../x"));
-        EXPECT_FALSE(fs::exists(programContext().dataRoot + "/../x"));
+        EXPECT_FALSE(fs::exists(m_dir / "../qf-escaped"));
+        EXPECT_FALSE(fs::exists(programContext().dataRoot + "/../qf-escaped"));
     }
 }
 
