@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -51,6 +52,22 @@ public:
         }
         m_program = folder + "/quillfnc";
         return folder;
+    }
+    // The test's own rules only (its user.sfr): an empty system.sfr, newer
+    // than the program's, keeps the first run from installing the shipped
+    // rules, which would rate the test's messages as well.
+    void withoutShippedRules()
+    {
+        const std::string rules = dataRoot() + "/rules";
+        std::filesystem::create_directories(rules);
+        for (const char* folder : {"data", "data/Corvanta Ltd", "data/Corvanta Ltd/Quillfence Pro",
+                                   "data/Corvanta Ltd/Quillfence Pro/rules"})
+            ::chmod((m_dir / folder).c_str(), 0700);
+        const std::string system = rules + "/system.sfr";
+        writeFile(system, "");
+        ::chmod(system.c_str(), 0600);
+        std::filesystem::last_write_time(system, std::filesystem::file_time_type::clock::now() +
+                                                     std::chrono::hours(24 * 365));
     }
     // Forgets the settings written so far: the program starts as on a first run.
     void noSettings()

@@ -16,7 +16,7 @@ class RateCommand : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::filesystem::create_directories(m_program.dataRoot() + "/rules");
+        m_program.withoutShippedRules();
         writeFile(m_program.dataRoot() + "/rules/user.sfr", kRules);
         std::filesystem::create_directories(messages());
     }

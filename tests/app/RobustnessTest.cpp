@@ -156,6 +156,7 @@ TEST(CrashAndGrowth, CollectionsKilledPartWayAreTidiedAwayAndTheNextSessionServe
 {
     MailboxServer server(mailbox(kMessages), kTopDelayMs);
     ProxyProgram program;
+    program.withoutShippedRules();
     const std::string user = "USER me@127.0.0.1:" + std::to_string(server.port());
     const std::string state = program.dataRoot() + "/state";
     std::mt19937 random(kSeed);

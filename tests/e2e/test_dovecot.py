@@ -119,7 +119,8 @@ service anvil {{
 
 class Proxy:
     """quillfnc on a free port; settings: extra values of its settings hive
-    (upper-case name: value); rules: the text of its user.sfr."""
+    (upper-case name: value); rules: the text of its user.sfr, the only
+    rules it runs."""
 
     def __init__(self, folder, settings=None, rules=None):
         self.folder = folder
@@ -135,9 +136,16 @@ class Proxy:
         with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
             f.write("1\r\n" + "".join('"%s"\r\n' % key for key in keys) +
                     "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) + "~\r\n")
+        # The test's own rules only: an empty system.sfr newer than the
+        # program's keeps the first run from installing the shipped rules,
+        # which would rate the test's messages too.
+        folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
+        os.makedirs(folder_of_rules)
+        system = os.path.join(folder_of_rules, "system.sfr")
+        open(system, "w").close()
+        later = time.time() + 365 * 86400
+        os.utime(system, (later, later))
         if rules is not None:
-            folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
-            os.makedirs(folder_of_rules)
             with open(os.path.join(folder_of_rules, "user.sfr"), "w") as f:
                 f.write(rules)
         self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(folder, "data"),
