@@ -487,14 +487,7 @@ bool MessageWalk::checkUuencode(const std::string& line, const std::string& deli
         std::fwrite(decoded, 1, static_cast<size_t>(n > 0 ? n : 0), work);
     }
     std::fclose(work);
-    if (judge(path, file))
-        return true;
-    if (!m_scanner.leaveWorkfile)
-        VirusScanner::deleteWorkfile(path);
-    write(line);
-    for (const std::string& text : block)
-        write(text);
-    return true;
+    return judgeBlock(path, file, line, block);
 }
 
 bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimiter)
@@ -553,11 +546,17 @@ bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimi
         return false;
     }
     std::fclose(work);
-    if (judge(path, decoder.name()))
+    return judgeBlock(path, decoder.name(), line, block);
+}
+
+bool MessageWalk::judgeBlock(const std::string& workfile, const std::string& name, const std::string& first,
+                             const std::vector<std::string>& block)
+{
+    if (judge(workfile, name))
         return true;
     if (!m_scanner.leaveWorkfile)
-        VirusScanner::deleteWorkfile(path);
-    write(line);
+        VirusScanner::deleteWorkfile(workfile);
+    write(first);
     for (const std::string& text : block)
         write(text);
     return true;

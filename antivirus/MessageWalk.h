@@ -80,6 +80,10 @@ private:
     // engine-error notice when the block cannot be read; name is the
     // entity's attachment name.
     bool checkTnef(const std::string& workfile, const std::string& name);
+    // A decoded block's work file judged: replaced by its notice, or the
+    // block's original lines (first, then block) written back.  True.
+    bool judgeBlock(const std::string& workfile, const std::string& name, const std::string& first,
+                    const std::vector<std::string>& block);
     // Creates a work file for name in the work folder, never replacing a
     // file; path receives its name.  Null when none can be made.
     FILE* createWorkfile(const std::string& name, std::string& path);

@@ -8,6 +8,7 @@
 // bytes) does not come out byte for byte, or, for an encoded stream, when
 // the work file left behind is not exactly the header's data fork under the
 // cleaned name (or a work file exists though the header is incomplete).
+#include "FuzzDataRoot.h"
 #include "antivirus/MessageWalk.h"
 #include "antivirus/VirusScanner.h"
 
@@ -24,12 +25,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
-}
 
 std::string g_state;
 
@@ -70,13 +65,7 @@ std::vector<std::string> workFiles()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/qffuzzbinhex.XXXXXX";
-    check(::mkdtemp(pattern) != nullptr);
-    programContext().dataRoot = pattern;
-    g_state = std::string(pattern) + "/state";
-    std::filesystem::create_directories(g_state);
-    ::setenv("XDG_DATA_HOME", pattern, 1);
-    ::setenv("QUILLFENCE_COMMON_ROOT", pattern, 1);
+    g_state = makeFuzzDataRoot("qffuzzbinhex");
     return 0;
 }
 

@@ -5,6 +5,7 @@
 // does not come out byte for byte; when a replaced one lacks the
 // engine-error notice or the input does not begin with the TNEF signature;
 // or when any work file other than the kept block is left behind.
+#include "FuzzDataRoot.h"
 #include "antivirus/MessageWalk.h"
 #include "antivirus/VirusScanner.h"
 
@@ -20,12 +21,6 @@
 #include <vector>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
-}
 
 std::string g_state;
 
@@ -46,13 +41,7 @@ std::string base64Lines(const std::string& data)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/qffuzztnef.XXXXXX";
-    check(::mkdtemp(pattern) != nullptr);
-    programContext().dataRoot = pattern;
-    g_state = std::string(pattern) + "/state";
-    std::filesystem::create_directories(g_state);
-    ::setenv("XDG_DATA_HOME", pattern, 1);
-    ::setenv("QUILLFENCE_COMMON_ROOT", pattern, 1);
+    g_state = makeFuzzDataRoot("qffuzztnef");
     return 0;
 }
 

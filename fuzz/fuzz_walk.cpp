@@ -2,6 +2,7 @@
 // walk (general compatibility engine: every readable attachment is clean).
 // Traps when the walk does not finish, or when a clean message without NUL
 // bytes does not come out byte for byte as it went in.
+#include "FuzzDataRoot.h"
 #include "antivirus/MessageWalk.h"
 #include "antivirus/VirusScanner.h"
 
@@ -19,25 +20,13 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
-}
-
 std::string g_state;
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/qffuzzwalk.XXXXXX";
-    check(::mkdtemp(pattern) != nullptr);
-    programContext().dataRoot = pattern;
-    g_state = std::string(pattern) + "/state";
-    std::filesystem::create_directories(g_state);
-    ::setenv("XDG_DATA_HOME", pattern, 1);
-    ::setenv("QUILLFENCE_COMMON_ROOT", pattern, 1);
+    g_state = makeFuzzDataRoot("qffuzzwalk");
     return 0;
 }
 
