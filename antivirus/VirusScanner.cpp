@@ -146,9 +146,14 @@ bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& 
         if (updateEnabled && !updateCommand.empty() && WildcardMatch(from.data(), updateFrom.c_str()) &&
             WildcardMatch(subject.data(), updateSubject.c_str())) {
             CEventLog().LogEvent(4, "virus: Virus alert email detected");
+            // The shell starts the command in the background and ends at
+            // once: nothing is waited for, and no child is left unreaped.
             pid_t pid = 0;
-            const char* argv[] = {"/bin/sh", "-c", updateCommand.c_str(), nullptr};
+            const std::string background = "(" + updateCommand + ") </dev/null >/dev/null 2>&1 &";
+            const char* argv[] = {"/bin/sh", "-c", background.c_str(), nullptr};
             const int rc = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ);
+            if (rc == 0)
+                ::waitpid(pid, nullptr, 0);
             if (rc == 0)
                 CEventLog().LogEvent(4, "virus: Command %s triggered successfully as process %08x", updateCommand.c_str(),
                                      static_cast<unsigned>(pid));

@@ -15,7 +15,9 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -202,6 +204,35 @@ TEST_F(Scanner, TheShippedSweepRunsClamscan)
     const std::string message = withAttachment("fine.txt", "nothing to see\n");
     EXPECT_EQ(scanned(scanner, message, clean), message);
     EXPECT_TRUE(clean);
+}
+
+// The vendor's alert mail starts the update command, without waiting.
+TEST_F(Scanner, AnAlertMailStartsTheUpdateCommand)
+{
+    const std::string started = m_dir / "update-ran";
+    VirusScanner scanner;
+    scanner.engine = 2;
+    scanner.updateEnabled = true;
+    scanner.updateFrom = "*@alerts.example.org";
+    scanner.updateSubject = "Signature alert:*";
+    scanner.updateCommand = "touch '" + started + "'";
+    auto waitForIt = [&] {
+        for (int i = 0; i < 250 && !fs::exists(started); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::exists(started);
+    };
+    bool clean = false;
+    scanned(scanner, "From: Team <team@alerts.example.org>\r\nSubject: Signature alert: new virus\r\n\r\nx\r\n.\r\n",
+            clean);
+    EXPECT_TRUE(clean);
+    EXPECT_TRUE(waitForIt()) << "the command ran";
+    fs::remove(started);
+    scanned(scanner, "From: someone@example.org\r\nSubject: Signature alert: new virus\r\n\r\nx\r\n.\r\n", clean);
+    scanner.updateEnabled = false;
+    scanned(scanner, "From: Team <team@alerts.example.org>\r\nSubject: Signature alert: new virus\r\n\r\nx\r\n.\r\n",
+            clean);
+    // A command that would run starts at once; give it the same time.
+    EXPECT_FALSE(waitForIt()) << "another sender, or updates off: nothing runs";
 }
 
 TEST_F(Scanner, FiveThousandPartsAreWalkedToTheEnd)
