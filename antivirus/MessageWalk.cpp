@@ -447,7 +447,7 @@ bool MessageWalk::extractBody(const std::string& name, const std::string& encodi
         std::fwrite(rest, 1, static_cast<size_t>(n > 0 ? n : 0), work);
     }
     std::fclose(work);
-    if (judge(path, name.empty() ? "unnamed.att" : name) || checkTnef(path, name.empty() ? "unnamed.att" : name))
+    if (judge(path) || checkTnef(path))
         return true;
     if (!m_scanner.leaveWorkfile)
         VirusScanner::deleteWorkfile(path);
@@ -487,7 +487,7 @@ bool MessageWalk::checkUuencode(const std::string& line, const std::string& deli
         std::fwrite(decoded, 1, static_cast<size_t>(n > 0 ? n : 0), work);
     }
     std::fclose(work);
-    return judgeBlock(path, file, line, block);
+    return judgeBlock(path, line, block);
 }
 
 bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimiter)
@@ -546,13 +546,13 @@ bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimi
         return false;
     }
     std::fclose(work);
-    return judgeBlock(path, decoder.name(), line, block);
+    return judgeBlock(path, line, block);
 }
 
-bool MessageWalk::judgeBlock(const std::string& workfile, const std::string& name, const std::string& first,
+bool MessageWalk::judgeBlock(const std::string& workfile, const std::string& first,
                              const std::vector<std::string>& block)
 {
-    if (judge(workfile, name))
+    if (judge(workfile))
         return true;
     if (!m_scanner.leaveWorkfile)
         VirusScanner::deleteWorkfile(workfile);
@@ -562,14 +562,14 @@ bool MessageWalk::judgeBlock(const std::string& workfile, const std::string& nam
     return true;
 }
 
-bool MessageWalk::checkTnef(const std::string& workfile, const std::string& name)
+bool MessageWalk::checkTnef(const std::string& workfile)
 {
     FILE* in = std::fopen(workfile.c_str(), "rb");
     if (in == nullptr) {
         EngineVerdict verdict;
         verdict.kind = EngineVerdict::Error;
         verdict.error = errno != 0 ? errno : kTnefUnreadable;
-        writeNotice(verdict, workfile, name);
+        writeNotice(verdict, workfile);
         return true;
     }
     unsigned char head[6];
@@ -691,7 +691,7 @@ bool MessageWalk::checkTnef(const std::string& workfile, const std::string& name
         EngineVerdict verdict;
         verdict.kind = EngineVerdict::Error;
         verdict.error = kTnefUnreadable;
-        writeNotice(verdict, workfile, name);
+        writeNotice(verdict, workfile);
         return true;
     }
     if (findings.empty())
@@ -723,13 +723,13 @@ FILE* MessageWalk::createWorkfile(const std::string& name, std::string& path)
     return nullptr;
 }
 
-bool MessageWalk::judge(const std::string& workfile, const std::string& name)
+bool MessageWalk::judge(const std::string& workfile)
 {
     CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", workfile.c_str(), m_spoolPath.c_str());
     const EngineVerdict verdict = m_scanner.judgeFile(workfile);
     if (verdict.kind == EngineVerdict::Clean || passesLocked(verdict, workfile))
         return false;
-    writeNotice(verdict, workfile, name);
+    writeNotice(verdict, workfile);
     return true;
 }
 
@@ -738,7 +738,7 @@ bool MessageWalk::passesLocked(const EngineVerdict& verdict, const std::string& 
     if (verdict.kind != EngineVerdict::EncryptedArchive || !m_scanner.passLockedArchives)
         return false;
     CEventLog().LogEvent(2, "Encrypted archive %s from %s passed for delivery to %s",
-                         workfile.substr(workfile.rfind('/') + 1).c_str(), m_fromAddress.c_str(), "");
+                         workfile.substr(workfile.rfind('/') + 1).c_str(), m_sender.c_str(), m_recipient.c_str());
     return true;
 }
 
@@ -757,9 +757,8 @@ void MessageWalk::report(const std::string& line)
     ::close(fd);
 }
 
-std::string MessageWalk::quarantineFile(const std::string& workfile, const std::string& name)
+std::string MessageWalk::quarantineFile(const std::string& workfile)
 {
-    (void)name;
     if (m_scanner.engine != 0 && m_scanner.engine != 1)
         return workfile;   // a resident scanner has it: it stays where it is
     const std::string base = m_scanner.quarantinePath + "/" + workfile.substr(workfile.rfind('/') + 1);
@@ -796,7 +795,7 @@ std::string MessageWalk::keepOrDelete(const std::string& workfile, bool keep, En
         CEventLog().LogEvent(4, "virus: Infected workfile %s has been deleted", workfile.c_str());
         return {};
     }
-    const std::string target = quarantineFile(workfile, {});
+    const std::string target = quarantineFile(workfile);
     if (target.empty())
         return {};
     CEventLog().LogEvent(4,
@@ -807,9 +806,8 @@ std::string MessageWalk::keepOrDelete(const std::string& workfile, bool keep, En
     return std::string("The ") + what + " has been quarantined as \"" + target.substr(target.rfind('/') + 1) + "\".\r\n";
 }
 
-void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name)
+void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& workfile)
 {
-    (void)name;
     m_clean = false;
     const std::string file = workfile.substr(workfile.rfind('/') + 1);
     const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);

@@ -40,6 +40,13 @@ public:
 
     MessageWalk(VirusScanner& scanner, FILE* in, FILE* out, const std::string& spoolPath,
                 const std::string& stateFolder);
+    // The message's envelope, for the log line of an encrypted archive let
+    // through.
+    void setEnvelope(const std::string& sender, const std::string& recipient)
+    {
+        m_sender = sender;
+        m_recipient = recipient;
+    }
     // Walks the whole message; false when it could not be walked to its end
     // (the copy is then not to be used).
     bool run();
@@ -79,18 +86,18 @@ private:
     // replaced: by one TNEF notice when a component is bad, by the
     // engine-error notice when the block cannot be read; name is the
     // entity's attachment name.
-    bool checkTnef(const std::string& workfile, const std::string& name);
+    bool checkTnef(const std::string& workfile);
     // A decoded block's work file judged: replaced by its notice, or the
     // block's original lines (first, then block) written back.  True.
-    bool judgeBlock(const std::string& workfile, const std::string& name, const std::string& first,
+    bool judgeBlock(const std::string& workfile, const std::string& first,
                     const std::vector<std::string>& block);
     // Creates a work file for name in the work folder, never replacing a
     // file; path receives its name.  Null when none can be made.
     FILE* createWorkfile(const std::string& name, std::string& path);
     // The verdict on a work file; writes the notice and returns true when
     // the attachment is to be replaced.
-    bool judge(const std::string& workfile, const std::string& name);
-    void writeNotice(const EngineVerdict& verdict, const std::string& workfile, const std::string& name);
+    bool judge(const std::string& workfile);
+    void writeNotice(const EngineVerdict& verdict, const std::string& workfile);
     struct TnefFinding {
         EngineVerdict verdict;
         std::string component;   // the component's cleaned name
@@ -103,7 +110,7 @@ private:
     // Quarantines (keep) or deletes a replaced work file; the line naming
     // the quarantined file ("The <what> has been quarantined as ...").
     std::string keepOrDelete(const std::string& workfile, bool keep, EngineVerdict::Kind worst, const char* what);
-    std::string quarantineFile(const std::string& workfile, const std::string& name);
+    std::string quarantineFile(const std::string& workfile);
     void report(const std::string& line);
     std::string workFolder() const;
 
@@ -118,4 +125,6 @@ private:
     int m_entities = 0;
     std::string m_subject;
     std::string m_fromAddress;
+    std::string m_sender;
+    std::string m_recipient;
 };

@@ -96,7 +96,7 @@ VirusScanner::~VirusScanner()
         ::unlink(m_workfilePath.c_str());
 }
 
-bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& sender, const std::string&)
+bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& sender, const std::string& recipient)
 {
     try {
         if (!m_workfilePath.empty()) {
@@ -128,6 +128,7 @@ bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& 
             return false;
         }
         MessageWalk walk(*this, in, out, spoolPath, m_stateFolder);
+        walk.setEnvelope(sender, recipient);
         const bool walked = walk.run();
         std::fclose(in);
         const bool written = std::fflush(out) == 0 && ::fsync(::fileno(out)) == 0;
@@ -160,7 +161,6 @@ bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& 
             else
                 CEventLog().LogEvent(1, "virus: Unable to run command %s, error %d", updateCommand.c_str(), rc);
         }
-        (void)sender;
         if (walk.clean()) {
             ::unlink(m_workfilePath.c_str());
             m_workfilePath.clear();

@@ -187,6 +187,18 @@ bool validDate(const char* text)
         return neutral;                        \
     }
 
+// A list procedure on the calling thread's context, the list named by the
+// first argument; neutral without a context or a list.
+template <typename Procedure>
+int32_t onList(const void* slots, int32_t neutral, Procedure procedure)
+{
+    GUARDED(neutral, {
+        const char* list = textAt(slots, 0);
+        FilterContext* context = currentContext();
+        return context && list ? procedure(*context, list) : neutral;
+    })
+}
+
 RULE_FUNCTION void ISSPAM(const void*)
 {
     if (FilterContext* context = currentContext()) {
@@ -437,20 +449,12 @@ RULE_FUNCTION int32_t BODYMATCHESLISTITEM(const void* slots)
 
 RULE_FUNCTION int32_t COUNTHEADERPATTERNLISTHITS(const void* slots)
 {
-    GUARDED(0, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return context && list ? countHeaderPatternHits(*context, list) : 0;
-    })
+    return onList(slots, 0, [](FilterContext& context, const char* list) { return countHeaderPatternHits(context, list); });
 }
 
 RULE_FUNCTION int32_t COUNTBODYPATTERNLISTHITS(const void* slots)
 {
-    GUARDED(0, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return context && list ? countBodyPatternHits(*context, list) : 0;
-    })
+    return onList(slots, 0, [](FilterContext& context, const char* list) { return countBodyPatternHits(context, list); });
 }
 
 RULE_FUNCTION int32_t FINDWORDINSTRING(const void* slots)
@@ -464,38 +468,22 @@ RULE_FUNCTION int32_t FINDWORDINSTRING(const void* slots)
 
 RULE_FUNCTION int32_t FINDWORDINHEADER(const void* slots)
 {
-    GUARDED(kFalse, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return truth(context && list && findWordInHeader(*context, list));
-    })
+    return onList(slots, kFalse, [](FilterContext& context, const char* list) { return truth(findWordInHeader(context, list)); });
 }
 
 RULE_FUNCTION int32_t FINDWORDINBODY(const void* slots)
 {
-    GUARDED(kFalse, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return truth(context && list && findWordInBody(*context, list));
-    })
+    return onList(slots, kFalse, [](FilterContext& context, const char* list) { return truth(findWordInBody(context, list)); });
 }
 
 RULE_FUNCTION int32_t COUNTHEADERWORDLISTHITS(const void* slots)
 {
-    GUARDED(0, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return context && list ? countHeaderWordHits(*context, list) : 0;
-    })
+    return onList(slots, 0, [](FilterContext& context, const char* list) { return countHeaderWordHits(context, list); });
 }
 
 RULE_FUNCTION int32_t COUNTBODYWORDLISTHITS(const void* slots)
 {
-    GUARDED(0, {
-        const char* list = textAt(slots, 0);
-        FilterContext* context = currentContext();
-        return context && list ? countBodyWordHits(*context, list) : 0;
-    })
+    return onList(slots, 0, [](FilterContext& context, const char* list) { return countBodyWordHits(context, list); });
 }
 
 RULE_FUNCTION int32_t COUNTHEADERWORDINSTANCES(const void* slots)
