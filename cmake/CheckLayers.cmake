@@ -1,6 +1,6 @@
 # Fails the build when a module includes a header of a module above it.
 # The layers, lowest first: common <- analysis <- antivirus <- filter
-# (which also uses scriptkit) <- proxy <- app.  scriptkit stands alone.
+# (which also uses scriptkit) <- proxy <- ui <- app.  scriptkit stands alone.
 #   cmake -DSOURCE_DIR=<tree> -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_common common)
@@ -9,9 +9,10 @@ set(allowed_analysis common analysis)
 set(allowed_antivirus common analysis antivirus)
 set(allowed_filter common analysis antivirus scriptkit filter)
 set(allowed_proxy common analysis antivirus scriptkit filter proxy)
-set(allowed_app common analysis antivirus scriptkit filter proxy app)
+set(allowed_ui common analysis antivirus scriptkit filter proxy ui)
+set(allowed_app common analysis antivirus scriptkit filter proxy ui app)
 
-set(modules common scriptkit analysis antivirus filter proxy app)
+set(modules common scriptkit analysis antivirus filter proxy ui app)
 set(faults "")
 foreach(module IN LISTS modules)
     file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")
@@ -23,6 +24,17 @@ foreach(module IN LISTS modules)
                 file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")
                 string(APPEND faults "\n  ${name}: ${line}")
             endif()
+        endforeach()
+    endforeach()
+endforeach()
+# The core is plain C++ and POSIX: only ui and app may use Qt.
+foreach(module common scriptkit analysis antivirus filter proxy)
+    file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")
+    foreach(source IN LISTS sources)
+        file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+<Q")
+        foreach(line IN LISTS includes)
+            file(RELATIVE_PATH name "${SOURCE_DIR}" "${source}")
+            string(APPEND faults "\n  ${name}: ${line} (Qt in the core)")
         endforeach()
     endforeach()
 endforeach()

@@ -1,0 +1,95 @@
+#include "ui/CCSPropertySheet.h"
+
+#include "common/CRegistry.h"
+#include "common/CVEvent.h"
+#include "ui/CCSPropertyPage.h"
+#include "ui/SettingsKey.h"
+
+#include <QDialogButtonBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+const char* const CCSPropertySheet::kExitEventName = "Quillfence-{5E0C41A7-93D2-4B6E-8F17-2C9A6D04B3E8}-Exit";
+
+CCSPropertySheet::CCSPropertySheet(const QString& caption, QWidget* parent)
+    : QDialog(parent), m_tabs(new QTabWidget(this)), m_exitTimer(new QTimer(this))
+{
+    setWindowTitle(caption);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CCSPropertySheet::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CCSPropertySheet::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+    layout->addWidget(buttons);
+
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (CCSPropertyPage* shown = page(index))
+            shown->ensureInitialised();
+    });
+    connect(m_exitTimer, &QTimer::timeout, this, &CCSPropertySheet::checkExitEvent);
+}
+
+void CCSPropertySheet::addPage(CCSPropertyPage* page, const QString& tab)
+{
+    m_tabs->addTab(page, tab);
+    if (m_tabs->count() == 1)
+        page->ensureInitialised();
+}
+
+CCSPropertyPage* CCSPropertySheet::page(int index) const
+{
+    return qobject_cast<CCSPropertyPage*>(m_tabs->widget(index));
+}
+
+int CCSPropertySheet::pageCount() const
+{
+    return m_tabs->count();
+}
+
+void CCSPropertySheet::accept()
+{
+    for (int index = 0; index < pageCount(); ++index) {
+        CCSPropertyPage* shown = page(index);
+        if (shown && shown->isInitialised() && !shown->onOK()) {
+            m_tabs->setCurrentIndex(index);
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+void CCSPropertySheet::checkExitEvent()
+{
+    // Opened for a look only: no part of the program creates this event.
+    std::unique_ptr<CVEvent> exit = CVEvent::open(kExitEventName, CVEvent::Reset::Manual);
+    if (exit && exit->test()) {
+        m_exitTimer->stop();
+        done(0);
+    }
+}
+
+void CCSPropertySheet::showEvent(QShowEvent* event)
+{
+    int x = 50;
+    int y = 50;
+    CRegistry reg;
+    if (openSettingsKey(reg)) {
+        reg.QueryValue("MainPosX", x);
+        reg.QueryValue("MainPosY", y);
+    }
+    move(x, y);
+    m_exitTimer->start(kExitCheckMs);
+    QDialog::showEvent(event);
+}
+
+void CCSPropertySheet::hideEvent(QHideEvent* event)
+{
+    CRegistry reg;
+    if (openSettingsKey(reg)) {
+        reg.SetValue("MainPosX", pos().x());
+        reg.SetValue("MainPosY", pos().y());
+    }
+    m_exitTimer->stop();
+    QDialog::hideEvent(event);
+}

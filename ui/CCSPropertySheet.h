@@ -1,0 +1,45 @@
+// CCSPropertySheet: the tabbed settings window.
+//
+// Pages are added in tab order; each is initialised when its tab is first
+// shown.  OK runs onOK of every initialised page in tab order (stopping, and
+// staying open, at a page that refuses) and accepts; Cancel writes nothing.
+// While open, a 250 ms timer looks for the named exit event of the settings
+// window: when it exists and is set, the window ends as if cancelled.  The
+// window restores its top-left corner from MainPosX/MainPosY when shown and
+// stores it when hidden.
+#pragma once
+
+#include <QDialog>
+
+class CCSPropertyPage;
+class QTabWidget;
+class QTimer;
+
+class CCSPropertySheet : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int kExitCheckMs = 250;
+    // The event other programs may set to close the settings window.
+    static const char* const kExitEventName;
+
+    explicit CCSPropertySheet(const QString& caption, QWidget* parent = nullptr);
+
+    void addPage(CCSPropertyPage* page, const QString& tab);
+    QTabWidget* tabs() const { return m_tabs; }
+    CCSPropertyPage* page(int index) const;
+    int pageCount() const;
+
+public slots:
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void checkExitEvent();
+
+    QTabWidget* m_tabs;
+    QTimer* m_exitTimer;
+};
