@@ -20,10 +20,20 @@
 #include "proxy/SecurityInterface.h"
 #include "scriptkit/ScriptKit.h"
 
+#ifdef QF_GUI
+#include "app/CTrayDialog.h"
+#include "ui/CCSPropertySheet.h"
+
+#include <QApplication>
+#endif
+
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #ifndef QF_VERSION
@@ -44,6 +54,28 @@ std::string computerName()
         return "unknown";
     return std::string(names.nodename).substr(0, 79);
 }
+
+#ifdef QF_GUI
+// The desktop side runs unless asked not to (-nogui) or there is no display
+// to show it on.  When no Qt platform is named, a display that cannot be
+// reached falls back to running without windows rather than ending.
+bool wantsDesktop(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (strcasecmp(argv[i], "-nogui") == 0)
+            return false;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0')
+        return true;
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    const bool onWayland = wayland != nullptr && *wayland != '\0';
+    if (!onWayland && (x11 == nullptr || *x11 == '\0'))
+        return false;
+    ::setenv("QT_QPA_PLATFORM", onWayland ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+    return true;
+}
+#endif
 
 } // namespace
 
@@ -106,28 +138,45 @@ int CProxyApp::InitInstance(int argc, char** argv)
         CEventLog().LogEvent(1, "Unable to create the application stop event");
         return 1;
     }
-    {
-        HeadlessMainWindow window(*instanceEvent, *applicationStop, s_signalled);
-        setMainWindowLink(&window);
-        window.run();
-
-        // Shutdown, in order.
+    // Shutdown, in order, once the main window's loop has ended; the window
+    // (the proxy's link) outlives every worker thread.
+    auto shutDown = [&applicationStop] {
         CEventLog().LogEvent(4, "Quillfence Pro shutting down");
         applicationStop->set();
         const int stuck = CWorkerThread::TerminateAllThreads();
         setMainWindowLink(nullptr);
-        if (stuck == 0) {
-            StopScriptEngine();
-            freeRules();
-            clearListCaches();
-            SecurityInterface::unload();
-        }
         if (stuck != 0) {
             // A thread that would not stop still uses the program's objects:
             // end the process without destroying them under it.
             CEventLog().LogEvent(1, "Quillfence Pro stopped with %d threads still running", stuck);
             ::_exit(0);
         }
+        StopScriptEngine();
+        freeRules();
+        clearListCaches();
+        SecurityInterface::unload();
+    };
+#ifdef QF_GUI
+    if (wantsDesktop(argc, argv)) {
+        // Qt sees only the program's name: the proxy's own options are not
+        // for it.
+        int qtArgc = 1;
+        char* qtArgv[] = {argv[0], nullptr};
+        QApplication desktop(qtArgc, qtArgv);
+        desktop.setQuitOnLastWindowClosed(false);
+        CTrayDialog window(*instanceEvent, *applicationStop, s_signalled, [] { return new CCSPropertySheet("Quillfence Pro"); });
+        QObject::connect(&window, &CTrayDialog::exited, &desktop, &QCoreApplication::quit, Qt::QueuedConnection);
+        setMainWindowLink(&window);
+        window.start();
+        desktop.exec();
+        shutDown();
+    } else
+#endif
+    {
+        HeadlessMainWindow window(*instanceEvent, *applicationStop, s_signalled);
+        setMainWindowLink(&window);
+        window.run();
+        shutDown();
     }
     applicationStop.reset();
     instanceEvent.reset();

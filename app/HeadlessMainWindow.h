@@ -1,21 +1,18 @@
 // HeadlessMainWindow: the program's main loop when there is no display (or
-// with -nogui).  Every 300 ms it looks at the stop request, the application
-// stop event and the instance event; its first tick starts the listener.
-// It is also the MainWindowLink of the proxy: notices are logged, the
-// listening address is printed, status texts are dropped.
+// with -nogui).  It ticks every 300 ms (MainTicker); with no settings window
+// to open, a second start is only logged.  It is also the MainWindowLink of
+// the proxy: the listening address is printed, a listener failure goes to
+// standard error, status texts are dropped.
 #pragma once
 
-#include "common/CVEvent.h"
+#include "app/MainTicker.h"
 #include "proxy/MainWindowLink.h"
 
 #include <atomic>
-#include <memory>
 
 class HeadlessMainWindow : public MainWindowLink
 {
 public:
-    static constexpr int kTickMs = 300;
-
     HeadlessMainWindow(CVEvent& instanceEvent, CVEvent& applicationStop,
                        const std::atomic<bool>& signalled);
 
@@ -29,13 +26,6 @@ public:
     void statusText(const std::string& text) override;
 
 private:
-    // One tick; false when the program should stop.
-    bool tick();
-
-    CVEvent& m_instanceEvent;
-    CVEvent& m_applicationStop;
-    const std::atomic<bool>& m_signalled;
-    std::unique_ptr<CVEvent> m_stopRequest;
-    bool m_listenerStarted = false;
+    MainTicker m_ticker;
     std::atomic<int> m_activeSessions{0};
 };

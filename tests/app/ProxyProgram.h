@@ -96,14 +96,23 @@ public:
         ::chmod(path.c_str(), 0600);
     }
 
+    // Runs the program with its desktop side, on Qt's offscreen platform.
+    void desktop() { m_desktop = true; }
+
     // The umask the program is started with (else the test's own).
     void startUmask(mode_t mask) { m_umask = mask; }
 
     std::vector<std::string> environment() const
     {
-        return {"XDG_DATA_HOME=" + (m_dir / "data"), "QUILLFENCE_COMMON_ROOT=" + (m_dir / "common"),
-                "QUILLFENCE_GLOBAL_ROOT=" + (m_dir / "global"), "XDG_RUNTIME_DIR=" + (m_dir / "rt"),
-                "DISPLAY=", "WAYLAND_DISPLAY="};
+        std::vector<std::string> env{"XDG_DATA_HOME=" + (m_dir / "data"),
+                                     "QUILLFENCE_COMMON_ROOT=" + (m_dir / "common"),
+                                     "QUILLFENCE_GLOBAL_ROOT=" + (m_dir / "global"),
+                                     "XDG_RUNTIME_DIR=" + (m_dir / "rt"), "DISPLAY=", "WAYLAND_DISPLAY="};
+        env.push_back(m_desktop ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=");
+        // The offscreen platform's notes on what it cannot do would mix
+        // with the program's own output.
+        env.push_back("QT_LOGGING_RULES=default.warning=false");
+        return env;
     }
 
     // Starts the program; waitForListener: until it says where it listens.
@@ -114,8 +123,10 @@ public:
         const mode_t previous = m_umask ? ::umask(*m_umask) : 0;
         std::unique_ptr<Subprocess> process;
         try {
-            process = std::make_unique<Subprocess>(std::vector<std::string>{m_program, "-nogui"},
-                                                   environment(), true);
+            std::vector<std::string> argv{m_program};
+            if (!m_desktop)
+                argv.push_back("-nogui");
+            process = std::make_unique<Subprocess>(argv, environment(), true);
         } catch (...) {
             if (m_umask)
                 ::umask(previous);
@@ -197,4 +208,5 @@ private:
     std::map<std::string, std::string> m_settings;
     std::string m_program = QUILLFNC_PATH;
     std::optional<mode_t> m_umask;
+    bool m_desktop = false;
 };

@@ -1,0 +1,292 @@
+#include "app/CTrayDialog.h"
+
+#include "app/SiblingLauncher.h"
+#include "common/CEventLog.h"
+#include "common/CRegistry.h"
+#include "common/ProgramContext.h"
+#include "ui/CCSPropertySheet.h"
+#include "ui/CStatusPopup.h"
+#include "ui/MessageBoxes.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+#ifndef QF_VERSION
+#define QF_VERSION ""
+#endif
+
+namespace {
+
+const char kProduct[] = "Quillfence Pro";
+
+// The tray's icon, drawn rather than shipped: a rounded square with a "Q".
+QIcon trayIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x2e, 0x6d, 0xb4));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+    painter.setPen(Qt::white);
+    QFont font("Arial Black");
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, "Q");
+    return QIcon(pixmap);
+}
+
+bool readSetting(const char* name, bool fallback)
+{
+    bool value = fallback;
+    CRegistry reg;
+    if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+        reg.QueryValue(name, value);
+    return value;
+}
+
+} // namespace
+
+CTrayDialog::CTrayDialog(CVEvent& instanceEvent, CVEvent& applicationStop, const std::atomic<bool>& signalled,
+                         SheetFactory sheets)
+    : m_ticker(instanceEvent, applicationStop, signalled), m_sheets(std::move(sheets)), m_timer(new QTimer(this))
+{
+    m_configured = readSetting("Configured", false);
+    m_configWizard = readSetting("ConfigWizard", false);
+    connect(m_timer, &QTimer::timeout, this, &CTrayDialog::onTick);
+}
+
+CTrayDialog::~CTrayDialog()
+{
+    m_timer->stop();
+    delete m_sheet.data();
+    delete m_firstRun.data();
+}
+
+void CTrayDialog::start()
+{
+    buildTrayIcon();
+    // The timer runs before any question is asked: the listener starts on
+    // its first tick whatever the user does with the first-run question.
+    m_timer->start(MainTicker::kTickMs);
+    if (!m_configured) {
+        if (m_configWizard) {
+            openSettings();
+            showHelp();
+        } else {
+            askFirstRunQuestion();
+        }
+    }
+}
+
+void CTrayDialog::buildTrayIcon()
+{
+    m_menu = std::make_unique<QMenu>();
+    QAction* configure = m_menu->addAction("&Configure...", this, &CTrayDialog::openSettings);
+    const std::string folder = programContext().programFolder;
+    m_menu->addAction("Archive &Viewer...", this, [folder] { launchSibling({folder + "/qfpavwr"}, false); });
+    m_menu->addAction("Log File &Viewer...", this,
+                      [folder] { launchSibling({folder + "/cvlogvwr", "-qfpro"}, false); });
+    m_menu->addAction("&Help", this, &CTrayDialog::showHelp);
+    m_menu->addSeparator();
+    m_menu->addAction("&About", this, &CTrayDialog::showAbout);
+    m_menu->addSeparator();
+    m_menu->addAction("&Stop Quillfence Pro", this, &CTrayDialog::exit);
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this, configure] { configure->setEnabled(!settingsOpen()); });
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        CEventLog().LogEvent(2, "No system tray on this desktop: running without a tray icon");
+        return;
+    }
+    m_tray = new QSystemTrayIcon(trayIcon(), this);
+    m_tray->setToolTip(kProduct);
+    m_tray->setContextMenu(m_menu.get());
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (settingsOpen()) {
+            m_sheet->raise();
+            m_sheet->activateWindow();
+        } else if (reason == QSystemTrayIcon::DoubleClick) {
+            openSettings();
+        }
+    });
+    m_tray->show();
+}
+
+void CTrayDialog::askFirstRunQuestion()
+{
+    auto* box = new QMessageBox(QMessageBox::Question, "Initial setup",
+                                QString("This is the first time Quillfence Pro has been run. ") +
+                                    "Do you want to launch the configuration wizard to guide you through setup and "
+                                    "the transfer of any settings from Quillfence Free you may wish if you are "
+                                    "upgrading?");
+    box->setInformativeText("If you choose to manually configure you will not be able to transfer the settings.");
+    QPushButton* wizard = box->addButton("Wizard", QMessageBox::AcceptRole);
+    box->addButton("Manual", QMessageBox::RejectRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, wizard] {
+        if (m_exiting)
+            return;
+        if (box->clickedButton() == wizard) {
+            launchSibling({"configassist"}, true);
+        } else {
+            openSettings();
+            showHelp();
+        }
+    });
+    m_firstRun = box;
+    box->open();
+}
+
+void CTrayDialog::onTick()
+{
+    switch (m_ticker.tick(settingsOpen())) {
+    case MainTicker::Outcome::Exit:
+        exit();
+        break;
+    case MainTicker::Outcome::OpenSettings:
+        openSettings();
+        break;
+    case MainTicker::Outcome::Continue:
+        break;
+    }
+}
+
+bool CTrayDialog::settingsOpen() const
+{
+    return !m_sheet.isNull();
+}
+
+void CTrayDialog::openSettings()
+{
+    if (m_exiting)
+        return;
+    if (settingsOpen()) {
+        m_sheet->raise();
+        m_sheet->activateWindow();
+        return;
+    }
+    m_sheet = m_sheets();
+    if (m_sheet.isNull())
+        return;
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_sheet, &QDialog::finished, this, &CTrayDialog::onSettingsClosed);
+    CEventLog().LogEvent(4, "Settings window opened");
+    m_sheet->show();
+    m_sheet->raise();
+    m_sheet->activateWindow();
+}
+
+void CTrayDialog::onSettingsClosed(int result)
+{
+    if (result == QDialog::Accepted && !m_configured) {
+        m_configured = true;
+        CRegistry reg;
+        if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+            reg.SetValue("Configured", true);
+    }
+    CEventLog().LogEvent(4, "Settings window closed");
+}
+
+void CTrayDialog::exit()
+{
+    m_exiting = true;
+    m_timer->stop();
+    if (m_tray)
+        m_tray->hide();
+    if (settingsOpen())
+        m_sheet->done(QDialog::Rejected);
+    if (m_firstRun)
+        m_firstRun->close();
+    emit exited();
+}
+
+void CTrayDialog::showHelp()
+{
+    const QString manual = QString::fromStdString(programContext().programFolder + "/quilfpro.html");
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+        CEventLog().LogEvent(2, "Unable to open the manual %s", manual.toUtf8().constData());
+}
+
+void CTrayDialog::showAbout()
+{
+    QMessageBox::about(nullptr, "About Quillfence Pro",
+                       QString("Quillfence Pro\nVersion %1\n\nA POP3 proxy that filters spam before it reaches "
+                               "your mail program.")
+                           .arg(QF_VERSION));
+}
+
+QRect CTrayDialog::trayArea() const
+{
+    return m_tray ? m_tray->geometry() : QRect();
+}
+
+void CTrayDialog::sessionStarted()
+{
+    QMetaObject::invokeMethod(this, &CTrayDialog::onSessionStarted, Qt::QueuedConnection);
+}
+
+void CTrayDialog::sessionEnded()
+{
+    QMetaObject::invokeMethod(this, &CTrayDialog::onSessionEnded, Qt::QueuedConnection);
+}
+
+void CTrayDialog::listenerReady(int port)
+{
+    std::printf("Quillfence Pro is listening on 127.0.0.1:%d\n", port);
+    std::fflush(stdout);
+}
+
+void CTrayDialog::listenerFailed(const std::string& text)
+{
+    std::fprintf(stderr, "Quillfence Error: %s\n", text.c_str());
+    const QString copy = QString::fromStdString(text);
+    QMetaObject::invokeMethod(this, [this, copy] { onListenerFailed(copy); }, Qt::QueuedConnection);
+}
+
+void CTrayDialog::statusText(const std::string& text)
+{
+    const QString copy = QString::fromLocal8Bit(text.c_str());
+    QMetaObject::invokeMethod(this, [this, copy] { onStatusText(copy); }, Qt::QueuedConnection);
+}
+
+void CTrayDialog::onSessionStarted()
+{
+    if (m_activeSessions == 0 && !m_popup) {
+        m_popup = std::make_unique<CStatusPopup>();
+        m_popup->placeBeside(trayArea());
+        m_popup->show();
+    }
+    ++m_activeSessions;
+}
+
+void CTrayDialog::onSessionEnded()
+{
+    if (m_popup && m_activeSessions == 1)
+        m_popup.reset();
+    if (m_activeSessions > 0)
+        --m_activeSessions;
+}
+
+void CTrayDialog::onStatusText(const QString& text)
+{
+    // A text for a popup that is not there is dropped.
+    if (m_popup)
+        m_popup->setStatusText(text);
+}
+
+void CTrayDialog::onListenerFailed(const QString& text)
+{
+    if (showMessageBox(nullptr, QMessageBox::Critical, "Quillfence Error", text,
+                       QMessageBox::Ok | QMessageBox::Help) == QMessageBox::Help)
+        showHelp();
+}

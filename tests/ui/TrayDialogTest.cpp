@@ -1,0 +1,296 @@
+// The main window on a desktop, driven offscreen: the status popup follows
+// the session notices, its placement by the taskbar's edge, the first-run
+// question, the settings window's life and the stops it holds back, the
+// tray menu, the listener's failure dialog and the sibling programs.
+#include "app/AppEvents.h"
+#include "app/CTrayDialog.h"
+#include "app/SiblingLauncher.h"
+#include "common/CVEvent.h"
+#include "common/ProgramContext.h"
+#include "ui/CCSPropertyPage.h"
+#include "ui/CCSPropertySheet.h"
+#include "ui/CStatusPopup.h"
+#include "ui/SettingsKey.h"
+
+#include "ModalDriver.h"
+#include "support/TestHelpers.h"
+
+#include <QAbstractButton>
+#include <QMenu>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+namespace {
+
+class TrayDialogTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        bool existed = false;
+        m_instance = CVEvent::create(appevents::kInstance, CVEvent::Reset::Auto, existed);
+        m_applicationStop = CVEvent::create(appevents::kApplicationStop, CVEvent::Reset::Manual, existed);
+        ASSERT_TRUE(m_instance && m_applicationStop);
+        setConfigured(true, false);
+    }
+
+    static void setConfigured(bool configured, bool wizard)
+    {
+        CRegistry reg;
+        ASSERT_TRUE(openSettingsKey(reg));
+        reg.SetValue("Configured", configured);
+        reg.SetValue("ConfigWizard", wizard);
+    }
+
+    static bool configuredSetting()
+    {
+        CRegistry reg;
+        bool configured = false;
+        EXPECT_TRUE(openSettingsKey(reg));
+        reg.QueryValue("Configured", configured);
+        return configured;
+    }
+
+    // A tray window that never starts the listener.
+    std::unique_ptr<CTrayDialog> makeWindow()
+    {
+        auto window = std::make_unique<CTrayDialog>(*m_instance, *m_applicationStop, m_signalled, [this] {
+            ++m_sheetsMade;
+            return new CCSPropertySheet("Quillfence Pro");
+        });
+        window->ticker().skipListener();
+        return window;
+    }
+
+    // Runs the event loop until the window exits or timeoutMs pass.
+    static bool runUntilExit(CTrayDialog& window, int timeoutMs)
+    {
+        bool exited = false;
+        QObject::connect(&window, &CTrayDialog::exited, [&exited] { exited = true; });
+        (void)QTest::qWaitFor([&exited] { return exited; }, timeoutMs);
+        return exited;
+    }
+
+    std::unique_ptr<CVEvent> m_instance;
+    std::unique_ptr<CVEvent> m_applicationStop;
+    std::atomic<bool> m_signalled{false};
+    int m_sheetsMade = 0;
+};
+
+TEST(StatusPopupPlacement, BesideTheNotificationAreaForEachTaskbarEdge)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize popup(130, 40);
+    // Taskbar at the bottom: right edges aligned, 2 pixels above.
+    const QRect bottomTray(1700, 1050, 150, 30);
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::Bottom, bottomTray, screen, popup), QPoint(1720, 1008));
+    // At the top: right edges aligned, 2 pixels below.
+    const QRect topTray(1700, 0, 150, 30);
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::Top, topTray, screen, popup), QPoint(1720, 32));
+    // At the left: 8 pixels to its right, bottom edges aligned.
+    const QRect leftTray(0, 900, 60, 150);
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::Left, leftTray, screen, popup), QPoint(68, 1010));
+    // At the right: 8 pixels to its left, bottom edges aligned.
+    const QRect rightTray(1860, 900, 60, 150);
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::Right, rightTray, screen, popup), QPoint(1722, 1010));
+    // No taskbar, or no notification area known: the bottom right corner.
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::None, bottomTray, screen, popup), QPoint(1782, 1032));
+    EXPECT_EQ(statusPopupPosition(TaskbarEdge::Bottom, QRect(), screen, popup), QPoint(1782, 1032));
+}
+
+TEST(StatusPopupPlacement, TheTaskbarsEdgeIsWhereTheAvailableAreaStopsShort)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    EXPECT_EQ(taskbarEdge(screen, QRect(0, 0, 1920, 1040)), TaskbarEdge::Bottom);
+    EXPECT_EQ(taskbarEdge(screen, QRect(0, 40, 1920, 1040)), TaskbarEdge::Top);
+    EXPECT_EQ(taskbarEdge(screen, QRect(60, 0, 1860, 1080)), TaskbarEdge::Left);
+    EXPECT_EQ(taskbarEdge(screen, QRect(0, 0, 1860, 1080)), TaskbarEdge::Right);
+    EXPECT_EQ(taskbarEdge(screen, screen), TaskbarEdge::None);
+}
+
+TEST(StatusPopupLook, TwoLinesWideEnoughForTwentyCharacters)
+{
+    CStatusPopup popup;
+    const QFontMetrics title(QFont("Arial Black", 8));
+    const QFontMetrics text(QFont("Arial", 8));
+    EXPECT_EQ(popup.width(), std::max(title.horizontalAdvance("Quillfence Pro"), text.horizontalAdvance(QString(20, 'X'))) + 4);
+    EXPECT_EQ(popup.height(), title.height() + text.height() + 4);
+    popup.setStatusText("Collecting 3 of 12");
+    EXPECT_EQ(popup.statusText(), "Collecting 3 of 12");
+}
+
+TEST_F(TrayDialogTest, ThePopupShowsWhileSessionsRunAndTakesTheirStatusTexts)
+{
+    auto window = makeWindow();
+    window->start();
+    window->statusText("dropped: no popup yet");
+    QTest::qWait(20);
+    EXPECT_EQ(window->popup(), nullptr);
+
+    // Notices come from worker threads.
+    std::thread([&window] {
+        window->sessionStarted();
+        window->sessionStarted();
+        window->statusText("Connecting to mail.example.org");
+        window->sessionEnded();
+    }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->activeSessions() == 1; }, 2000));
+    ASSERT_NE(window->popup(), nullptr) << "two starts and one end leave the popup showing";
+    EXPECT_TRUE(window->popup()->isVisible());
+    EXPECT_EQ(window->popup()->statusText(), "Connecting to mail.example.org");
+
+    window->sessionEnded();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->activeSessions() == 0; }, 2000));
+    EXPECT_EQ(window->popup(), nullptr) << "the second end removes it";
+    // An end notice too many changes nothing.
+    window->sessionEnded();
+    QTest::qWait(20);
+    EXPECT_EQ(window->activeSessions(), 0);
+    window->exit();
+}
+
+TEST_F(TrayDialogTest, AnUnconfiguredStartAsksTheFirstRunQuestionAndManualOpensTheSettings)
+{
+    setConfigured(false, false);
+    auto window = makeWindow();
+    window->start();
+    QMessageBox* question = window->firstRunQuestion();
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(question->windowTitle(), "Initial setup");
+    EXPECT_TRUE(question->text().startsWith("This is the first time Quillfence Pro has been run. Do you want to "
+                                            "launch the configuration wizard"));
+    EXPECT_EQ(question->informativeText(),
+              "If you choose to manually configure you will not be able to transfer the settings.");
+    QAbstractButton* manual = nullptr;
+    QStringList captions;
+    for (QAbstractButton* button : question->buttons()) {
+        captions << button->text();
+        if (button->text() == "Manual")
+            manual = button;
+    }
+    EXPECT_TRUE(captions.contains("Wizard"));
+    ASSERT_NE(manual, nullptr);
+    // The question does not hold the timer up: it keeps ticking.
+    EXPECT_FALSE(runUntilExit(*window, 400));
+    manual->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
+
+    // OK on the settings window records that the program is configured.
+    EXPECT_FALSE(configuredSetting());
+    window->settingsSheet()->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
+    EXPECT_TRUE(configuredSetting());
+    window->exit();
+}
+
+TEST_F(TrayDialogTest, ConfigWizardOpensTheSettingsWithoutAsking)
+{
+    setConfigured(false, true);
+    auto window = makeWindow();
+    window->start();
+    EXPECT_EQ(window->firstRunQuestion(), nullptr);
+    EXPECT_TRUE(window->settingsOpen());
+    // Cancel leaves the program unconfigured.
+    window->settingsSheet()->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
+    EXPECT_FALSE(configuredSetting());
+    window->exit();
+}
+
+TEST_F(TrayDialogTest, ASecondStartOpensOneSettingsWindow)
+{
+    auto window = makeWindow();
+    window->start();
+    EXPECT_FALSE(window->settingsOpen());
+    m_instance->set();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
+    EXPECT_EQ(window->settingsSheet()->windowTitle(), "Quillfence Pro");
+    // Another start while it is open: still the one window.
+    m_instance->set();
+    QTest::qWait(3 * MainTicker::kTickMs);
+    window->openSettings();
+    EXPECT_EQ(m_sheetsMade, 1);
+    window->exit();
+}
+
+TEST_F(TrayDialogTest, TheApplicationStopWaitsForTheSettingsWindow)
+{
+    auto window = makeWindow();
+    window->start();
+    window->openSettings();
+    m_applicationStop->set();
+    EXPECT_FALSE(runUntilExit(*window, 3 * MainTicker::kTickMs)) << "stopped under an open settings window";
+    window->settingsSheet()->reject();
+    EXPECT_TRUE(runUntilExit(*window, 2000));
+    EXPECT_FALSE(window->settingsOpen());
+    m_applicationStop->reset();
+}
+
+TEST_F(TrayDialogTest, AStopRequestEndsAtOnceWithTheSettingsWindowOpen)
+{
+    auto window = makeWindow();
+    window->start();
+    window->openSettings();
+    std::unique_ptr<CVEvent> stop = CVEvent::open(appevents::kStopRequest);
+    ASSERT_TRUE(stop);
+    stop->set();
+    EXPECT_TRUE(runUntilExit(*window, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
+}
+
+TEST_F(TrayDialogTest, TheTrayMenuOffersItsCommandsAndGreysConfigureWhileTheWindowIsOpen)
+{
+    auto window = makeWindow();
+    window->start();
+    QMenu* menu = window->trayMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    EXPECT_EQ(texts, (QStringList{"&Configure...", "Archive &Viewer...", "Log File &Viewer...", "&Help", "-",
+                                  "&About", "-", "&Stop Quillfence Pro"}));
+    QAction* configure = menu->actions().front();
+    emit menu->aboutToShow();
+    EXPECT_TRUE(configure->isEnabled());
+    configure->trigger();
+    EXPECT_TRUE(window->settingsOpen());
+    emit menu->aboutToShow();
+    EXPECT_FALSE(configure->isEnabled());
+
+    menu->actions().back()->trigger();
+    EXPECT_TRUE(runUntilExit(*window, 1000) || !window->settingsOpen());
+}
+
+TEST_F(TrayDialogTest, AListenerFailureIsShownInTheErrorDialog)
+{
+    auto window = makeWindow();
+    window->start();
+    auto seen = ModalDriver::pressOnNextBox(QMessageBox::Ok);
+    std::thread([&window] { window->listenerFailed("Unable to bind to port 1110, error 98"); }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen->came; }, 2000));
+    EXPECT_EQ(seen->caption, "Quillfence Error");
+    EXPECT_EQ(seen->text, "Unable to bind to port 1110, error 98");
+    window->exit();
+}
+
+TEST(SiblingPrograms, AMissingProgramIsLoggedAndAPresentOneStarts)
+{
+    const std::string missing = programContext().programFolder + "/no-such-viewer";
+    EXPECT_EQ(launchSibling({missing, "-qfpro"}, false), ENOENT);
+    EXPECT_EQ(launchSibling({"quillfence-no-such-assistant"}, true), ENOENT);
+    std::string log;
+    for (const auto& entry : std::filesystem::directory_iterator(programContext().dataRoot + "/log"))
+        log += readFile(entry.path());
+    EXPECT_NE(log.find("Unable to launch '" + missing + " -qfpro', error 2"), std::string::npos) << log;
+    EXPECT_NE(log.find("Unable to launch 'quillfence-no-such-assistant', error 2"), std::string::npos);
+
+    TempDir folder;
+    const std::string marker = folder / "started";
+    EXPECT_EQ(launchSibling({"/bin/sh", "-c", "echo yes > '" + marker + "'"}, false), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(marker); }, 5000));
+}
+
+} // namespace
