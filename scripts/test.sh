@@ -48,7 +48,7 @@ LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
 
 rm -f build-tsan/tsan-report.*
 TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|ProgramLifecycle|ProgramRules|HostileClient|DroppedUpstream|ScriptThreads" \
-    run_config build-tsan -DQF_TSAN=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+    run_config build-tsan -DQF_TSAN=ON -DQF_GUI=OFF -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 # Reports of programs the tests started (their output is not shown).
 for report in build-tsan/tsan-report.*; do
@@ -60,7 +60,7 @@ done
 
 echo "=== build-fuzz: build"
 scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
-    -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF
+    -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF -DQF_GUI=OFF
 fuzz_seconds=${QF_FUZZ_SECONDS:-20}
 for target in build-fuzz/fuzz/fuzz_*; do
     name=$(basename "$target")
