@@ -69,8 +69,10 @@ protected:
     static bool runUntilExit(CTrayDialog& window, int timeoutMs)
     {
         bool exited = false;
-        QObject::connect(&window, &CTrayDialog::exited, [&exited] { exited = true; });
+        const QMetaObject::Connection connection =
+            QObject::connect(&window, &CTrayDialog::exited, [&exited] { exited = true; });
         (void)QTest::qWaitFor([&exited] { return exited; }, timeoutMs);
+        QObject::disconnect(connection);
         return exited;
     }
 
