@@ -166,6 +166,7 @@ int CProxyApp::InitInstance(int argc, char** argv)
         desktop.setQuitOnLastWindowClosed(false);
         CTrayDialog window(*instanceEvent, *applicationStop, s_signalled, [] { return new CCSPropertySheet("Quillfence Pro"); });
         QObject::connect(&window, &CTrayDialog::exited, &desktop, &QCoreApplication::quit, Qt::QueuedConnection);
+        window.setShowHelpId(m_showHelpId);
         setMainWindowLink(&window);
         window.start();
         desktop.exec();

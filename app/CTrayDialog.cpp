@@ -27,6 +27,10 @@
 namespace {
 
 const char kProduct[] = "Quillfence Pro";
+// The help calls' command numbers, and the first-run topic.
+constexpr int kHelpContext = 1;
+constexpr int kHelpContents = 11;
+constexpr int kSetupTopic = 200;
 
 // The tray's icon, drawn rather than shipped: a rounded square with a "Q".
 QIcon trayIcon()
@@ -82,7 +86,7 @@ void CTrayDialog::start()
     if (!m_configured) {
         if (m_configWizard) {
             openSettings();
-            showHelp();
+            showHelp(kHelpContext, kSetupTopic);
         } else {
             askFirstRunQuestion();
         }
@@ -97,7 +101,7 @@ void CTrayDialog::buildTrayIcon()
     m_menu->addAction("Archive &Viewer...", this, [folder] { launchSibling({folder + "/qfpavwr"}, false); });
     m_menu->addAction("Log File &Viewer...", this,
                       [folder] { launchSibling({folder + "/cvlogvwr", "-qfpro"}, false); });
-    m_menu->addAction("&Help", this, &CTrayDialog::showHelp);
+    m_menu->addAction("&Help", this, [this] { showHelp(kHelpContents, 0); });
     m_menu->addSeparator();
     m_menu->addAction("&About", this, &CTrayDialog::showAbout);
     m_menu->addSeparator();
@@ -140,7 +144,7 @@ void CTrayDialog::askFirstRunQuestion()
             launchSibling({"configassist"}, true);
         } else {
             openSettings();
-            showHelp();
+            showHelp(kHelpContext, kSetupTopic);
         }
     });
     m_firstRun = box;
@@ -210,10 +214,17 @@ void CTrayDialog::exit()
     emit exited();
 }
 
-void CTrayDialog::showHelp()
+void CTrayDialog::showHelp(int command, int data)
 {
+    if (m_showHelpId)
+        showMessageBox(nullptr, QMessageBox::Information, "Help Data",
+                       QString("Command: %1\nData: %2").arg(command).arg(data));
     const QString manual = QString::fromStdString(programContext().programFolder + "/quilfpro.html");
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+    QUrl url = QUrl::fromLocalFile(manual);
+    // The first-run topic is the manual's setting-up section.
+    if (data == kSetupTopic)
+        url.setFragment("setup");
+    if (!QDesktopServices::openUrl(url))
         CEventLog().LogEvent(2, "Unable to open the manual %s", manual.toUtf8().constData());
 }
 
@@ -288,5 +299,5 @@ void CTrayDialog::onListenerFailed(const QString& text)
 {
     if (showMessageBox(nullptr, QMessageBox::Critical, "Quillfence Error", text,
                        QMessageBox::Ok | QMessageBox::Help) == QMessageBox::Help)
-        showHelp();
+        showHelp(kHelpContents, 0);
 }

@@ -60,6 +60,8 @@ public:
     MainTicker& ticker() { return m_ticker; }
 
     void openSettings();
+    // The ShowHelpId setting: help calls show their numbers first.
+    void setShowHelpId(bool show) { m_showHelpId = show; }
     // Removes the tray icon, closes any window and says exited.
     void exit();
 
@@ -76,7 +78,8 @@ private:
     void onSettingsClosed(int result);
     void askFirstRunQuestion();
     void buildTrayIcon();
-    void showHelp();
+    // Opens the manual; with ShowHelpId a box first shows the call's numbers.
+    void showHelp(int command, int data);
     void showAbout();
     QRect trayArea() const;
 
@@ -86,6 +89,7 @@ private:
     bool m_configWizard = false;
     int m_activeSessions = 0;
     bool m_exiting = false;
+    bool m_showHelpId = false;
     QTimer* m_timer;
     std::unique_ptr<QMenu> m_menu;
     QSystemTrayIcon* m_tray = nullptr;
