@@ -4,6 +4,7 @@
 // empty when no modal window came.
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
