@@ -22,7 +22,7 @@
 
 #ifdef QF_GUI
 #include "app/CTrayDialog.h"
-#include "ui/CCSPropertySheet.h"
+#include "ui/SettingsWindow.h"
 
 #include <QApplication>
 #endif
@@ -164,7 +164,7 @@ int CProxyApp::InitInstance(int argc, char** argv)
         char* qtArgv[] = {argv[0], nullptr};
         QApplication desktop(qtArgc, qtArgv);
         desktop.setQuitOnLastWindowClosed(false);
-        CTrayDialog window(*instanceEvent, *applicationStop, s_signalled, [] { return new CCSPropertySheet("Quillfence Pro"); });
+        CTrayDialog window(*instanceEvent, *applicationStop, s_signalled, [] { return buildSettingsWindow().release(); });
         QObject::connect(&window, &CTrayDialog::exited, &desktop, &QCoreApplication::quit, Qt::QueuedConnection);
         window.setShowHelpId(m_showHelpId);
         setMainWindowLink(&window);

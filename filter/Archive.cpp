@@ -239,32 +239,29 @@ void dailyTidy()
     }
 }
 
-void registerArchiveLocations()
+void registerArchiveLocation(int band)
 {
     try {
         const eRegKeyType hive = programContext().settingsHive;
-        std::string paths[FilterSettings::kBands];
+        std::string path;
         {
             CRegistry reg;
             if (reg.CreateKey(hive, "quilfpro", "/", true))
-                for (int n = 1; n <= FilterSettings::kBands; ++n)
-                    reg.QueryValue(("ArchivePath" + std::to_string(n)).c_str(), paths[n - 1]);
+                reg.QueryValue(("ArchivePath" + std::to_string(band)).c_str(), path);
         }
-        for (int n = 1; n <= FilterSettings::kBands; ++n) {
-            CRegistry viewer;
-            const std::string key = "/Locations/Quillfence Pro/Rating Band " + std::to_string(n);
-            if (!viewer.CreateKey(hive, "cvmsgvwr", key.c_str(), true))
-                continue;
-            const std::string data = !paths[n - 1].empty()
-                                         ? paths[n - 1]
-                                         : programContext().dataRoot + "/archive/rating" + std::to_string(n);
-            const std::string name = "Rating Band " + std::to_string(n);
+        CRegistry viewer;
+        const std::string name = "Rating Band " + std::to_string(band);
+        const std::string key = "/Locations/Quillfence Pro/" + name;
+        if (viewer.CreateKey(hive, "cvmsgvwr", key.c_str(), true)) {
+            const std::string data =
+                !path.empty() ? path : programContext().dataRoot + "/archive/rating" + std::to_string(band);
             viewer.SetValue("Type", 2);
             viewer.SetValue("File", "sf*.txt");
             viewer.SetValue("Parse", "sf%02d%02d%02d");
             viewer.SetValue("DisplayName", name.c_str());
             viewer.SetValue("Data", data.c_str());
-            viewer.SetValue("Icon", 11 - n);
+            viewer.SetValue("Icon", 11 - band);
+            viewer.CloseKey();
         }
         CRegistry top;
         if (top.CreateKey(hive, "cvmsgvwr", "/Locations/Quillfence Pro", true))
@@ -272,4 +269,10 @@ void registerArchiveLocations()
     } catch (...) {
         DebugX("filter", __LINE__);
     }
+}
+
+void registerArchiveLocations()
+{
+    for (int n = 1; n <= FilterSettings::kBands; ++n)
+        registerArchiveLocation(n);
 }

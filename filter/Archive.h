@@ -28,5 +28,9 @@ void dailyTidy();
 // Day files "sfyymmdd.txt" (any letter case) of band's folder dated more
 // than TidyDays days ago; no other file is touched.
 void tidyBandArchive(int band);
-// The viewer's entries (hive "cvmsgvwr", key "/Locations/Quillfence Pro").
+// The viewer's entries (hive "cvmsgvwr", key "/Locations/Quillfence Pro")
+// for every band.
 void registerArchiveLocations();
+// The viewer's entry of one band (1 to 5), its folder read from
+// ArchivePath<band>, and the top key's display name.
+void registerArchiveLocation(int band);

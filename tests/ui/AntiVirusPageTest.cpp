@@ -1,0 +1,108 @@
+// The "Anti-Virus" page: its defaults (the quarantine folder made when the
+// page is built), the enabling of its controls, and what OK stores, as the
+// virus scanner then reads it.
+#include "antivirus/VirusScanner.h"
+#include "ui/CAntiVirusPage.h"
+
+#include "SettingsTestSupport.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+using AntiVirusPageTest = SettingsPageTest;
+
+TEST_F(AntiVirusPageTest, DefaultsAreShownAndTheQuarantineFolderMade)
+{
+    const std::string quarantine = CAntiVirusPage::defaultQuarantinePath().toStdString();
+    char root[PATH_MAX];
+    getAppDataRoot("Quillfence Pro", root, sizeof root, false);
+    EXPECT_EQ(quarantine, std::string(root) + "/quarantine");
+    std::filesystem::remove_all(quarantine);
+
+    CAntiVirusPage page;
+    EXPECT_TRUE(std::filesystem::is_directory(quarantine));
+    page.ensureInitialised();
+    EXPECT_TRUE(page.scan()->isChecked());
+    EXPECT_TRUE(page.quarantine()->isChecked());
+    EXPECT_EQ(page.quarantinePath()->text().toStdString(), quarantine);
+    EXPECT_EQ(page.mimeTypes()->toPlainText(), "text/plain\n");
+    EXPECT_FALSE(page.isModified());
+
+    ASSERT_TRUE(page.onOK());
+    bool scan = false, quarantined = false;
+    std::string path, types;
+    EXPECT_TRUE(readSetting("Scan", scan, "/antivirus"));
+    EXPECT_TRUE(readSetting("Quarantine", quarantined, "/antivirus"));
+    EXPECT_TRUE(readSetting("QuarantinePath", path, "/antivirus"));
+    CRegistry reg;
+    ASSERT_TRUE(openSettingsKey(reg, "/antivirus"));
+    EXPECT_TRUE(reg.QueryTextList("MimeTypes", types));
+    EXPECT_TRUE(scan);
+    EXPECT_TRUE(quarantined);
+    EXPECT_EQ(path, quarantine);
+    EXPECT_EQ(types, "text/plain");
+}
+
+TEST_F(AntiVirusPageTest, TheQuarantineControlsFollowScanAndQuarantine)
+{
+    CAntiVirusPage page;
+    page.ensureInitialised();
+    struct Row {
+        bool scan, quarantine;
+        bool quarantineEnabled, browseEnabled;
+    };
+    const Row rows[] = {
+        {true, true, true, true},
+        {true, false, true, false},
+        {false, true, false, false},
+        {false, false, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.scan) + std::to_string(row.quarantine));
+        page.scan()->setChecked(row.scan);
+        page.quarantine()->setChecked(row.quarantine);
+        EXPECT_EQ(page.quarantine()->isEnabled(), row.quarantineEnabled);
+        EXPECT_EQ(page.quarantinePath()->isEnabled(), row.quarantineEnabled);
+        EXPECT_EQ(page.browse()->isEnabled(), row.browseEnabled);
+    }
+}
+
+TEST_F(AntiVirusPageTest, ChangesMarkThePageAndReachTheScanner)
+{
+    const std::string folder = programContext().dataRoot + "/held";
+    CAntiVirusPage page;
+    page.ensureInitialised();
+    QTest::mouseClick(page.quarantine(), Qt::LeftButton);
+    EXPECT_TRUE(page.isModified());
+    page.quarantinePath()->setText(QString::fromStdString(folder));
+    page.mimeTypes()->setPlainText("text/plain\napplication/zip\n\ntext/html");
+    ASSERT_TRUE(page.onOK());
+
+    VirusScanner scanner;
+    EXPECT_FALSE(scanner.quarantine);
+    EXPECT_TRUE(scanner.scanEnabled);
+    EXPECT_EQ(scanner.quarantinePath, folder);
+    EXPECT_EQ(scanner.mimeTypes, (std::vector<std::string>{"text/plain", "application/zip", "text/html"}));
+
+    CAntiVirusPage again;
+    again.ensureInitialised();
+    EXPECT_FALSE(again.quarantine()->isChecked());
+    EXPECT_EQ(again.mimeTypes()->toPlainText(), "text/plain\napplication/zip\ntext/html");
+}
+
+TEST_F(AntiVirusPageTest, ScanOffIsStored)
+{
+    CAntiVirusPage page;
+    page.ensureInitialised();
+    page.scan()->setChecked(false);
+    EXPECT_TRUE(page.isModified());
+    ASSERT_TRUE(page.onOK());
+    EXPECT_TRUE(hiveHasLine("\"/ANTIVIRUS/SCAN\" = 0"));
+}
+
+} // namespace

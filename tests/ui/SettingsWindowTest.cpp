@@ -1,0 +1,98 @@
+// The assembled settings window: its caption, its pages in tab order, the
+// version on the About page, and OK writing only the pages that were shown.
+#include "ui/CAboutPage.h"
+#include "ui/CAntiVirusPage.h"
+#include "ui/CGeneralPage.h"
+#include "ui/CGlobalPage.h"
+#include "ui/CListsPage.h"
+#include "ui/CWordsPage.h"
+#include "ui/SettingsWindow.h"
+
+#include "SettingsTestSupport.h"
+
+#include <QLabel>
+#include <QTabWidget>
+
+namespace {
+
+class StandInRulesPage : public CCSPropertyPage
+{
+public:
+    bool onOK() override { return true; }
+
+protected:
+    void onInitialise() override {}
+};
+
+using SettingsWindowTest = SettingsPageTest;
+
+QStringList tabCaptions(const CCSPropertySheet& sheet)
+{
+    QStringList captions;
+    for (int i = 0; i < sheet.tabs()->count(); ++i)
+        captions << sheet.tabs()->tabText(i);
+    return captions;
+}
+
+TEST_F(SettingsWindowTest, PagesComeInTabOrder)
+{
+    auto sheet = buildSettingsWindow([] { return new StandInRulesPage; });
+    EXPECT_EQ(sheet->windowTitle(), "Quillfence Pro");
+    EXPECT_EQ(tabCaptions(*sheet),
+              (QStringList{"Rules", "Settings", "Patterns", "Words", "Rating", "About", "Anti-Virus"}));
+    EXPECT_NE(dynamic_cast<StandInRulesPage*>(sheet->page(0)), nullptr);
+    EXPECT_NE(qobject_cast<CGeneralPage*>(sheet->page(1)), nullptr);
+    EXPECT_NE(qobject_cast<CListsPage*>(sheet->page(2)), nullptr);
+    EXPECT_NE(qobject_cast<CWordsPage*>(sheet->page(3)), nullptr);
+    EXPECT_NE(qobject_cast<CGlobalPage*>(sheet->page(4)), nullptr);
+    EXPECT_NE(qobject_cast<CAboutPage*>(sheet->page(5)), nullptr);
+    EXPECT_NE(qobject_cast<CAntiVirusPage*>(sheet->page(6)), nullptr);
+
+    auto withoutRules = buildSettingsWindow();
+    EXPECT_EQ(tabCaptions(*withoutRules),
+              (QStringList{"Settings", "Patterns", "Words", "Rating", "About", "Anti-Virus"}));
+}
+
+TEST_F(SettingsWindowTest, TheAboutPageShowsTheVersion)
+{
+    auto sheet = buildSettingsWindow();
+    auto* about = qobject_cast<CAboutPage*>(sheet->page(4));
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(CAboutPage::version(), QF_TEST_VERSION);
+    EXPECT_TRUE(about->versionLabel()->text().contains(QF_TEST_VERSION));
+}
+
+TEST_F(SettingsWindowTest, OkWritesOnlyThePagesShown)
+{
+    auto sheet = buildSettingsWindow([] { return new StandInRulesPage; });
+    sheet->tabs()->setCurrentIndex(1);   // Settings
+    sheet->accept();
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    int value = 0;
+    unsigned tenths = 0;
+    bool scan = false;
+    EXPECT_TRUE(readSetting("TidyDays", value));
+    EXPECT_FALSE(readSetting("Rating1", tenths)) << "the Rating page was never shown";
+    EXPECT_FALSE(readSetting("Scan", scan, "/antivirus")) << "the Anti-Virus page was never shown";
+
+    auto again = buildSettingsWindow([] { return new StandInRulesPage; });
+    again->tabs()->setCurrentIndex(4);   // Rating
+    again->tabs()->setCurrentIndex(6);   // Anti-Virus
+    again->accept();
+    EXPECT_TRUE(readSetting("Rating1", tenths));
+    EXPECT_EQ(tenths, 20u);
+    EXPECT_TRUE(readSetting("Scan", scan, "/antivirus"));
+}
+
+TEST_F(SettingsWindowTest, CancelWritesNothing)
+{
+    auto sheet = buildSettingsWindow();
+    sheet->tabs()->setCurrentIndex(3);
+    sheet->reject();
+    int value = 0;
+    unsigned tenths = 0;
+    EXPECT_FALSE(readSetting("TidyDays", value));
+    EXPECT_FALSE(readSetting("Rating1", tenths));
+}
+
+} // namespace

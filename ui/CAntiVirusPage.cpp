@@ -1,0 +1,116 @@
+#include "ui/CAntiVirusPage.h"
+
+#include "common/CRegistry.h"
+#include "common/DataRoots.h"
+#include "ui/SettingsKey.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <climits>
+
+namespace {
+
+const char* const kKey = "/antivirus";
+const char* const kDefaultMimeTypes = "text/plain\r\n";
+
+} // namespace
+
+QString CAntiVirusPage::defaultQuarantinePath()
+{
+    char root[PATH_MAX];
+    if (getAppDataRoot("Quillfence Pro", root, sizeof root, true)[0] == '\0')
+        return {};
+    return QString::fromLocal8Bit(root) + "/quarantine";
+}
+
+CAntiVirusPage::CAntiVirusPage(QWidget* parent)
+    : CCSPropertyPage(parent),
+      m_scan(new QCheckBox(tr("Scan attachments for viruses"), this)),
+      m_quarantine(new QCheckBox(tr("Keep infected attachments in quarantine"), this)),
+      m_quarantinePath(new QLineEdit(this)),
+      m_browse(new QPushButton(tr("Browse..."), this)),
+      m_mimeTypes(new QPlainTextEdit(this)),
+      m_defaultPath(defaultQuarantinePath())
+{
+    if (!m_defaultPath.isEmpty())
+        makeFolders(m_defaultPath.toStdString());
+
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(m_quarantinePath);
+    pathRow->addWidget(m_browse);
+    auto* form = new QFormLayout(this);
+    form->addRow(m_scan);
+    form->addRow(m_quarantine);
+    form->addRow(tr("Quarantine folder:"), pathRow);
+    form->addRow(new QLabel(tr("Content types to scan, one a line:"), this));
+    form->addRow(m_mimeTypes);
+
+    connect(m_scan, &QCheckBox::toggled, this, &CAntiVirusPage::updateEnabling);
+    connect(m_quarantine, &QCheckBox::toggled, this, &CAntiVirusPage::updateEnabling);
+    connect(m_browse, &QPushButton::clicked, this, &CAntiVirusPage::browseForFolder);
+    updateEnabling();
+}
+
+void CAntiVirusPage::onInitialise()
+{
+    bool scan = true;
+    bool quarantine = true;
+    std::string path = m_defaultPath.toStdString();
+    std::string mimeTypes = kDefaultMimeTypes;
+    CRegistry reg;
+    if (openSettingsKey(reg, kKey)) {
+        reg.QueryValue("Scan", scan);
+        reg.QueryValue("Quarantine", quarantine);
+        reg.QueryValue("QuarantinePath", path);
+        reg.QueryTextList("MimeTypes", mimeTypes);
+    }
+    m_scan->setChecked(scan);
+    m_quarantine->setChecked(quarantine);
+    m_quarantinePath->setText(QString::fromStdString(path));
+    m_mimeTypes->setPlainText(QString::fromStdString(mimeTypes).replace("\r\n", "\n"));
+    updateEnabling();
+
+    // Only the user's changes count, not the loading above.
+    m_modified = false;
+    connect(m_scan, &QCheckBox::toggled, this, &CAntiVirusPage::markModified);
+    connect(m_quarantine, &QCheckBox::toggled, this, &CAntiVirusPage::markModified);
+    connect(m_quarantinePath, &QLineEdit::textChanged, this, &CAntiVirusPage::markModified);
+    connect(m_mimeTypes, &QPlainTextEdit::textChanged, this, &CAntiVirusPage::markModified);
+}
+
+void CAntiVirusPage::updateEnabling()
+{
+    const bool scan = m_scan->isChecked();
+    m_quarantine->setEnabled(scan);
+    m_quarantinePath->setEnabled(scan);
+    m_browse->setEnabled(scan && m_quarantine->isChecked());
+}
+
+void CAntiVirusPage::browseForFolder()
+{
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, "Select Quarantine Directory", m_quarantinePath->text());
+    if (!folder.isEmpty())
+        m_quarantinePath->setText(folder);
+}
+
+bool CAntiVirusPage::onOK()
+{
+    CRegistry reg;
+    if (!openSettingsKey(reg, kKey))
+        return true;
+    reg.SetValue("Scan", m_scan->isChecked());
+    reg.SetValue("Quarantine", m_quarantine->isChecked());
+    reg.SetValue("QuarantinePath", m_quarantinePath->text().toStdString().c_str());
+    QString types = m_mimeTypes->toPlainText();
+    types.replace("\n", "\r\n");
+    reg.SetTextList("MimeTypes", types.toStdString().c_str());
+    return true;
+}
