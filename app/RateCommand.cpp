@@ -7,7 +7,7 @@
 #include "filter/FilterSettings.h"
 #include "filter/ListStore.h"
 #include "filter/RuleStore.h"
-#include "filter/SessionLink.h"
+#include "filter/SavedMessage.h"
 #include "scriptkit/ScriptKit.h"
 
 #include <sys/stat.h>
@@ -19,43 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace {
-
-// A saved message as the proxy spools it: CR LF line ends (a bare LF
-// becomes CR LF), lines that start with "." stuffed, and the "." line at
-// the end.
-std::string asSpooled(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size() + text.size() / 32 + 8);
-    bool lineStart = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (lineStart && c == '.')
-            out += '.';
-        if (c == '\n' && (i == 0 || text[i - 1] != '\r'))
-            out += '\r';
-        out += c;
-        lineStart = c == '\n';
-    }
-    if (!lineStart)
-        out += "\r\n";
-    out += ".\r\n";
-    return out;
-}
-
-// The session the filter would ask for the message's size.
-class SavedMessage : public SessionLink
-{
-public:
-    long currentMessageSize() const override { return size; }
-    bool isCurrentHeaderOnly() const override { return false; }
-    void fetchWholeMessage() override {}
-    long size = 0;
-};
 
 // The files a path stands for, in name order; false (reported) when it is
 // neither a file nor a folder.
@@ -115,19 +80,13 @@ int rateMessages(const std::vector<std::string>& paths)
             if (!collectFiles(path, files))
                 continue;
             for (const std::string& file : files) {
-                std::ifstream in(file, std::ios::binary);
-                std::string original;
-                if (in)
-                    original.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-                if (!in || in.bad()) {
+                if (!session.spool(file, spool)) {
                     std::fprintf(stderr, "quillfnc -rate: %s: cannot be read\n", file.c_str());
                     continue;
                 }
-                std::ofstream(spool, std::ios::binary | std::ios::trunc) << asSpooled(original);
-                session.size = static_cast<long>(original.size());
                 MessageDescriptor descriptor;
                 descriptor.path = spool.c_str();
-                evaluate(context, descriptor, static_cast<int>(std::min<size_t>(original.size(), 0x7FFFFFFF)));
+                evaluate(context, descriptor, static_cast<int>(session.size));
                 const std::string& decisions = context.reportText;
                 const std::string first = decisions.substr(0, decisions.find('\n'));
                 std::printf("%s\tband %d\t%.1f\t%s\n", file.c_str(), context.lastBand + 1, context.lastTotal,

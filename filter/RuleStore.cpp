@@ -97,6 +97,66 @@ void decodePercent(std::string& text)
     text = out;
 }
 
+bool isRuleLine(const std::string& line)
+{
+    return ::strcasecmp(firstWord(line).c_str(), "#rule") == 0;
+}
+
+bool isEndRuleLine(const std::string& line)
+{
+    return ::strcasecmp(firstWord(line).c_str(), "#endrule") == 0;
+}
+
+bool readRuleLine(const std::string& line, std::string& name, int& rating)
+{
+    const size_t keyword = line.find_first_not_of(" \t");
+    if (keyword == std::string::npos || !isRuleLine(line))
+        return false;
+    const std::string rest = line.substr(keyword + 5);
+    // The name: the first piece between double quotes that is not blank.
+    size_t after = std::string::npos;
+    size_t pos = 0;
+    for (;;) {
+        const size_t quote = rest.find('"', pos);
+        const std::string piece = rest.substr(pos, quote == std::string::npos ? std::string::npos : quote - pos);
+        if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
+            name = piece.substr(piece.find_first_not_of(" \t\r\n"));
+            after = quote == std::string::npos ? rest.size() : quote + 1;
+            break;
+        }
+        if (quote == std::string::npos)
+            break;
+        pos = quote + 1;
+    }
+    if (after == std::string::npos)
+        return false;
+    decodePercent(name);
+    rating = 50;
+    const std::string token = firstWord(rest.substr(after));
+    if (!token.empty()) {
+        const long value = std::strtol(token.c_str(), nullptr, 10);
+        rating = (value < 0 || value > 100) ? 50 : static_cast<int>(value);
+    }
+    return true;
+}
+
+std::string encodePercent(const std::string& name)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (c == '"' || c == '%' || c == '/') {
+            out += '%';
+            out += kHex[static_cast<unsigned char>(c) >> 4];
+            out += kHex[static_cast<unsigned char>(c) & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void freeRules()
 {
     RuleStore& store = ruleStore();
@@ -114,42 +174,19 @@ void parseRuleFile(std::istream& file, const std::string& include, const std::ve
     // std::getline reads a physical line whole, however long: no piece of
     // a long line can pass for a "#rule" or "#endrule" line.
     while (std::getline(file, line)) {
-        if (::strcasecmp(firstWord(line).c_str(), "#rule") != 0)
+        if (!isRuleLine(line))
             continue;
-        const size_t keyword = line.find_first_not_of(" \t");
-        const std::string rest = line.substr(keyword + 5);
-        // The name: the first piece between double quotes that is not blank.
         std::string name;
-        size_t after = std::string::npos;
-        size_t pos = 0;
-        for (;;) {
-            const size_t quote = rest.find('"', pos);
-            const std::string piece = rest.substr(pos, quote == std::string::npos ? std::string::npos : quote - pos);
-            if (piece.find_first_not_of(" \t\r\n") != std::string::npos) {
-                name = piece.substr(piece.find_first_not_of(" \t\r\n"));
-                after = quote == std::string::npos ? rest.size() : quote + 1;
-                break;
-            }
-            if (quote == std::string::npos)
-                break;
-            pos = quote + 1;
-        }
-        if (after == std::string::npos) {
+        int rating = 50;
+        if (!readRuleLine(line, name, rating)) {
             CEventLog().LogEvent(1, "Missing name for #rule statement");
             continue;
-        }
-        decodePercent(name);
-        int rating = 50;
-        const std::string token = firstWord(rest.substr(after));
-        if (!token.empty()) {
-            const long value = std::strtol(token.c_str(), nullptr, 10);
-            rating = (value < 0 || value > 100) ? 50 : static_cast<int>(value);
         }
         store.ratings[upper(name)] = rating;
 
         std::string text = include;
         while (std::getline(file, line)) {
-            if (::strcasecmp(firstWord(line).c_str(), "#endrule") == 0)
+            if (isEndRuleLine(line))
                 break;
             text += line;
             text += '\n';

@@ -49,3 +49,14 @@ void parseRuleFile(std::istream& file, const std::string& include, const std::ve
 // "%xx" becomes the byte of hex xx (one or two digits), "%" before a
 // non-hex character becomes 'x'; never reads past the end.
 void decodePercent(std::string& text);
+// Double quote, "%" and "/" become "%" and two lowercase hex digits: rule
+// names as "#rule" lines and the rating value names under "/PRIORITY"
+// hold them.  decodePercent undoes it.
+std::string encodePercent(const std::string& name);
+// The first word of line is "#rule" / "#endrule" (any case).
+bool isRuleLine(const std::string& line);
+bool isEndRuleLine(const std::string& line);
+// A "#rule" line's name (decoded) and rating (tenths; 50 when missing or
+// outside 0 to 100).  False when line is not a "#rule" line or names no
+// rule.
+bool readRuleLine(const std::string& line, std::string& name, int& rating);

@@ -5,13 +5,13 @@
 #include "ui/CGeneralPage.h"
 #include "ui/CGlobalPage.h"
 #include "ui/CListsPage.h"
+#include "ui/CRulesPage.h"
 #include "ui/CWordsPage.h"
 
-std::unique_ptr<CCSPropertySheet> buildSettingsWindow(const RulesPageFactory& makeRulesPage, QWidget* parent)
+std::unique_ptr<CCSPropertySheet> buildSettingsWindow(QWidget* parent)
 {
     auto sheet = std::make_unique<CCSPropertySheet>("Quillfence Pro", parent);
-    if (makeRulesPage)
-        sheet->addPage(makeRulesPage(), "Rules");
+    sheet->addPage(new CRulesPage, "Rules");
     sheet->addPage(new CGeneralPage, "Settings");
     sheet->addPage(new CListsPage, "Patterns");
     sheet->addPage(new CWordsPage, "Words");

@@ -5,16 +5,8 @@
 
 #include "ui/CCSPropertySheet.h"
 
-#include <functional>
 #include <memory>
 
-class CCSPropertyPage;
-
-// Makes the "Rules" page (parentless; the sheet takes it over).
-using RulesPageFactory = std::function<CCSPropertyPage*()>;
-
-// Builds the window; makeRulesPage supplies the first tab, "Rules", and
-// when it is empty the window starts at "Settings".  Nothing is read until
-// a page is shown.
-std::unique_ptr<CCSPropertySheet> buildSettingsWindow(const RulesPageFactory& makeRulesPage = {},
-                                                      QWidget* parent = nullptr);
+// Builds the window, open at "Rules".  A page reads nothing until it is
+// first shown.
+std::unique_ptr<CCSPropertySheet> buildSettingsWindow(QWidget* parent = nullptr);

@@ -165,4 +165,31 @@ TEST(DecodePercent, EscapesAndTheEndOfTheText)
     }
 }
 
+TEST(RuleNames, EncodingTheCharactersARuleLineCannotHoldAndBack)
+{
+    const struct {
+        const char* name;
+        const char* encoded;
+    } cases[] = {
+        {"a/b", "a%2fb"},
+        {"say \"hi\"", "say %22hi%22"},
+        {"100%", "100%25"},
+        {"%2f", "%252f"},
+        {"plain <New user rule #1>", "plain <New user rule #1>"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(encodePercent(c.name), c.encoded);
+        std::string back = encodePercent(c.name);
+        decodePercent(back);
+        EXPECT_EQ(back, c.name);
+        std::string name;
+        int rating = 0;
+        EXPECT_TRUE(readRuleLine("#rule \"" + encodePercent(c.name) + "x\" 12", name, rating));
+        EXPECT_EQ(name, std::string(c.name) + "x");
+        EXPECT_EQ(rating, 12);
+    }
+}
+
 } // namespace

@@ -1,0 +1,255 @@
+#include "ui/RuleEditor.h"
+
+#include "common/CRegistry.h"
+#include "common/ProgramContext.h"
+#include "filter/Evaluation.h"
+#include "filter/FilterContext.h"
+#include "filter/SavedMessage.h"
+#include "scriptkit/ScriptKit.h"
+#include "ui/MessageBoxes.h"
+#include "ui/RuleHighlighter.h"
+#include "ui/SettingsKey.h"
+#include "ui/UserRuleFile.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFont>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+const char* const kTestCaption = "Script Test";
+
+std::string rulesFolder()
+{
+    return programContext().dataRoot + "/rules";
+}
+
+// The script's own handle, closed when it goes.
+struct ScriptCloser {
+    void operator()(ScriptkitScript* script) const { CloseScript(script); }
+};
+using ScriptHandle = std::unique_ptr<ScriptkitScript, ScriptCloser>;
+
+std::string readWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream data;
+    data << in.rdbuf();
+    return data.str();
+}
+
+} // namespace
+
+unsigned ratingTenths(const QString& text)
+{
+    const std::string number = text.trimmed().toStdString();
+    double value = 0.0;
+    // from_chars reads the leading number the C way, whatever the locale.
+    std::from_chars(number.data(), number.data() + number.size(), value);
+    if (!(value > 0.0))
+        return 0;
+    return static_cast<unsigned>(std::min(value * 10.0 + 0.1, 4294967295.0));
+}
+
+RuleEditor::RuleEditor(const QString& name, const QString& rating, bool userRule, bool enabled, QWidget* parent)
+    : QDialog(parent), m_name(name), m_userRule(userRule)
+{
+    setObjectName("RuleCode");
+    setWindowTitle(userRule ? name : name + " (Read Only)");
+
+    m_rating = new QLineEdit(QString::asprintf("%.1f", rating.toDouble()), this);
+    m_rating->setReadOnly(!userRule);
+    m_enabled = new QCheckBox("Enabled", this);
+    m_enabled->setChecked(enabled);
+    m_enabled->setEnabled(userRule);
+
+    m_text = new QPlainTextEdit(this);
+    QFont font("Courier New", 10);
+    font.setStyleHint(QFont::Monospace);
+    m_text->setFont(font);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_highlighter = new RuleHighlighter(m_text->document());
+    const std::string file = userRule ? UserRuleFile(rulesFolder()).userPath()
+                                      : UserRuleFile(rulesFolder()).systemPath();
+    if (std::optional<std::string> body = UserRuleFile::readBody(file, name.toStdString())) {
+        m_text->setPlainText(QString::fromStdString(*body));
+        m_bodyLoaded = true;
+    }
+    // Coloured now, not when the event loop next runs.
+    m_highlighter->rehighlight();
+    m_text->setReadOnly(!userRule);
+
+    m_test = new QPushButton("Test", this);
+    connect(m_test, &QPushButton::clicked, this, &RuleEditor::runTest);
+    m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    if (!userRule)
+        okButton()->setText("Close");
+    connect(m_buttons, &QDialogButtonBox::accepted, this, &RuleEditor::accept);
+    connect(m_buttons, &QDialogButtonBox::rejected, this, &RuleEditor::reject);
+
+    auto* top = new QFormLayout;
+    auto* ratingRow = new QHBoxLayout;
+    ratingRow->addWidget(m_rating);
+    ratingRow->addWidget(m_enabled);
+    ratingRow->addStretch();
+    top->addRow("Rating", ratingRow);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(m_test);
+    bottom->addStretch();
+    bottom->addWidget(m_buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_text, 1);
+    layout->addLayout(bottom);
+    resize(640, 480);
+    restorePosition();
+}
+
+QPushButton* RuleEditor::okButton() const
+{
+    return m_buttons->button(QDialogButtonBox::Ok);
+}
+
+QString RuleEditor::rating() const
+{
+    return QString::asprintf("%.1f", ratingTenths(m_rating->text()) / 10.0);
+}
+
+bool RuleEditor::isEnabled() const
+{
+    return m_enabled->isChecked();
+}
+
+void RuleEditor::restorePosition()
+{
+    CRegistry reg;
+    std::string position;
+    if (!reg.OpenKey(programContext().settingsHive, "quilfpro", "/", false) ||
+        !reg.QueryValue("EditorPos", position))
+        return;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    if (std::sscanf(position.c_str(), "%d %d %d %d", &left, &top, &right, &bottom) == 4 && right > left &&
+        bottom > top)
+        setGeometry(left, top, right - left, bottom - top);
+}
+
+void RuleEditor::storePosition()
+{
+    CRegistry reg;
+    if (!openSettingsKey(reg))
+        return;
+    const QRect r = geometry();
+    const std::string position =
+        std::to_string(r.left()) + " " + std::to_string(r.top()) + " " + std::to_string(r.left() + r.width()) +
+        " " + std::to_string(r.top() + r.height());
+    reg.SetValue("EditorPos", position.c_str());
+}
+
+void RuleEditor::accept()
+{
+    storePosition();
+    if (m_userRule && m_bodyLoaded)
+        UserRuleFile(rulesFolder()).saveBody(m_name.toStdString(), m_text->toPlainText().toStdString());
+    QDialog::accept();
+}
+
+void RuleEditor::reject()
+{
+    storePosition();
+    QDialog::reject();
+}
+
+void RuleEditor::showScriptError(const char* message, int line, int start, int end, int prefixBytes,
+                                 int prefixLines)
+{
+    // The engine counts bytes of the whole text; the editor counts
+    // characters of its own.
+    const QByteArray text = m_text->toPlainText().toUtf8();
+    auto toCharacters = [&](int byteOffset) {
+        const int offset = std::clamp(byteOffset - prefixBytes, 0, static_cast<int>(text.size()));
+        return static_cast<int>(QString::fromUtf8(text.constData(), offset).size());
+    };
+    QTextCursor cursor(m_text->document());
+    if (start - prefixBytes >= 0 && end > start) {
+        cursor.setPosition(toCharacters(start));
+        cursor.setPosition(toCharacters(end), QTextCursor::KeepAnchor);
+    } else if (line - prefixLines >= 1) {
+        const QTextBlock block = m_text->document()->findBlockByNumber(line - prefixLines - 1);
+        if (block.isValid()) {
+            cursor.setPosition(block.position());
+            cursor.setPosition(block.position() + block.length() - 1, QTextCursor::KeepAnchor);
+        }
+    }
+    m_text->setTextCursor(cursor);
+    m_text->setFocus();
+    showMessageBox(this, QMessageBox::Critical, kTestCaption, QString::fromUtf8(message ? message : ""));
+}
+
+void RuleEditor::runTest()
+{
+    std::string include = readWhole(rulesFolder() + "/spamfltr.inc");
+    if (!include.empty() && include.back() != '\n')
+        include += '\n';
+    const int prefixBytes = static_cast<int>(include.size());
+    const int prefixLines = static_cast<int>(std::count(include.begin(), include.end(), '\n'));
+    const std::string script = include + m_text->toPlainText().toStdString();
+
+    ScriptHandle handle(CreateScript());
+    if (!handle)
+        return;
+    const char* message = nullptr;
+    int line = 0, start = 0, end = 0;
+    if (!ParseScript(handle.get(), script.c_str())) {
+        GetError(handle.get(), &message, &line, &start, &end);
+        showScriptError(message, line, start, end, prefixBytes, prefixLines);
+        return;
+    }
+
+    QString messageFile = m_testMessage;
+    if (messageFile.isEmpty()) {
+        QFileDialog dialog(this, "Select Test Message File");
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters({"Text files (*.txt)", "Message Files (*.msg)", "All files (*)"});
+        dialog.selectFile("Script Test Email.txt");
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return;
+        messageFile = dialog.selectedFiles().first();
+    }
+
+    QTemporaryDir spoolFolder;
+    SavedMessage session;
+    const std::string spool = spoolFolder.filePath("message.msg").toStdString();
+    if (!spoolFolder.isValid() || !session.spool(messageFile.toStdString(), spool)) {
+        showMessageBox(this, QMessageBox::Critical, kTestCaption, "Cannot read " + messageFile);
+        return;
+    }
+    {
+        FilterContext context(&session);
+        const ContextRegistration registration(context);
+        MessageDescriptor descriptor;
+        descriptor.path = spool.c_str();
+        descriptor.id = static_cast<uint32_t>(GetNextId());
+        runSingleScript(context, descriptor, handle.get(), static_cast<int>(ratingTenths(m_rating->text())));
+    }
+    if (GetError(handle.get(), &message, &line, &start, &end)) {
+        showScriptError(message, line, start, end, prefixBytes, prefixLines);
+        return;
+    }
+    showMessageBox(this, QMessageBox::Information, kTestCaption, "Script parsed and ran OK");
+}

@@ -1,0 +1,135 @@
+#include "ui/RuleHighlighter.h"
+
+#include "ui/SettingsKey.h"
+
+#include <QTextCharFormat>
+
+namespace {
+
+constexpr const char* kKeywords[] = {
+    "if",     "then",   "else",    "endif", "goto", "and",    "or",    "xor",   "true",
+    "false",  "return", "for",     "to",    "step", "next",   "downto", "string", "integer",
+    "as",     "in",     "gosub",   "repeat", "until", "not",  "async",
+};
+
+// The settings, in the order of RuleTokenKind, with their defaults.
+struct ColourSetting {
+    const char* name;
+    unsigned fallback;
+};
+constexpr ColourSetting kColourSettings[kRuleTokenKinds] = {
+    {"ColourComment", 52275},     {"ColourPreProc", 32896},  {"ColourString", 8421504},
+    {"ColourLabel", 13382553},    {"ColourJump", 13395711},  {"ColourFunction", 16711935},
+    {"ColourIntVar", 13408614},   {"ColourStrVar", 16764006}, {"ColourKeyword", 255},
+    {"ColourText", 128},
+};
+
+bool isKeyword(const QString& word)
+{
+    for (const char* keyword : kKeywords)
+        if (word.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool isIdentifierEnd(QChar c)
+{
+    return c.isSpace() || c == u'$' || c == u'%' || c == u'(' || c == u':';
+}
+
+// The end of the word starting at start: the next white space.
+int wordEnd(const QString& line, int start)
+{
+    int end = start + 1;
+    while (end < line.size() && !line[end].isSpace())
+        ++end;
+    return end;
+}
+
+} // namespace
+
+std::vector<RuleToken> tokenizeRuleLine(const QString& line)
+{
+    std::vector<RuleToken> tokens;
+    const int size = static_cast<int>(line.size());
+    int i = 0;
+    auto add = [&](int end, RuleTokenKind kind) {
+        tokens.push_back({i, end - i, kind});
+        i = end;
+    };
+    while (i < size) {
+        const QChar c = line[i];
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == u'/' && i + 1 < size && line[i + 1] == u'/') {
+            add(size, RuleTokenKind::Comment);
+        } else if (c == u'#') {
+            add(wordEnd(line, i), RuleTokenKind::PreProc);
+        } else if (c == u'"') {
+            const int close = static_cast<int>(line.indexOf(u'"', i + 1));
+            add(close < 0 ? size : close + 1, RuleTokenKind::String);
+        } else if (c == u':') {
+            add(wordEnd(line, i), RuleTokenKind::Label);
+        } else if (c.isLetter()) {
+            int end = i + 1;
+            while (end < size && !isIdentifierEnd(line[end]))
+                ++end;
+            const QChar ender = end < size ? line[end] : QChar();
+            if (ender == u':')
+                add(end + 1, RuleTokenKind::Jump);
+            else if (ender == u'(')
+                add(end + 1, RuleTokenKind::Function);
+            else if (ender == u'$')
+                add(end + 1, RuleTokenKind::StrVar);
+            else if (ender == u'%')
+                add(end + 1, RuleTokenKind::IntVar);
+            else
+                add(end, isKeyword(line.mid(i, end - i)) ? RuleTokenKind::Keyword : RuleTokenKind::Text);
+        } else {
+            add(i + 1, RuleTokenKind::Text);
+        }
+    }
+    return tokens;
+}
+
+QColor RuleColours::fromValue(unsigned value)
+{
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
+                  static_cast<int>((value >> 16) & 0xFF));
+}
+
+RuleColours RuleColours::defaults()
+{
+    RuleColours result;
+    for (int kind = 0; kind < kRuleTokenKinds; ++kind)
+        result.colours[kind] = fromValue(kColourSettings[kind].fallback);
+    return result;
+}
+
+RuleColours RuleColours::fromSettings()
+{
+    RuleColours result = defaults();
+    CRegistry reg;
+    if (!reg.OpenKey(programContext().settingsHive, "quilfpro", "/", false))
+        return result;
+    for (int kind = 0; kind < kRuleTokenKinds; ++kind) {
+        unsigned value = kColourSettings[kind].fallback;
+        reg.QueryValue(kColourSettings[kind].name, value);
+        result.colours[kind] = fromValue(value);
+    }
+    return result;
+}
+
+RuleHighlighter::RuleHighlighter(QTextDocument* document, const RuleColours& colours)
+    : QSyntaxHighlighter(document), m_colours(colours)
+{
+}
+
+void RuleHighlighter::highlightBlock(const QString& text)
+{
+    for (const RuleToken& token : tokenizeRuleLine(text)) {
+        QTextCharFormat format;
+        format.setForeground(m_colours.of(token.kind));
+        setFormat(token.start, token.length, format);
+    }
+}
