@@ -75,7 +75,8 @@ TEST_F(SettingsWindowTest, OkWritesOnlyThePagesShown)
 TEST_F(SettingsWindowTest, CancelWritesNothing)
 {
     auto sheet = buildSettingsWindow();
-    sheet->tabs()->setCurrentIndex(3);
+    sheet->tabs()->setCurrentIndex(1);   // Settings
+    sheet->tabs()->setCurrentIndex(4);   // Rating
     sheet->reject();
     int value = 0;
     unsigned tenths = 0;
