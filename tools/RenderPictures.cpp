@@ -1,0 +1,118 @@
+// render_pictures OUTPUT-FOLDER: draws the desktop side's windows offscreen
+// into OUTPUT-FOLDER as PNG files, with the shipped rules and settings in a
+// throw-away data root.  Run with QT_QPA_PLATFORM=offscreen.
+#include "common/DataRoots.h"
+#include "common/ProgramContext.h"
+#include "ui/CActionPageV2.h"
+#include "ui/CCSPropertySheet.h"
+#include "ui/CStatusPopup.h"
+#include "ui/RuleEditor.h"
+#include "ui/SettingsWindow.h"
+
+#include <QApplication>
+#include <QTabWidget>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool save(QWidget& widget, const std::string& folder, const char* name)
+{
+    widget.show();
+    QApplication::processEvents();
+    const std::string path = folder + "/" + name + ".png";
+    if (!widget.grab().save(QString::fromStdString(path))) {
+        std::fprintf(stderr, "render_pictures: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::printf("%s\n", path.c_str());
+    return true;
+}
+
+// A data root of its own: the shipped settings and rules, and one user rule
+// for the editor to show.
+bool makeDataRoot(const fs::path& scratch)
+{
+    ::setenv("XDG_DATA_HOME", (scratch / "data").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (scratch / "run").c_str(), 1);
+    ::setenv("QUILLFENCE_COMMON_ROOT", (scratch / "common").c_str(), 1);
+    ::setenv("QUILLFENCE_GLOBAL_ROOT", (scratch / "global").c_str(), 1);
+    fs::create_directories(scratch / "run");
+    fs::permissions(scratch / "run", fs::perms::owner_all);
+    const char* folder = QF_PROGRAM_FOLDER;
+    programContext().programFolder = folder;
+    char root[4096];
+    getAppDataRoot("Quillfence Pro", root, sizeof root, true);
+    programContext().dataRoot = root;
+    programContext().settingsHive = eRegUser;
+    const fs::path program(folder);
+    const fs::path data(root);
+    std::error_code error;
+    fs::create_directories(data.parent_path() / "config");
+    fs::copy_file(program / "default.dat", data.parent_path() / "config/quilfpro_usr.dat", error);
+    fs::copy(program / "rules", data / "rules", fs::copy_options::recursive, error);
+    std::ofstream user(data / "rules/user.sfr", std::ios::app);
+    user << "#rule \"Pills in the subject\"\n"
+            "// Catches the pharmacy offers that name their pills up front.\n"
+            "if \"pills\" in HEADERFIELDVALUE(\"Subject\") then\n"
+            "  ADDDECISIONDETAILS(\"pills: \" + HEADERFIELDVALUE(\"Subject\"))\n"
+            "  ISSPAM()\n"
+            "endif\n"
+            "#endrule\n";
+    return fs::exists(data / "rules/system.sfr");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: render_pictures OUTPUT-FOLDER\n");
+        return 2;
+    }
+    const std::string output = fs::absolute(argv[1]).string();
+    fs::create_directories(output);
+    const fs::path scratch = fs::temp_directory_path() / ("render-pictures." + std::to_string(::getpid()));
+    if (!makeDataRoot(scratch)) {
+        std::fprintf(stderr, "render_pictures: the shipped rules are not beside the program\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    bool ok = true;
+    {
+        std::unique_ptr<CCSPropertySheet> sheet = buildSettingsWindow();
+        sheet->resize(640, 520);
+        const char* names[] = {"settings-rules", "settings-general", "settings-patterns", "settings-words",
+                               "settings-rating", "settings-about", "settings-antivirus"};
+        for (int i = 0; i < sheet->pageCount() && i < 7; ++i) {
+            sheet->tabs()->setCurrentIndex(i);
+            ok = save(*sheet, output, names[i]) && ok;
+        }
+        sheet->reject();
+    }
+    {
+        CActionPageV2 actions(3, 4.0, 6.0);
+        ok = save(actions, output, "action-dialog") && ok;
+    }
+    {
+        RuleEditor editor("Pills in the subject", "8.0", true, true);
+        editor.resize(620, 360);
+        ok = save(editor, output, "rule-editor") && ok;
+        editor.reject();
+    }
+    {
+        CStatusPopup popup;
+        popup.setStatusText("Collecting message 3 of 12");
+        ok = save(popup, output, "status-popup") && ok;
+    }
+    fs::remove_all(scratch);
+    return ok ? 0 : 1;
+}
