@@ -4,7 +4,7 @@
 set -euo pipefail
 
 QF_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev
-             libbenchmark-dev clang libclang-rt-dev libssl-dev openssl libclamav-dev clamav dovecot-pop3d curl fetchmail mpop python3)
+             libbenchmark-dev clang libclang-rt-dev libssl-dev openssl libclamav-dev clamav dovecot-pop3d curl fetchmail mpop python3 strace)
 
 qf_install_missing() {
     local missing=()

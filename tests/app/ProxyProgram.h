@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class ProxyProgram
 {
@@ -98,6 +99,9 @@ public:
 
     // The umask the program is started with (else the test's own).
     void startUmask(mode_t mask) { m_umask = mask; }
+    // start() runs the program under this command (a tracer), which is
+    // given the program's command line after its own.
+    void startUnder(std::vector<std::string> command) { m_wrapper = std::move(command); }
 
     std::vector<std::string> environment() const
     {
@@ -113,9 +117,10 @@ public:
         // the program's for the length of the spawn.
         const mode_t previous = m_umask ? ::umask(*m_umask) : 0;
         std::unique_ptr<Subprocess> process;
+        std::vector<std::string> argv = m_wrapper;
+        argv.insert(argv.end(), {m_program, "-nogui"});
         try {
-            process = std::make_unique<Subprocess>(std::vector<std::string>{m_program, "-nogui"},
-                                                   environment(), true);
+            process = std::make_unique<Subprocess>(argv, environment(), true);
         } catch (...) {
             if (m_umask)
                 ::umask(previous);
@@ -197,4 +202,5 @@ private:
     std::map<std::string, std::string> m_settings;
     std::string m_program = QUILLFNC_PATH;
     std::optional<mode_t> m_umask;
+    std::vector<std::string> m_wrapper;
 };
