@@ -1,8 +1,14 @@
 """Collects a 1,000-message Dovecot mailbox (4 KB messages) through the
 proxy (headers only), then retrieves every message through the proxy, and
-prints both times beside a direct retrieval from Dovecot by the same client
-(Python's poplib), with the proxy's peak resident memory; then the same over
-POP3S (Dovecot with a throw-away test CA), beside a direct POP3S client.
+prints both times beside a direct client (Python's poplib) reading the same
+mailbox from Dovecot: its TOP n 0 loop for the collection, its RETR loop for
+the retrieval; with the proxy's peak resident memory.  The collection is run
+twice, each time by a fresh proxy given a second after it starts listening
+(so that its start-up is not timed): on a quiet machine, and while a
+background writer keeps the disk busy (dd with oflag=sync in a temporary
+folder, each run bounded); the second is printed as a ratio to the first.
+Then the same over POP3S (Dovecot with a throw-away test CA), beside a
+direct POP3S client.
 
 Usage: QUILLFNC=build/bin/quillfnc python3 bench/bench_dovecot.py
 """
@@ -10,8 +16,10 @@ import os
 import poplib
 import shutil
 import ssl
+import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -19,6 +27,12 @@ from test_dovecot import Dovecot, Proxy  # noqa: E402
 from test_tls import TestPki  # noqa: E402
 
 COUNT = 1000
+# The background writer: dd runs of this many 64 KB blocks, each written
+# with O_SYNC, one after the other until the collection ends; never more
+# than this many runs, so that the folder stays small and the writer stops
+# even if the bench is interrupted.
+BUSY_BLOCKS = 160
+BUSY_MAX_RUNS = 2000
 
 
 def message(n):
@@ -36,6 +50,13 @@ def retrieve_all(client):
     return count, octets
 
 
+def top_all(client):
+    count = client.stat()[0]
+    for n in range(1, count + 1):
+        client.top(n, 0)
+    return count
+
+
 def peak_rss_kb(pid):
     with open("/proc/%d/status" % pid) as status:
         for line in status:
@@ -44,52 +65,110 @@ def peak_rss_kb(pid):
     return 0
 
 
+class BusyDisk:
+    """Keeps the disk busy with synchronous writes from a background thread
+    while it is entered; the file lives in folder and is removed after."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.stopping = threading.Event()
+        self.runs = 0
+        self.thread = threading.Thread(target=self.write)
+
+    def write(self):
+        target = os.path.join(self.folder, "busy.bin")
+        while not self.stopping.is_set() and self.runs < BUSY_MAX_RUNS:
+            subprocess.run(["dd", "if=/dev/zero", "of=" + target, "bs=64k", "count=%d" % BUSY_BLOCKS,
+                            "oflag=sync", "status=none"], check=True)
+            self.runs += 1
+        os.unlink(target)
+
+    def __enter__(self):
+        os.makedirs(self.folder)
+        self.thread.start()
+        time.sleep(1)   # the writer is under way before the timed part
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.thread.join()
+
+
+def timed_collection(proxy, user):
+    """Logs in through proxy (the collection runs inside PASS); the client,
+    still logged in, and the time the login took."""
+    start = time.perf_counter()
+    client = poplib.POP3("127.0.0.1", proxy.port, timeout=600)
+    client.user(user)
+    client.pass_("secret")
+    return client, time.perf_counter() - start
+
+
 def run(folder, tls):
     """Prints the figures of one run: plain, or POP3S both ways."""
     pki = TestPki(folder) if tls else None
     dovecot = Dovecot(os.path.join(folder, "dovecot"), tls=pki.issue("dovecot", "localhost") if tls else None)
-    proxy = None
+    proxies = []
     try:
         for n in range(COUNT):
             dovecot.deliver(message(n), "%d.m%d" % (100000 + n, n))
         settings = {"TLSCAFILE": '"%s"' % pki.ca} if tls else {}
-        proxy = Proxy(os.path.join(folder, "proxy"), settings=settings)
         user = ("alice@localhost:%d$TLS" % dovecot.tls_port) if tls else ("alice@127.0.0.1:%d" % dovecot.port)
 
+        def direct_client():
+            if tls:
+                context = ssl.create_default_context(cafile=pki.ca)
+                client = poplib.POP3_SSL("localhost", dovecot.tls_port, timeout=120, context=context)
+            else:
+                client = poplib.POP3("127.0.0.1", dovecot.port, timeout=120)
+            client.user("alice")
+            client.pass_("secret")
+            return client
+
         start = time.perf_counter()
-        if tls:
-            context = ssl.create_default_context(cafile=pki.ca)
-            direct = poplib.POP3_SSL("localhost", dovecot.tls_port, timeout=120, context=context)
-        else:
-            direct = poplib.POP3("127.0.0.1", dovecot.port, timeout=120)
-        direct.user("alice")
-        direct.pass_("secret")
+        direct = direct_client()
         count, octets = retrieve_all(direct)
         direct.quit()
         direct_time = time.perf_counter() - start
 
         start = time.perf_counter()
-        client = poplib.POP3("127.0.0.1", proxy.port, timeout=600)
-        client.user(user)
-        client.pass_("secret")   # the collection runs inside PASS
-        collect_time = time.perf_counter() - start
+        direct = direct_client()
+        top_all(direct)
+        direct.quit()
+        direct_top_time = time.perf_counter() - start
+
+        proxies.append(Proxy(os.path.join(folder, "proxy"), settings=settings))
+        time.sleep(1)
+        client, collect_time = timed_collection(proxies[-1], user)
         start = time.perf_counter()
         proxied_count, proxied_octets = retrieve_all(client)
         client.quit()
         retrieve_time = time.perf_counter() - start
-        rss = peak_rss_kb(proxy.process.pid)
-
+        rss = peak_rss_kb(proxies[-1].process.pid)
         assert (proxied_count, proxied_octets) == (count, octets), "the proxy served other messages"
+
+        busy_time = None
+        if not tls:
+            # A fresh proxy knows none of the messages: it collects them all again.
+            proxies.append(Proxy(os.path.join(folder, "proxy-busy"), settings=settings))
+            with BusyDisk(os.path.join(folder, "busy")) as busy:
+                client, busy_time = timed_collection(proxies[-1], user)
+            client.quit()
+
         kind = "POP3S" if tls else "plain"
         print("%s: messages: %d, %d bytes" % (kind, count, octets))
         print("%s: direct retrieval from Dovecot: %.2f s" % (kind, direct_time))
-        print("%s: collection of headers through the proxy: %.2f s (ratio to direct retrieval %.2f)"
-              % (kind, collect_time, direct_time / collect_time))
+        print("%s: direct TOP n 0 of every message from Dovecot: %.2f s" % (kind, direct_top_time))
+        print("%s: collection of headers through the proxy: %.2f s (%.2f times the direct TOP loop)"
+              % (kind, collect_time, collect_time / direct_top_time))
+        if busy_time is not None:
+            print("%s: collection of headers through the proxy, disk busy (%d dd runs): %.2f s "
+                  "(%.2f times the quiet collection)" % (kind, busy.runs, busy_time, busy_time / collect_time))
         print("%s: retrieval through the proxy: %.2f s (ratio to direct retrieval %.2f)"
               % (kind, retrieve_time, direct_time / retrieve_time))
         print("%s: proxy peak resident memory: %d KB" % (kind, rss))
     finally:
-        if proxy:
+        for proxy in proxies:
             proxy.stop()
         dovecot.stop()
 

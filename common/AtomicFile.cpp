@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -31,6 +32,12 @@ bool syncParentFolder(const std::string& path)
     return dir && ::fsync(dir.get()) == 0;
 }
 
+bool syncFileSystem(const std::string& path)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd && ::syncfs(fd.get()) == 0;
+}
+
 AtomicFile::AtomicFile(std::string target, unsigned mode)
     : m_target(std::move(target)), m_temp(m_target + ".tmpXXXXXX")
 {
@@ -56,11 +63,12 @@ bool AtomicFile::write(const void* data, size_t size)
     return !m_failed;
 }
 
-bool AtomicFile::commit()
+bool AtomicFile::commit(Durability durability)
 {
     if (!m_fd || m_failed)
         return false;
-    if (::fsync(m_fd.get()) != 0 || ::close(m_fd.release()) != 0) {
+    const bool durable = durability == Durability::Now;
+    if ((durable && ::fsync(m_fd.get()) != 0) || ::close(m_fd.release()) != 0) {
         ::unlink(m_temp.c_str());
         return false;
     }
@@ -68,6 +76,7 @@ bool AtomicFile::commit()
         ::unlink(m_temp.c_str());
         return false;
     }
-    syncParentFolder(m_target);
+    if (durable)
+        syncParentFolder(m_target);
     return true;
 }

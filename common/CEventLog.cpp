@@ -97,6 +97,40 @@ bool CEventLog::openFile()
     return logfile >= 0;
 }
 
+bool CEventLog::enabled(unsigned short level)
+{
+    return loginit && (level & loglevel) != 0;
+}
+
+size_t CEventLog::formatLine(char* line, unsigned short level, const std::string& category,
+                             const char* format, va_list args)
+{
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    const unsigned tid = static_cast<unsigned>(::gettid());
+
+    // Room for the line feed is kept back from the start.
+    const size_t room = kMaxLine - 1;
+    int n = std::snprintf(line, room + 1, "%-8s %c %02d:%02d:%02d %08x ", category.c_str(),
+                          levelLetter(level), local.tm_hour, local.tm_min, local.tm_sec, tid);
+    size_t used = n < 0 ? 0 : (static_cast<size_t>(n) > room ? room : static_cast<size_t>(n));
+    if (used < room && format) {
+        n = std::vsnprintf(line + used, room - used + 1, format, args);
+        if (n > 0)
+            used += static_cast<size_t>(n) > room - used ? room - used : static_cast<size_t>(n);
+    }
+    line[used++] = '\n';
+    return used;
+}
+
+void CEventLog::writeLines(const char* lines, size_t size)
+{
+    CVMutexLocker lock(mutex);
+    if (CEventLog().openFile())
+        writeFully(logfile, lines, size);
+}
+
 bool CEventLog::LogEvent(unsigned short level, const char* format, ...)
 {
     if (!loginit)
@@ -105,30 +139,11 @@ bool CEventLog::LogEvent(unsigned short level, const char* format, ...)
         return true;
     try {
         char line[kMaxLine + 1];
-        const std::string& category = m_category.empty() ? logapp : m_category;
-        time_t now = time(nullptr);
-        struct tm local {};
-        localtime_r(&now, &local);
-        const unsigned tid = static_cast<unsigned>(::gettid());
-
-        // Room for the line feed is kept back from the start.
-        const size_t room = kMaxLine - 1;
-        int n = std::snprintf(line, room + 1, "%-8s %c %02d:%02d:%02d %08x ", category.c_str(),
-                              levelLetter(level), local.tm_hour, local.tm_min, local.tm_sec, tid);
-        size_t used = n < 0 ? 0 : (static_cast<size_t>(n) > room ? room : static_cast<size_t>(n));
-        if (used < room && format) {
-            va_list args;
-            va_start(args, format);
-            n = std::vsnprintf(line + used, room - used + 1, format, args);
-            va_end(args);
-            if (n > 0)
-                used += static_cast<size_t>(n) > room - used ? room - used : static_cast<size_t>(n);
-        }
-        line[used++] = '\n';
-
-        CVMutexLocker lock(mutex);
-        if (openFile())
-            writeFully(logfile, line, used);
+        va_list args;
+        va_start(args, format);
+        const size_t used = formatLine(line, level, m_category.empty() ? logapp : m_category, format, args);
+        va_end(args);
+        writeLines(line, used);
     } catch (...) {
         // The line is lost; logging never fails its caller.
     }

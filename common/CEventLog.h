@@ -20,6 +20,7 @@
 #include "common/CommonExport.h"
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +45,17 @@ public:
     // False only before Initialize().  A level not in the mask writes nothing.
     bool LogEvent(unsigned short level, const char* format, ...)
         __attribute__((format(printf, 3, 4)));
+
+    // True when lines of level are written (Initialize() called, level in
+    // the mask).
+    static bool enabled(unsigned short level);
+    // Formats one line as LogEvent does, line feed included, into line
+    // (kMaxLine + 1 bytes); returns its length.
+    static size_t formatLine(char* line, unsigned short level, const std::string& category,
+                             const char* format, va_list args);
+    // Appends whole lines (each ending in a line feed) to today's file in
+    // one write(2); lost like any line when the file cannot be written.
+    static void writeLines(const char* lines, size_t size);
 
     static std::string logpath;
     static std::string logapp;

@@ -1,12 +1,8 @@
 #include "common/CRegistry.h"
 
-#include "common/CEventLog.h"
 #include "common/HiveFormat.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
@@ -331,29 +327,4 @@ bool CRegistry::wrap(const std::string& in, std::string& out)
 {
     out = hiveformat::wrap(in);
     return true;
-}
-
-int GetNextId()
-{
-    // An identifier names a spool file: handing one out twice could put one
-    // message in place of another.  So the counter is only ever moved under
-    // its lock, waiting up to kCounterAttempts lock waits of a second each.
-    constexpr int kCounterAttempts = 10;
-    int result = 0;
-    std::string path;
-    for (int attempt = 0; attempt < kCounterAttempts; ++attempt) {
-        CRegistry reg;
-        if (!reg.CreateKey(eRegSystem, "global", "", true))
-            break;
-        path = reg.regKey()->path();
-        if (reg.IncValue("NextId", 1, result)) {
-            reg.CloseKey();
-            return result & 0xFFFFF;
-        }
-    }
-    // Last resort when the counter stays locked or unreadable: a number from
-    // the clock and the process, unlikely to meet one in use.
-    CEventLog().LogEvent(1, "Unable to lock the identifier counter in %s", path.c_str());
-    return static_cast<int>((static_cast<unsigned>(::time(nullptr)) ^ (static_cast<unsigned>(::getpid()) << 8)) &
-                            0xFFFFF);
 }

@@ -104,9 +104,15 @@ private:
     bool m_writeBack = false;
 };
 
-// The next installation-wide identifier: the value "NextId" at the root of
-// the system hive "global", incremented under the inter-process lock and
-// written back at once.  Returns its low 20 bits (0 to 1048575).  Waits up
-// to ten seconds for the lock; only then does it log an error and fall back
-// to a number made from the clock and the process id.
+// The next installation-wide identifier, as its low 20 bits (0 to 1048575).
+// Numbers come from the value "NextId" at the root of the system hive
+// "global": a process reserves a block of them with one locked update of the
+// counter, written back at once, and hands them out in order from memory.
+// The first block is 64 numbers; each next one is four times larger (up to
+// 4096) while the previous one was used up within a minute, else 64 again.
+// No number is handed out twice by the processes sharing the hive (a child
+// made by fork reserves its own); numbers a process never hands out are
+// skipped.  Thread-safe.  When the counter stays locked through ten lock
+// waits (about ten seconds) it logs an error and falls back to a number made
+// from the clock and the process id.  Defined in NextId.cpp.
 COMMONKIT_API int GetNextId();

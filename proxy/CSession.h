@@ -79,6 +79,8 @@ public:
     };
     // Message lines are relayed in pieces of at most this many bytes.
     static constexpr unsigned kRelayPiece = 4096;
+    // Spooled lines are written in runs of about this many bytes.
+    static constexpr size_t kSpoolBuffer = 65536;
 
     // Adopts the accepted connection; the session starts at once.
     explicit CSession(SocketHandle handle, SessionSetup setup = {});
@@ -264,4 +266,7 @@ private:
     // Spools of messages gone from the server: deleted once the new state
     // file no longer names them.
     std::vector<std::string> m_goneSpools;
+    // A spool has been renamed into place since the state folder's file
+    // system was last flushed.
+    bool m_unsyncedSpools = false;
 };

@@ -10,6 +10,7 @@
 #include "common/CRegistry.h"
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
+#include "common/EventLogBlock.h"
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
@@ -282,8 +283,16 @@ bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
     const char* statusFormat = whole ? "Reading Msg %d, %d KB" : "Reading Hdr %d, %d KB";
     // Lines as received, dot-stuffing kept, up to the "." line that
     // follows a complete line.  The whole reply is always read, so that
-    // none of it can be taken for the next reply.
+    // none of it can be taken for the next reply.  The lines go to the
+    // spool and to the traffic log gathered, a write for many lines.
     char piece[kRelayPiece + 3];
+    EventLogBlock traffic(64);
+    std::string pending;
+    auto writePending = [&] {
+        if (spool)
+            spool->write(pending);
+        pending.clear();
+    };
     bool previousComplete = true;
     bool inHeader = true;
     long headerBytes = 0;
@@ -301,14 +310,20 @@ bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
         bytes += length;
         if (inHeader && previousComplete && complete && length == 2)
             inHeader = false;   // the blank line
-        if (inHeader && !dotLine && (headerBytes += length) > kMaxHeaderBytes)
+        if (inHeader && !dotLine && (headerBytes += length) > kMaxHeaderBytes) {
             spool = nullptr;    // read on, keep nothing
-        if (spool) {
-            CEventLog().LogEvent(64, "<s %.*s", static_cast<int>(complete ? length - 2 : length), piece);
-            spool->write(piece, length);
+            pending.clear();
         }
-        if (dotLine)
+        if (spool) {
+            traffic.add("<s %.*s", static_cast<int>(complete ? length - 2 : length), piece);
+            pending.append(piece, length);
+            if (pending.size() >= kSpoolBuffer)
+                writePending();
+        }
+        if (dotLine) {
+            writePending();
             return headerBytes <= kMaxHeaderBytes;
+        }
         previousComplete = complete;
     }
 }
@@ -332,10 +347,13 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
                              message.serverNumber, kMaxHeaderBytes);
         return Spooled::HeaderTooLarge;
     }
-    if (!spool.commit()) {
+    // Made durable with the others of the collection before the account
+    // state names it (writeAccountState).
+    if (!spool.commit(AtomicFile::Durability::Deferred)) {
         CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
         return Spooled::Unwritable;
     }
+    m_unsyncedSpools = true;
     message.headerOnly = !whole;
     return Spooled::Done;
 }
@@ -375,7 +393,8 @@ void CSession::spoolAndJudge(size_t index, bool& removed)
     currentSpoolPath = path;
     MessageDescriptor descriptor;
     descriptor.path = currentSpoolPath.c_str();
-    descriptor.id = static_cast<uint32_t>(GetNextId());
+    // The spool's number is fresh and this message's alone.
+    descriptor.id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
     bool letThrough = true;
     try {
         letThrough = m_judge.judge(*filter, descriptor, static_cast<int>(message.size));
@@ -444,6 +463,16 @@ void CSession::writeAccountState(bool committed)
             continue;
         }
         file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
+    }
+    // The spools of this session were renamed into place unflushed: one
+    // flush of the file system puts them (and the new state's text) on disk
+    // before the state that names them replaces the old one.
+    if (m_unsyncedSpools) {
+        if (!syncFileSystem(stateFolder())) {
+            CEventLog().LogEvent(1, "Unable to flush %s to disk", stateFolder().c_str());
+            return;
+        }
+        m_unsyncedSpools = false;
     }
     if (!file->commit()) {
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class ProxyProgram
 {
@@ -101,6 +102,9 @@ public:
 
     // The umask the program is started with (else the test's own).
     void startUmask(mode_t mask) { m_umask = mask; }
+    // start() runs the program under this command (a tracer), which is
+    // given the program's command line after its own.
+    void startUnder(std::vector<std::string> command) { m_wrapper = std::move(command); }
 
     std::vector<std::string> environment() const
     {
@@ -122,10 +126,11 @@ public:
         // the program's for the length of the spawn.
         const mode_t previous = m_umask ? ::umask(*m_umask) : 0;
         std::unique_ptr<Subprocess> process;
+        std::vector<std::string> argv = m_wrapper;
+        argv.push_back(m_program);
+        if (!m_desktop)
+            argv.push_back("-nogui");
         try {
-            std::vector<std::string> argv{m_program};
-            if (!m_desktop)
-                argv.push_back("-nogui");
             process = std::make_unique<Subprocess>(argv, environment(), true);
         } catch (...) {
             if (m_umask)
@@ -209,4 +214,5 @@ private:
     std::string m_program = QUILLFNC_PATH;
     std::optional<mode_t> m_umask;
     bool m_desktop = false;
+    std::vector<std::string> m_wrapper;
 };

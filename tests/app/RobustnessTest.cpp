@@ -247,6 +247,119 @@ TEST(CrashAndGrowth, CollectionsKilledPartWayAreTidiedAwayAndTheNextSessionServe
     EXPECT_EQ(program.stop(*process), 0);
 }
 
+constexpr int kLargeMailbox = 1000;
+constexpr int kLargeRounds = 6;
+
+// What a complete header-only spool of message n holds: the TOP reply's
+// lines, the "." line included.
+std::string spooledHeader(int n)
+{
+    const std::string text = mailText(n);
+    return text.substr(0, text.find("\r\n\r\n") + 4) + ".\r\n";
+}
+
+// Records of the account state files in state whose spool is missing or
+// not the whole header of the message its uid ("uid-N") stands for.
+std::vector<std::string> badRecords(const std::string& state, size_t& records)
+{
+    std::vector<std::string> bad;
+    records = 0;
+    for (const std::string& name : filesIn(state, isAccountState))
+        for (const std::string& line : splitLines(readFile(state + "/" + name))) {
+            std::istringstream fields(line);
+            std::string uid, id;
+            if (!(fields >> uid >> id))
+                continue;
+            ++records;
+            const std::string spool = state + "/msg" + id + ".msg";
+            const int n = uid.rfind("uid-", 0) == 0 ? std::atoi(uid.c_str() + 4) : 0;
+            if (n < 1 || n > kLargeMailbox)
+                bad.push_back(name + ": " + line + " (not a message of the mailbox)");
+            else if (!fs::is_regular_file(spool))
+                bad.push_back(name + ": " + line + " (spool missing)");
+            else if (readFile(spool) != spooledHeader(n))
+                bad.push_back(name + ": " + line + " (spool incomplete or another message's)");
+        }
+    return bad;
+}
+
+// Each round collects a mailbox of 1,000 messages on a server of its own
+// (an account of its own) and is killed: half of them part-way through the
+// collection, half just after the client's QUIT, while the account state
+// is being written.  After every kill each state record names a complete
+// spool of its message; then every account serves all its messages.
+TEST(CrashAndGrowth, AKillDuringALargeCollectionNeverLeavesTheStateNamingAnIncompleteSpool)
+{
+    ProxyProgram program;
+    program.withoutShippedRules();
+    const std::string state = program.dataRoot() + "/state";
+    std::mt19937 random(kSeed);
+    std::uniform_int_distribution<int> killAt(1, kLargeMailbox), afterQuitMs(0, 40);
+    std::vector<std::unique_ptr<MailboxServer>> servers;
+    int statesWritten = 0;
+
+    for (int round = 1; round <= kLargeRounds; ++round) {
+        servers.push_back(std::make_unique<MailboxServer>(mailbox(kLargeMailbox), 0));
+        MailboxServer& server = *servers.back();
+        const bool duringQuit = round % 2 == 0;
+        const int at = killAt(random);
+        const int after = afterQuitMs(random);
+        SCOPED_TRACE("round " + std::to_string(round) + ", killed " +
+                     (duringQuit ? std::to_string(after) + " ms after QUIT" : "at the request for header " + std::to_string(at)));
+        auto process = program.start();
+        PopClient client(program.port(), 120000);
+        ASSERT_EQ(client.line(), "+OK Quillfence\r\n");
+        const size_t mark = server.commandCount();
+        ASSERT_EQ(client.command("USER me@127.0.0.1:" + std::to_string(server.port())), "+OK\r\n");
+        if (duringQuit) {
+            ASSERT_EQ(client.command("PASS secret"), "+OK\r\n");
+            client.send("QUIT\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(after));
+        } else {
+            client.send("PASS secret\r\n");
+            ASSERT_TRUE(server.waitForCommand("TOP " + std::to_string(at) + " 0", mark, 60000))
+                << "the collection never got there";
+        }
+        process->kill(SIGKILL);
+        const int status = process->wait();
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "the program ended by itself, status " << status;
+        size_t records = 0;
+        const std::vector<std::string> bad = badRecords(state, records);
+        EXPECT_TRUE(bad.empty()) << bad.size() << " of " << records << " records:" << joined(bad);
+        statesWritten = static_cast<int>(filesIn(state, isAccountState).size());
+    }
+    std::cout << "[          ] after " << kLargeRounds << " killed collections of " << kLargeMailbox
+              << " messages: " << statesWritten << " account state files written\n";
+
+    auto process = program.start();
+    size_t total = 0;
+    for (int n = 1; n <= kLargeMailbox; ++n)
+        total += mailText(n).size();
+    for (size_t i = 0; i < servers.size(); ++i) {
+        SCOPED_TRACE("account " + std::to_string(i + 1));
+        MailboxServer& server = *servers[i];
+        PopClient client(program.port(), 120000);
+        ASSERT_EQ(client.line(), "+OK Quillfence\r\n");
+        ASSERT_EQ(client.command("USER me@127.0.0.1:" + std::to_string(server.port())), "+OK\r\n");
+        ASSERT_EQ(client.command("PASS secret"), "+OK\r\n");
+        EXPECT_EQ(client.command("STAT"), "+OK " + std::to_string(kLargeMailbox) + " " + std::to_string(total) + "\r\n");
+        for (int n : {1, kLargeMailbox / 2, kLargeMailbox}) {
+            EXPECT_EQ(client.command("RETR " + std::to_string(n)).compare(0, 3, "+OK"), 0) << n;
+            EXPECT_EQ(client.body(), mailText(n) + ".\r\n") << n;
+        }
+        EXPECT_EQ(client.command("QUIT"), "+OK bye\r\n");
+        EXPECT_TRUE(client.closedByServer());
+        for (const std::string& command : server.commands())
+            EXPECT_NE(command.compare(0, 4, "DELE"), 0) << "nothing is deleted upstream: " << command;
+    }
+    size_t records = 0;
+    const std::vector<std::string> bad = badRecords(state, records);
+    EXPECT_TRUE(bad.empty()) << bad.size() << " of " << records << " records:" << joined(bad);
+    EXPECT_EQ(records, servers.size() * kLargeMailbox) << "every message of every account is recorded";
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
 // Every regular file under root that is not 0600 and every folder that is
 // not 0700, with its mode.
 void collectNotPrivate(const std::string& root, std::vector<std::string>& out)

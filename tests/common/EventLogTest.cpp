@@ -1,13 +1,16 @@
 #include "common/CEventLog.h"
+#include "common/EventLogBlock.h"
 #include "common/CVDateTime.h"
 
 #include "support/TestHelpers.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <regex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -209,6 +212,64 @@ TEST_F(EventLogTest, ThreadsNeverMixWithinALine)
         ASSERT_TRUE(std::regex_match(line, m, shape)) << line;
         ASSERT_EQ(m[1], m[2]) << line;
         ASSERT_EQ(line.find(m[1] == "a" ? 'b' : 'a', 30), std::string::npos) << line;
+    }
+}
+
+// A block's lines look like lines logged one by one, follow the logging
+// mask, and reach the file when the block ends.
+TEST_F(EventLogTest, ABlockWritesItsLinesAsLogEventWould)
+{
+    CEventLog::SetLogging(0x2007 | 64);
+    {
+        EventLogBlock block(64);
+        block.add("<s %s", "Subject: one");
+        block.add("<s %.*s", 3, "two lines");
+        EventLogBlock masked(128);
+        masked.add(">c not in the mask");
+        EXPECT_EQ(todaysLog(), "") << "nothing written before the block ends";
+    }
+    CEventLog().LogEvent(64, "<s %s", "single");
+    const auto lines = splitLines(todaysLog());
+    ASSERT_EQ(lines.size(), 3u) << todaysLog();
+    const std::regex prefix("quilfpro \\* \\d\\d:\\d\\d:\\d\\d [0-9a-f]{8} ");
+    const char* texts[] = {"<s Subject: one", "<s two", "<s single"};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE(lines[i]);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(lines[i], match, prefix) && match.position(0) == 0);
+        EXPECT_EQ(lines[i].substr(static_cast<size_t>(match.length(0))), texts[i]);
+    }
+}
+
+// Threads logging blocks of numbered lines at once: each block lands whole,
+// its lines in order, never interleaved with another thread's.
+TEST_F(EventLogTest, BlocksOfDifferentThreadsNeverMix)
+{
+    constexpr int kThreads = 4, kBlocks = 50, kLines = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int b = 0; b < kBlocks; ++b) {
+                EventLogBlock block(4);
+                for (int l = 0; l < kLines; ++l)
+                    block.add("thread %d block %d line %d", t, b, l);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    const auto lines = splitLines(todaysLog());
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kBlocks * kLines));
+    const std::regex numbered("thread (\\d+) block (\\d+) line (\\d+)$");
+    for (size_t start = 0; start < lines.size(); start += kLines) {
+        std::smatch first;
+        ASSERT_TRUE(std::regex_search(lines[start], first, numbered)) << lines[start];
+        for (int l = 0; l < kLines; ++l) {
+            const std::string want = "thread " + first[1].str() + " block " + first[2].str() + " line " +
+                                     std::to_string(l);
+            const std::string& got = lines[start + static_cast<size_t>(l)];
+            ASSERT_EQ(got.substr(got.size() - std::min(got.size(), want.size())), want)
+                << "got " << got << ", want " << want;
+        }
     }
 }
 

@@ -1,12 +1,15 @@
-// Several processes sharing one hive: distinct identifiers, the update lock,
-// reloads after another process's write, and a writer killed at random
-// moments never leaving a torn file.
+// Several processes sharing one hive: distinct identifiers handed out from
+// reserved blocks, the update lock, reloads after another process's write,
+// and a writer killed at random moments never leaving a torn file.
 #include "common/CRegistry.h"
 
 #include "support/Subprocess.h"
 #include "support/TestHelpers.h"
 
 #include "RegistryTestRoots.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -20,6 +23,19 @@ const std::string& hiveTool()
 {
     static const std::string path = siblingProgram("hive_tool");
     return path;
+}
+
+// The counter as the hive file holds it (this process's copy is as old as
+// its own last update), and the file's sequence number.
+int storedCounter()
+{
+    const auto onDisk = hiveformat::parseHive(readFile(commonConfig() + "/global_sys.dat"));
+    return onDisk.entries.count("/NEXTID") ? std::stoi(onDisk.entries.at("/NEXTID")) : 0;
+}
+
+unsigned long hiveSequence()
+{
+    return hiveformat::parseHive(readFile(commonConfig() + "/global_sys.dat")).sequence;
 }
 
 std::vector<int> readIds(Subprocess& process)
@@ -53,27 +69,72 @@ TEST(RegistryProcesses, GetNextIdIsDistinctAcrossProcesses)
     }
     EXPECT_EQ(all.size(), total) << "some identifier was handed out twice";
 
-    // This process's copy is as old as its own last update: read the file.
-    const auto onDisk = hiveformat::parseHive(readFile(commonConfig() + "/global_sys.dat"));
-    ASSERT_EQ(onDisk.entries.count("/NEXTID"), 1u);
-    EXPECT_EQ(onDisk.entries.at("/NEXTID"), std::to_string(*all.rbegin()));
+    // Every number handed out is reserved on disk: a process starting now
+    // begins past them all.
+    EXPECT_GE(storedCounter(), *all.rbegin());
+}
+
+// A process of its own hands out count numbers.
+std::vector<int> idsOfNewProcess(int count)
+{
+    Subprocess process({hiveTool(), "nextid", std::to_string(count)});
+    std::vector<int> ids = readIds(process);
+    EXPECT_EQ(WEXITSTATUS(process.wait()), 0);
+    return ids;
+}
+
+void storeCounter(int value)
+{
+    CRegistry reg;
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, "global", "/", true));
+    reg.SetValue("NextId", value);
 }
 
 TEST(RegistryProcesses, GetNextIdKeepsLow20BitsWhileTheCounterGoesOn)
 {
-    {
-        CRegistry reg;
-        ASSERT_TRUE(reg.CreateKey(eRegSystem, "global", "/", true));
-        reg.SetValue("NextId", 1048574);
+    storeCounter(1048574);
+    EXPECT_EQ(idsOfNewProcess(3), (std::vector<int>{1048575, 0, 1}));
+    EXPECT_EQ(storedCounter(), 1048574 + 64) << "a first block of 64 reserved";
+}
+
+TEST(RegistryProcesses, GetNextIdReservesGrowingBlocksWithOneWriteEach)
+{
+    storeCounter(5000);
+    const unsigned long before = hiveSequence();
+    const std::vector<int> ids = idsOfNewProcess(1000);
+    ASSERT_EQ(ids.size(), 1000u);
+    for (size_t i = 0; i < ids.size(); ++i)
+        ASSERT_EQ(ids[i], 5001 + static_cast<int>(i)) << "in order, without gaps, at " << i;
+    // Blocks of 64, 256 and 1024: three write-backs, the last block mostly
+    // left, never to be handed out by anyone.
+    EXPECT_EQ(hiveSequence() - before, 3u);
+    EXPECT_EQ(storedCounter(), 5000 + 64 + 256 + 1024);
+    EXPECT_EQ(idsOfNewProcess(1), (std::vector<int>{5000 + 64 + 256 + 1024 + 1}));
+}
+
+TEST(RegistryProcesses, GetNextIdInAForkedChildNeverRepeatsItsParents)
+{
+    const int parentFirst = GetNextId();
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int ids[2] = {GetNextId(), GetNextId()};
+        const bool sent = ::write(pipeFds[1], ids, sizeof ids) == static_cast<ssize_t>(sizeof ids);
+        ::_exit(sent ? 0 : 1);
     }
-    EXPECT_EQ(GetNextId(), 1048575);
-    EXPECT_EQ(GetNextId(), 0);
-    EXPECT_EQ(GetNextId(), 1);
-    CRegistry reg;
-    ASSERT_TRUE(reg.OpenKey(eRegSystem, "global", "/", true));
-    int stored = 0;
-    reg.QueryValue("NextId", stored);
-    EXPECT_EQ(stored, 1048577);
+    ::close(pipeFds[1]);
+    int childIds[2] = {-1, -1};
+    const ssize_t got = ::read(pipeFds[0], childIds, sizeof childIds);
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof childIds));
+    const std::set<int> parent = {parentFirst, GetNextId(), GetNextId()};
+    for (int id : childIds)
+        EXPECT_EQ(parent.count(id), 0u) << id << " handed out by parent and child";
+    EXPECT_NE(childIds[0], childIds[1]);
 }
 
 TEST(RegistryProcesses, AnUpdateReloadsWhatAnotherProcessWrote)
@@ -164,16 +225,17 @@ TEST(RegistryProcesses, CountersMoveOnlyUnderTheLock)
 
 TEST(RegistryProcesses, GetNextIdWaitsOutAHolderLongerThanOneLockWait)
 {
-    const int before = GetNextId();
+    const int before = storedCounter();
     {
         Subprocess holder({hiveTool(), "hold", "1", "global", "2500"});
         std::string line;
         ASSERT_TRUE(holder.readLine(line));
-        EXPECT_EQ(GetNextId(), (before + 1) & 0xFFFFF) << "the next number, not a stale or made-up one";
+        // A new process has no block yet: it must wait for the counter.
+        EXPECT_EQ(idsOfNewProcess(1), (std::vector<int>{(before + 1) & 0xFFFFF}))
+            << "the next number, not a stale or made-up one";
         EXPECT_EQ(WEXITSTATUS(holder.wait()), 0);
     }
-    const auto onDisk = hiveformat::parseHive(readFile(commonConfig() + "/global_sys.dat"));
-    EXPECT_EQ(std::stoi(onDisk.entries.at("/NEXTID")) & 0xFFFFF, (before + 1) & 0xFFFFF);
+    EXPECT_EQ(storedCounter(), before + 64);
 }
 
 // The churn helper rewrites 200 values of ~160 characters each round; it is

@@ -1,0 +1,99 @@
+// The work a collection costs the disk, counted rather than timed: the
+// program runs under strace, and a collection of 1,000 messages with the
+// account state written at QUIT may flush to disk only a handful of times,
+// however many messages it spooled.
+#include "MailboxServer.h"
+#include "ProxyProgram.h"
+
+#include <cstdlib>
+#include <regex>
+
+namespace {
+
+constexpr int kMessages = 1000;
+// The flushes a whole collection may make: a few reservations of spool
+// numbers (two flushes each, the counter's hive and its folder), one flush
+// of the state folder's file system for the spools, and the account state
+// file with its folder.  One flush per message would be thousands.
+constexpr int kFlushBudget = 10;
+
+std::string header(int n)
+{
+    const std::string number = std::to_string(n);
+    return "Subject: message " + number + "\r\nFrom: sender" + number + "@example.org\r\n\r\nbody " +
+           number + "\r\n";
+}
+
+// The path of program in PATH, or empty.
+std::string onPath(const std::string& program)
+{
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string candidate = folders.substr(start, end - start) + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return {};
+}
+
+TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
+{
+    const std::string strace = onPath("strace");
+    ASSERT_FALSE(strace.empty()) << "strace is needed to count the flushes (scripts/deps.sh installs it)";
+    std::vector<std::string> messages;
+    for (int n = 1; n <= kMessages; ++n)
+        messages.push_back(header(n));
+    MailboxServer server(messages, 0);
+    ProxyProgram program;
+    program.withoutShippedRules();
+    const std::string trace = program.folder() / "trace";
+    // The connection to the server marks where the session begins: what
+    // the program writes on its first start (settings, rules) comes before.
+    program.startUnder({strace, "-f", "-qq", "-o", trace, "-e",
+                        "trace=connect,fsync,fdatasync,syncfs,sync,sync_file_range,msync"});
+    auto process = program.start();
+    {
+        PopClient client(program.port(), 120000);
+        ASSERT_EQ(client.line(), "+OK Quillfence\r\n");
+        ASSERT_EQ(client.command("USER me@127.0.0.1:" + std::to_string(server.port())), "+OK\r\n");
+        ASSERT_EQ(client.command("PASS secret"), "+OK\r\n");
+        const std::string stat = client.command("STAT");
+        EXPECT_EQ(stat.compare(0, 9, "+OK 1000 "), 0) << stat;
+        EXPECT_EQ(client.command("QUIT"), "+OK bye\r\n");
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+
+    const std::string account = program.dataRoot() + "/state/me@127.0.0.1#" + std::to_string(server.port()) + ".dat";
+    EXPECT_EQ(splitLines(readFile(account)).size(), static_cast<size_t>(kMessages))
+        << "the collection spooled and recorded every message";
+
+    static const std::regex call(R"(^\d+\s+(connect|fsync|fdatasync|syncfs|sync|sync_file_range|msync)\()");
+    bool inSession = false;
+    int flushes = 0, syncfs = 0;
+    std::string seen;
+    for (const std::string& line : splitLines(readFile(trace))) {
+        std::smatch match;
+        if (!std::regex_search(line, match, call))
+            continue;
+        if (match[1] == "connect") {
+            inSession = inSession || line.find("htons(" + std::to_string(server.port()) + ")") != std::string::npos;
+            continue;
+        }
+        if (!inSession)
+            continue;
+        ++flushes;
+        syncfs += match[1] == "syncfs";
+        seen += "\n  " + line;
+    }
+    ASSERT_TRUE(inSession) << "no connection to the server in the trace";
+    EXPECT_EQ(syncfs, 1) << "one flush of the spools' file system before the state names them:" << seen;
+    EXPECT_LE(flushes, kFlushBudget) << "flushes during the session:" << seen;
+    std::cout << "[          ] flushes during a collection of " << kMessages << " messages: " << flushes << "\n";
+}
+
+} // namespace
