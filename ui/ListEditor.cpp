@@ -7,6 +7,7 @@
 #include "common/UniqueFd.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SettingsKey.h"
+#include "ui/WindowRect.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -123,7 +124,7 @@ ListEditor::ListEditor(const QString& fileName, QWidget* parent)
     connect(close, &QPushButton::clicked, this, &ListEditor::reject);
 
     load();
-    restoreGeometry();
+    restoreWindowRect(*this, "ListEditorPos");
 }
 
 void ListEditor::load()
@@ -201,36 +202,9 @@ bool ListEditor::save(int attempts, int pauseMs)
     return written;
 }
 
-void ListEditor::restoreGeometry()
-{
-    CRegistry reg;
-    std::string rect;
-    if (!openSettingsKey(reg) || !reg.QueryValue("ListEditorPos", rect))
-        return;
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    if (std::sscanf(rect.c_str(), "%d %d %d %d", &left, &top, &right, &bottom) == 4 && right > left &&
-        bottom > top)
-        setGeometry(left, top, right - left, bottom - top);
-}
-
-void ListEditor::storeGeometry()
-{
-    CRegistry reg;
-    if (!openSettingsKey(reg))
-        return;
-    const QRect frame = geometry();
-    const std::string rect = std::to_string(frame.left()) + " " + std::to_string(frame.top()) + " " +
-                             std::to_string(frame.left() + frame.width()) + " " +
-                             std::to_string(frame.top() + frame.height());
-    reg.SetValue("ListEditorPos", rect.c_str());
-}
-
 void ListEditor::done(int result)
 {
-    storeGeometry();
+    storeWindowRect(*this, "ListEditorPos");
     if (m_text->document()->isModified() && askYesNo(this, "Quillfence Pro", "Save changes?"))
         save(kCloseAttempts, kClosePauseMs);
     QDialog::done(result);

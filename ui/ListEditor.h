@@ -56,8 +56,6 @@ public slots:
 
 private:
     void load();
-    void restoreGeometry();
-    void storeGeometry();
     std::string contentToWrite() const;
 
     QString m_path;

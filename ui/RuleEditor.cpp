@@ -10,6 +10,7 @@
 #include "ui/RuleHighlighter.h"
 #include "ui/SettingsKey.h"
 #include "ui/UserRuleFile.h"
+#include "ui/WindowRect.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -118,7 +119,7 @@ RuleEditor::RuleEditor(const QString& name, const QString& rating, bool userRule
     layout->addWidget(m_text, 1);
     layout->addLayout(bottom);
     resize(640, 480);
-    restorePosition();
+    restoreWindowRect(*this, "EditorPos");
 }
 
 QPushButton* RuleEditor::okButton() const
@@ -136,34 +137,9 @@ bool RuleEditor::isEnabled() const
     return m_enabled->isChecked();
 }
 
-void RuleEditor::restorePosition()
-{
-    CRegistry reg;
-    std::string position;
-    if (!reg.OpenKey(programContext().settingsHive, "quilfpro", "/", false) ||
-        !reg.QueryValue("EditorPos", position))
-        return;
-    int left = 0, top = 0, right = 0, bottom = 0;
-    if (std::sscanf(position.c_str(), "%d %d %d %d", &left, &top, &right, &bottom) == 4 && right > left &&
-        bottom > top)
-        setGeometry(left, top, right - left, bottom - top);
-}
-
-void RuleEditor::storePosition()
-{
-    CRegistry reg;
-    if (!openSettingsKey(reg))
-        return;
-    const QRect r = geometry();
-    const std::string position =
-        std::to_string(r.left()) + " " + std::to_string(r.top()) + " " + std::to_string(r.left() + r.width()) +
-        " " + std::to_string(r.top() + r.height());
-    reg.SetValue("EditorPos", position.c_str());
-}
-
 void RuleEditor::accept()
 {
-    storePosition();
+    storeWindowRect(*this, "EditorPos");
     if (m_userRule && m_bodyLoaded)
         UserRuleFile(rulesFolder()).saveBody(m_name.toStdString(), m_text->toPlainText().toStdString());
     QDialog::accept();
@@ -171,7 +147,7 @@ void RuleEditor::accept()
 
 void RuleEditor::reject()
 {
-    storePosition();
+    storeWindowRect(*this, "EditorPos");
     QDialog::reject();
 }
 

@@ -64,8 +64,6 @@ public slots:
     void runTest();
 
 private:
-    void storePosition();
-    void restorePosition();
     // Selects the error span of script, whose text began with prefix bytes
     // of include (prefixLines lines) before the editor's text.
     void showScriptError(const char* message, int line, int start, int end, int prefixBytes, int prefixLines);

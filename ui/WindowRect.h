@@ -1,0 +1,11 @@
+// A window's rectangle kept in the proxy's settings as the text
+// "left top right bottom" (the editors' EditorPos and ListEditorPos).
+#pragma once
+
+class QWidget;
+
+// Moves and sizes window to the stored rectangle; false (window untouched)
+// when the value is missing or does not hold four numbers making a
+// rectangle.
+bool restoreWindowRect(QWidget& window, const char* setting);
+void storeWindowRect(const QWidget& window, const char* setting);
