@@ -116,6 +116,10 @@ public:
         // The offscreen platform's notes on what it cannot do would mix
         // with the program's own output.
         env.push_back("QT_LOGGING_RULES=default.warning=false");
+        // The leak checker of a sanitizer build cannot run under a tracer
+        // and would end the program with an error of its own.
+        if (!m_wrapper.empty())
+            env.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
         return env;
     }
 

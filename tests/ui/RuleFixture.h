@@ -90,30 +90,32 @@ protected:
 };
 
 // Answers the message boxes that come, one after another, with buttons in
-// order; what each showed is appended to the list.
+// order from index on; what each showed is appended to seen.
+inline void answerBoxesFrom(std::shared_ptr<std::vector<ModalDriver::Seen>> seen,
+                            std::vector<QMessageBox::StandardButton> buttons, size_t index)
+{
+    if (index >= buttons.size())
+        return;
+    ModalDriver::onNextModal([seen, buttons, index](QWidget* modal) {
+        ModalDriver::Seen one;
+        one.came = true;
+        one.caption = modal->windowTitle();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            one.text = box->text();
+            one.icon = box->icon();
+            seen->push_back(one);
+            box->button(buttons[index])->click();
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            seen->push_back(one);
+            dialog->reject();
+        }
+        answerBoxesFrom(seen, buttons, index + 1);
+    });
+}
+
 inline std::shared_ptr<std::vector<ModalDriver::Seen>> answerBoxes(std::vector<QMessageBox::StandardButton> buttons)
 {
     auto seen = std::make_shared<std::vector<ModalDriver::Seen>>();
-    auto next = std::make_shared<std::function<void(size_t)>>();
-    *next = [seen, buttons, next](size_t index) {
-        if (index >= buttons.size())
-            return;
-        ModalDriver::onNextModal([seen, buttons, next, index](QWidget* modal) {
-            ModalDriver::Seen one;
-            one.came = true;
-            one.caption = modal->windowTitle();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                one.text = box->text();
-                one.icon = box->icon();
-                seen->push_back(one);
-                box->button(buttons[index])->click();
-            } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-                seen->push_back(one);
-                dialog->reject();
-            }
-            (*next)(index + 1);
-        });
-    };
-    (*next)(0);
+    answerBoxesFrom(seen, std::move(buttons), 0);
     return seen;
 }
