@@ -93,6 +93,21 @@ void addLinkHosts(std::string_view text, TokenSet& tokens)
     }
 }
 
+// The fields that keep their name on their words: who sent the message, to
+// whom, how, and what it says it is.  The words of other fields (mailing
+// list fields, most of all, which repeat the same words in six fields) are
+// counted once, as header words ("h:WORD"): as many tokens as fields would
+// count one piece of evidence many times over.
+bool namedField(const std::string& name)
+{
+    static const char* const kNamed[] = {"subject", "from", "to", "cc", "reply-to", "return-path", "sender",
+                                         "x-mailer", "user-agent", "content-type", "message-id", "received"};
+    for (const char* named : kNamed)
+        if (name == named)
+            return true;
+    return false;
+}
+
 // The fields whose address says who sent the message.
 bool senderField(const std::string& name)
 {
@@ -105,7 +120,7 @@ void addField(std::string_view name, std::string_view value, TokenSet& tokens)
     if (field == "x-quillfence-pro")
         return;
     const std::string text(value);
-    addWords(text.c_str(), field.size() <= kMaxFieldName ? field + ":" : std::string(), tokens);
+    addWords(text.c_str(), namedField(field) ? field + ":" : std::string("h:"), tokens);
     if (field == "subject")
         addWords(text.c_str(), std::string(), tokens);
     if (senderField(field)) {

@@ -3,6 +3,7 @@
 #include "app/AppEvents.h"
 #include "app/HeadlessMainWindow.h"
 #include "app/LearnCommand.h"
+#include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -89,7 +90,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
     const bool rating = verb == "-rate";
     // Commands that do their work and end, beside a running instance.
     const bool training = verb == "-learn" || verb == "-unlearn" || verb == "-learn-archive";
-    if (!rating && !training && stristr(commandLine.c_str(), "-stop"))
+    const bool probing = verb == "-probability";
+    if (!rating && !training && !probing && stristr(commandLine.c_str(), "-stop"))
         return stopRunningInstance();
 
     char folder[4096];
@@ -110,6 +112,10 @@ int CProxyApp::InitInstance(int argc, char** argv)
     if (training) {
         CEventLog::SetLogging(1);
         return learnCommand(verb, std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (probing) {
+        CEventLog::SetLogging(1);
+        return probabilityCommand(std::vector<std::string>(argv + 2, argv + argc));
     }
 
     bool existed = false;

@@ -28,7 +28,9 @@
 #include <vector>
 
 struct ClassifierParameters {
-    double strength = 1.0;        // s: how many messages x counts as
+    // s = 2 rather than the usual 1: measured on the developers' corpus,
+    // it catches a little more spam at the same share of ham marked.
+    double strength = 2.0;        // s: how many messages x counts as
     double background = 0.5;      // x: the probability of a token not yet seen
     double minDeviation = 0.1;    // tokens nearer 0.5 than this are left out
     size_t maxTokens = 150;       // the most significant tokens combined

@@ -1,6 +1,8 @@
 #include "filter/LearnedRating.h"
 
 #include "analysis/MessageTokens.h"
+#include "filter/FilterContext.h"
+
 #include "common/CEventLog.h"
 
 #include <cmath>
@@ -60,4 +62,15 @@ int LearnedRating::probability(FILE* file)
         }
         return kNeutral;
     }
+}
+
+int learnedProbability(FilterContext& context)
+{
+    if (!context.message.open(context.currentMessage))
+        return LearnedRating::kNeutral;
+    // The whole message: the body says the most.
+    context.message.ensureWholeMessage(context.currentMessage);
+    if (!context.message.open(context.currentMessage))
+        return LearnedRating::kNeutral;
+    return context.learnedRating().probability(context.message.file());
 }

@@ -21,6 +21,8 @@
 #include <string>
 #include <unordered_map>
 
+class FilterContext;
+
 class LearnedRating
 {
 public:
@@ -45,3 +47,8 @@ private:
     std::unordered_map<uint64_t, TokenCounts> m_cache;
     ClassifierParameters m_parameters;
 };
+
+// SPAMPROBABILITY() of the context's current message: the whole message
+// fetched when only its header is spooled, then rated by the context's
+// LearnedRating.  kNeutral without a message.
+int learnedProbability(FilterContext& context);

@@ -557,14 +557,8 @@ RULE_FUNCTION int32_t ISINFECTED(const void*)
 RULE_FUNCTION int32_t SPAMPROBABILITY(const void*)
 {
     GUARDED(LearnedRating::kNeutral, {
-        FilterContext* context = openContext();
-        if (context == nullptr)
-            return LearnedRating::kNeutral;
-        // The whole message: the body says the most.
-        context->message.ensureWholeMessage(context->currentMessage);
-        if (!context->message.open(context->currentMessage))
-            return LearnedRating::kNeutral;
-        return context->learnedRating().probability(context->message.file());
+        FilterContext* context = currentContext();
+        return context ? learnedProbability(*context) : LearnedRating::kNeutral;
     })
 }
 
