@@ -23,7 +23,7 @@ constexpr size_t kMaxHost = 253;
 // takes 4 for 3, quoted-printable a little more than 1.
 constexpr size_t kEncodedPerDecoded = 2;
 
-bool usefulWord(const std::string& word)
+bool usefulWord(std::string_view word)
 {
     if (word.size() < kMinWord)
         return false;
@@ -31,14 +31,16 @@ bool usefulWord(const std::string& word)
 }
 
 // Adds prefix + each useful word of text.
-void addWords(const char* text, const std::string& prefix, TokenSet& tokens)
+void addWords(std::string_view text, const std::string& prefix, TokenSet& tokens)
 {
-    WordSet words;
-    WordCounts counts;
-    collectWords(text, words, counts);
-    for (const std::string& word : words)
-        if (usefulWord(word))
-            tokens.insert(prefix + word);
+    std::string token = prefix;
+    forEachWord(text, [&](std::string_view word) {
+        if (!usefulWord(word))
+            return;
+        token.resize(prefix.size());
+        token.append(word);
+        tokens.insert(token);
+    });
 }
 
 std::string lower(std::string_view text)
@@ -120,9 +122,9 @@ void addField(std::string_view name, std::string_view value, TokenSet& tokens)
     if (field == "x-quillfence-pro")
         return;
     const std::string text(value);
-    addWords(text.c_str(), namedField(field) ? field + ":" : std::string("h:"), tokens);
+    addWords(text, namedField(field) ? field + ":" : std::string("h:"), tokens);
     if (field == "subject")
-        addWords(text.c_str(), std::string(), tokens);
+        addWords(text, std::string(), tokens);
     if (senderField(field)) {
         const size_t at = text.find('@');
         if (at != std::string::npos)
@@ -218,8 +220,8 @@ void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, siz
 
     addLinkHosts(std::string_view(text.get(), size), tokens);
     if (stristr(contentType.c_str(), "text/html") || stristr(contentType.c_str(), "text/enriched"))
-        stripMarkup(text.get());
-    addWords(text.get(), std::string(), tokens);
+        size = stripMarkup(text.get());
+    addWords(std::string_view(text.get(), size), std::string(), tokens);
 }
 
 void addPartTokens(FILE* file, Chunk& chunk, size_t& budget, TextKinds& kinds, TokenSet& tokens)

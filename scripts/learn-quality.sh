@@ -13,7 +13,8 @@
 #   learning: 3250 messages in 0.92 s, 3533 msgs/s; rating: 3250 in 0.80 s, 4062 msgs/s
 #
 # With bogofilter installed, it learns and rates the same halves in the same
-# run (bulk mode, -B) and its figures (its own Spam verdict) follow ours.
+# run (bulk mode, -B) and its figures follow ours: its own Spam verdict,
+# and how many reached a spamicity of our threshold.
 # Goals by the kind of folder (the start of its name):
 #   spam*      at least 97 % at the threshold
 #   easy-ham*  at most 0.3 %
@@ -79,7 +80,7 @@ now() { date +%s.%N; }
 # Adds a duration to a running total.
 add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a + b }'; }
 
-declare -A ours theirs count
+declare -A ours theirs theirsAt count
 learned=0; learnSeconds=0; rated=0; rateSeconds=0
 bogoLearnSeconds=0; bogoRateSeconds=0
 havebogo=0
@@ -146,6 +147,10 @@ for fold in 1 2; do
             bogoRateSeconds=$(add "$bogoRateSeconds" "$(awk -v a="$start" -v b="$(now)" 'BEGIN { print b - a }')")
             hits=$(grep -c 'X-Bogosity: Spam' "$out" || true)
             theirs[$name]=$(( ${theirs[$name]:-0} + hits ))
+            # Its spamicity at our threshold, for a like-for-like figure.
+            hits=$(sed -n 's/.*spamicity=\([0-9.]*\).*/\1/p' "$out" |
+                awk -v t="$threshold" '$1 * 100 >= t { n++ } END { print n + 0 }')
+            theirsAt[$name]=$(( ${theirsAt[$name]:-0} + hits ))
         done
     fi
 done
@@ -160,7 +165,8 @@ for name in "${folders[@]}"; do
     h=${ours[$name]}
     line="  $name: $h of $n at $threshold or more ($(share "$h" "$n") %)"
     if [ "$havebogo" = 1 ]; then
-        line="$line; bogofilter: ${theirs[$name]} of $n Spam ($(share "${theirs[$name]}" "$n") %)"
+        line="$line; bogofilter: ${theirs[$name]} Spam ($(share "${theirs[$name]}" "$n") %),"
+        line="$line ${theirsAt[$name]} at spamicity $threshold % or more ($(share "${theirsAt[$name]}" "$n") %)"
     fi
     echo "$line"
     case "$name" in
