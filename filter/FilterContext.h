@@ -63,8 +63,8 @@ public:
     SessionLink* session() const { return m_session; }
     // The session's virus scanner, made (its settings read) on first use.
     VirusScanner& scanner();
-    // What the token store has learned, opened on first use: a session
-    // rates by the store as its first SPAMPROBABILITY() found it.
+    // What the token store has learned, opened on first use (so once per
+    // session): training committed later is seen by the next session.
     LearnedRating& learnedRating();
 
     std::string currentRule;

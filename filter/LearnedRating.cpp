@@ -27,7 +27,7 @@ LearnedRating::~LearnedRating() = default;
 
 int LearnedRating::probability(FILE* file)
 {
-    if (!m_store || m_spam < kMinLearned || m_ham < kMinLearned || file == nullptr)
+    if (!ready() || file == nullptr)
         return kNeutral;
     try {
         TokenSet tokens;
@@ -66,11 +66,13 @@ int LearnedRating::probability(FILE* file)
 
 int learnedProbability(FilterContext& context)
 {
-    if (!context.message.open(context.currentMessage))
+    LearnedRating& rating = context.learnedRating();
+    // Nothing to rate by: no reason to download a message.
+    if (!rating.ready() || !context.message.open(context.currentMessage))
         return LearnedRating::kNeutral;
     // The whole message: the body says the most.
     context.message.ensureWholeMessage(context.currentMessage);
     if (!context.message.open(context.currentMessage))
         return LearnedRating::kNeutral;
-    return context.learnedRating().probability(context.message.file());
+    return rating.probability(context.message.file());
 }

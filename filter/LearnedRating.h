@@ -2,10 +2,11 @@
 // SPAMPROBABILITY() and LEARNEDCOUNT() and the commands that measure them.
 //
 // It opens the store read-only when made (a store not there yet has
-// learned nothing) and reads the learned message counts then, so a session
-// rates every message by the store as it stood when the session first
-// asked; a training command's commit is seen by the next one.  Token counts
-// read are kept (at most kMaxCached of them) for the messages after.
+// learned nothing) and reads the learned message counts then; a token's
+// counts are read when a message first holds it, and kept (at most
+// kMaxCached of them) for the messages after.  A training command that
+// commits meanwhile is seen whole by the next LearnedRating (the proxy
+// makes one per session).
 //
 // probability() is the Fisher-combined spam probability (Classifier.h) of
 // the message file's tokens (MessageTokens.h), rounded to 0 to 100; it is
@@ -38,6 +39,8 @@ public:
     LearnedRating& operator=(const LearnedRating&) = delete;
 
     int probability(FILE* file);
+    // Enough has been learned for probability() to say anything.
+    bool ready() const { return m_store && m_spam >= kMinLearned && m_ham >= kMinLearned; }
     int64_t learned(MailKind kind) const { return kind == MailKind::Spam ? m_spam : m_ham; }
 
 private:
@@ -48,7 +51,8 @@ private:
     ClassifierParameters m_parameters;
 };
 
-// SPAMPROBABILITY() of the context's current message: the whole message
-// fetched when only its header is spooled, then rated by the context's
-// LearnedRating.  kNeutral without a message.
+// SPAMPROBABILITY() of the context's current message, rated by the
+// context's LearnedRating: the whole message is fetched when only its header
+// is spooled, but only once enough has been learned to rate it.  kNeutral
+// without a message.
 int learnedProbability(FilterContext& context);

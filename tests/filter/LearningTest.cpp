@@ -1,6 +1,8 @@
 // Learning through the token store: counts after learning, relearning and
 // unlearning; batches that never commit; the learn folders; the archive's
 // messages; and rating by what was learned.
+#include "FilterHarness.h"
+
 #include "filter/ArchiveMessages.h"
 #include "filter/LearnBatch.h"
 #include "filter/LearnFolders.h"
@@ -207,6 +209,68 @@ TEST_F(Learning, RatingIsNeutralUntilFiftyOfEachKindAreLearned)
     EXPECT_EQ(LearnedRating(m_path).learned(MailKind::Spam), 50);
     EXPECT_GE(rate(spammy), 99);
     EXPECT_LE(rate(hammy), 1);
+}
+
+} // namespace
+
+namespace {
+
+// SPAMPROBABILITY() and LEARNEDCOUNT() from a rule, over a header-only
+// spool as a session has it: the body is fetched only once enough has been
+// learned for the probability to say something.
+class LearnedRuleFunctions : public FilterHarness
+{
+protected:
+    void TearDown() override
+    {
+        std::filesystem::remove_all(learnRoot(programContext().dataRoot));
+        FilterHarness::TearDown();
+    }
+
+    std::vector<std::string> seen(const std::string& text)
+    {
+        rules(rule("Probe", 10,
+                   "adddecisiondetails(str(spamprobability()))\n"
+                   "adddecisiondetails(str(learnedcount(\"spam\")) + \" \" + str(learnedcount(\"Ham\")) + \" \" + "
+                   "str(learnedcount(\"junk\")))\nisspam()"));
+        loadRules();
+        // A new context, as each session has.
+        m_registration.reset();
+        m_context.reset();
+        judge(text, true);
+        std::vector<std::string> details;
+        for (const std::string& line : splitLines(context().decisionHeaders))
+            if (!line.empty() && line[0] == '\t')
+                details.push_back(line.substr(1));
+        return details;
+    }
+
+    static void learn(int count)
+    {
+        const std::string& root = programContext().dataRoot;
+        ASSERT_TRUE(makeLearnFolders(root));
+        TokenStore store(tokenStorePath(root), true);
+        LearnBatch batch(store);
+        for (int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(i);
+            batch.learnText(crlf("Subject: pills " + n + "\n\nbuy cheap pills online " + n + "\n"), MailKind::Spam);
+            batch.learnText(crlf("Subject: minutes " + n + "\n\nthe project meeting agenda " + n + "\n"),
+                            MailKind::Ham);
+        }
+        batch.commit();
+    }
+};
+
+TEST_F(LearnedRuleFunctions, TheProbabilityNeedsFiftyOfEachKindAndOnlyThenTheBody)
+{
+    const std::string spammy = crlf("Subject: hello\n\nbuy cheap pills online now\n.\n");
+    EXPECT_EQ(seen(spammy), (std::vector<std::string>{"50", "0 0 0"}));
+    EXPECT_EQ(m_session.fetches, 0) << "nothing learned: no download";
+    learn(50);
+    EXPECT_EQ(seen(spammy), (std::vector<std::string>{"100", "50 50 0"}));
+    EXPECT_EQ(m_session.fetches, 1);
+    EXPECT_EQ(seen(crlf("Subject: hello\n\nthe project meeting agenda\n.\n")),
+              (std::vector<std::string>{"0", "50 50 0"}));
 }
 
 } // namespace
