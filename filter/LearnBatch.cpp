@@ -4,13 +4,19 @@
 #include "common/MD5.h"
 #include "common/UniqueFd.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+
 #include <memory>
 
 namespace {
+
+// Room for the tokens of a few thousand messages before the first rehash.
+constexpr size_t kExpectedTokens = 1 << 17;
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
@@ -29,13 +35,31 @@ std::unique_ptr<FILE, FileCloser> memoryFile(const std::string& text)
     return file;
 }
 
+// The whole file in text: read in one go when its size is known, in
+// blocks to its end in any case (a pipe has no size).
 bool readWhole(const std::string& path, std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    constexpr size_t kBlock = 65536;
+    text.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == text.size())
+            text.resize(got + kBlock);
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+    return true;
 }
 
 } // namespace
@@ -138,6 +162,8 @@ void LearnBatch::count(const std::string& text, MailKind kind, int64_t delta)
             throw TokenStoreError("no memory for a message");
         tokenizeMessage(file.get(), tokens);
     }
+    if (m_deltas.empty())
+        m_deltas.reserve(kExpectedTokens);
     for (const std::string& token : tokens) {
         TokenCounts& counts = m_deltas[tokenHash(token)];
         (kind == MailKind::Spam ? counts.spam : counts.ham) += delta;
