@@ -5,7 +5,9 @@
 // the distinct tokens of it into tokens:
 //   "name:WORD"    every word of a header field's value, under the field's
 //                  name in lower case ("subject:FREE", "received:SMTP");
-//                  the words as collectWords cuts and upper-cases them.
+//                  the words as collectWords cuts and upper-cases them,
+//                  after RFC 2047 encoded words are decoded (their bytes
+//                  kept in their own character set).
 //                  The proxy's own X-Quillfence-Pro block is left out, so
 //                  that a message taken back from the archive looks as it
 //                  did when it came.

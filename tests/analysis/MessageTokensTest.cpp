@@ -106,6 +106,20 @@ TEST(MessageTokens, AnHtmlOnlyMessageWithBareLineFeedsIsMarkedSo)
     });
 }
 
+TEST(MessageTokens, EncodedWordsOfHeaderFieldsAreDecoded)
+{
+    expectTokens(tokensOf("Subject: =?iso-8859-1?q?Gro=DFe_Auswahl?= und =?utf-8?B?RnLDvGhsaW5n?=\r\n"
+                          "From: =?broken?x\r\n\r\nbody\r\n"),
+                 {
+                     {"subject:GRO\xDF" "E", true},
+                     {"subject:AUSWAHL", true},
+                     {"subject:UND", true},
+                     {"FR\xC3\xBCHLING", true},
+                     {"subject:RNLDVGHSAW5N", false},
+                     {"from:BROKEN", true},
+                 });
+}
+
 TEST(MessageTokens, TheSpooledFormGivesTheSameTokensAsTheSavedOne)
 {
     const std::string saved = "From: a@b.example\r\nSubject: dots\r\n\r\n.hidden line\r\nplain words\r\n";
