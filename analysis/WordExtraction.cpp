@@ -1,5 +1,6 @@
 #include "analysis/WordExtraction.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -21,14 +22,20 @@ constexpr std::array<bool, 256> makeDelimiterTable()
 
 constexpr std::array<bool, 256> kIsDelimiter = makeDelimiterTable();
 
-void addWord(std::string_view token, WordSet& words, WordCounts& counts)
+// Calls visit with token upper-cased.
+template <typename Visit>
+void visitUpper(std::string_view token, Visit&& visit)
 {
     char upper[kMaxWord];
     for (size_t i = 0; i < token.size(); ++i) {
         const char c = token[i];
         upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    const std::string_view word(upper, token.size());
+    visit(std::string_view(upper, token.size()));
+}
+
+void addWord(std::string_view word, WordSet& words, WordCounts& counts)
+{
     // Most words of a text are repeats: look up before making a string.
     if (auto known = counts.find(word); known != counts.end()) {
         ++known->second;
@@ -39,7 +46,8 @@ void addWord(std::string_view token, WordSet& words, WordCounts& counts)
 }
 
 // Splits one piece (no CR or LF in it) into tokens.
-void tokenise(std::string_view piece, WordSet& words, WordCounts& counts)
+template <typename Visit>
+void tokenise(std::string_view piece, Visit&& visit)
 {
     size_t i = 0;
     while (i < piece.size()) {
@@ -50,7 +58,25 @@ void tokenise(std::string_view piece, WordSet& words, WordCounts& counts)
             ++i;
         const size_t length = i - start;
         if (length > 0 && length <= kMaxWord)
-            addWord(piece.substr(start, length), words, counts);
+            visitUpper(piece.substr(start, length), visit);
+    }
+}
+
+// Cuts text at CR and LF into pieces of at most kMaxPiece bytes, and each
+// piece into words.
+template <typename Visit>
+void cutWords(std::string_view text, Visit&& visit)
+{
+    size_t at = 0;
+    while (at < text.size()) {
+        if (text[at] == '\r' || text[at] == '\n') {
+            ++at;
+            continue;
+        }
+        const size_t start = at;
+        while (at < text.size() && text[at] != '\r' && text[at] != '\n' && at - start < kMaxPiece)
+            ++at;
+        tokenise(text.substr(start, at - start), visit);
     }
 }
 
@@ -65,15 +91,10 @@ void collectWords(const char* text, WordSet& words, WordCounts& counts)
 {
     if (text == nullptr)
         return;
-    const char* p = text;
-    while (*p != '\0') {
-        if (*p == '\r' || *p == '\n') {
-            ++p;
-            continue;
-        }
-        const char* start = p;
-        while (*p != '\0' && *p != '\r' && *p != '\n' && static_cast<size_t>(p - start) < kMaxPiece)
-            ++p;
-        tokenise(std::string_view(start, static_cast<size_t>(p - start)), words, counts);
-    }
+    cutWords(std::string_view(text), [&](std::string_view word) { addWord(word, words, counts); });
+}
+
+void forEachWord(std::string_view text, const std::function<void(std::string_view)>& visit)
+{
+    cutWords(text.substr(0, std::min(text.size(), text.find('\0'))), visit);
 }

@@ -7,6 +7,9 @@
 // word straddling the cut becomes two); tokens longer than kMaxWord bytes are
 // not words.  collectWords adds every word of a NUL-terminated text to words
 // (once each) and counts its occurrences in counts; a null text adds nothing.
+// forEachWord calls visit with every word of text[0, length) (a NUL ends it
+// early) as collectWords cuts it, upper-cased, in order, repeats included;
+// the view lasts only for the call.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 
 using WordSet = std::set<std::string, std::less<>>;
 using WordCounts = std::map<std::string, int32_t, std::less<>>;
@@ -25,3 +29,4 @@ constexpr size_t kMaxPiece = 4096;
 
 bool isWordDelimiter(unsigned char byte);
 void collectWords(const char* text, WordSet& words, WordCounts& counts);
+void forEachWord(std::string_view text, const std::function<void(std::string_view)>& visit);

@@ -2,6 +2,8 @@
 
 #include "app/AppEvents.h"
 #include "app/HeadlessMainWindow.h"
+#include "app/LearnCommand.h"
+#include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -84,8 +86,12 @@ int CProxyApp::InitInstance(int argc, char** argv)
     std::string commandLine;
     for (int i = 1; i < argc; ++i)
         commandLine += std::string(argv[i]) + " ";
-    const bool rating = argc >= 2 && std::string(argv[1]) == "-rate";
-    if (!rating && stristr(commandLine.c_str(), "-stop"))
+    const std::string verb = argc >= 2 ? argv[1] : "";
+    const bool rating = verb == "-rate";
+    // Commands that do their work and end, beside a running instance.
+    const bool training = verb == "-learn" || verb == "-unlearn" || verb == "-learn-archive";
+    const bool probing = verb == "-probability";
+    if (!rating && !training && !probing && stristr(commandLine.c_str(), "-stop"))
         return stopRunningInstance();
 
     char folder[4096];
@@ -102,6 +108,14 @@ int CProxyApp::InitInstance(int argc, char** argv)
         // Only errors: a line per rule and message would drown the log.
         CEventLog::SetLogging(1);
         return rateMessages(std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (training) {
+        CEventLog::SetLogging(1);
+        return learnCommand(verb, std::vector<std::string>(argv + 2, argv + argc));
+    }
+    if (probing) {
+        CEventLog::SetLogging(1);
+        return probabilityCommand(std::vector<std::string>(argv + 2, argv + argc));
     }
 
     bool existed = false;

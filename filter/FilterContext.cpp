@@ -1,6 +1,7 @@
 #include "filter/FilterContext.h"
 
 #include "filter/Archive.h"
+#include "filter/LearnedRating.h"
 #include "filter/ListStore.h"
 #include "filter/RuleStore.h"
 
@@ -119,6 +120,13 @@ void FilterContext::getFromAddress(std::string& out)
             out = oneLine(value);
     }
     message.selectSegment(remembered);
+}
+
+LearnedRating& FilterContext::learnedRating()
+{
+    if (!m_learnedRating)
+        m_learnedRating = std::make_unique<LearnedRating>(tokenStorePath(programContext().dataRoot));
+    return *m_learnedRating;
 }
 
 VirusScanner& FilterContext::scanner()

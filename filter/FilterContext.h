@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 
+class LearnedRating;
 class SessionLink;
 
 class FilterContext
@@ -62,6 +63,9 @@ public:
     SessionLink* session() const { return m_session; }
     // The session's virus scanner, made (its settings read) on first use.
     VirusScanner& scanner();
+    // What the token store has learned, opened on first use (so once per
+    // session): training committed later is seen by the next session.
+    LearnedRating& learnedRating();
 
     std::string currentRule;
     std::string reportPath;
@@ -90,6 +94,7 @@ private:
     SessionLink* m_session;
     std::map<int, FILE*> m_openFiles;
     std::unique_ptr<VirusScanner> m_scanner;
+    std::unique_ptr<LearnedRating> m_learnedRating;
     int m_nextFile = 1;
 };
 

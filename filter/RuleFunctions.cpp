@@ -14,6 +14,7 @@
 // true without a context.  Failures are trapped and answered neutrally.
 #include "filter/FilterContext.h"
 #include "filter/FilterSettings.h"
+#include "filter/LearnedRating.h"
 #include "filter/ListStore.h"
 #include "filter/VirusCheck.h"
 
@@ -24,6 +25,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -549,6 +551,30 @@ RULE_FUNCTION int32_t ISINFECTED(const void*)
     GUARDED(kFalse, {
         FilterContext* context = openContext();
         return truth(context && scanForViruses(*context));
+    })
+}
+
+RULE_FUNCTION int32_t SPAMPROBABILITY(const void*)
+{
+    GUARDED(LearnedRating::kNeutral, {
+        FilterContext* context = currentContext();
+        return context ? learnedProbability(*context) : LearnedRating::kNeutral;
+    })
+}
+
+RULE_FUNCTION int32_t LEARNEDCOUNT(const void* slots)
+{
+    GUARDED(0, {
+        const char* kind = textAt(slots, 0);
+        FilterContext* context = kind ? currentContext() : nullptr;
+        if (context == nullptr)
+            return 0;
+        int64_t count = 0;
+        if (::strcasecmp(kind, "spam") == 0)
+            count = context->learnedRating().learned(MailKind::Spam);
+        else if (::strcasecmp(kind, "ham") == 0)
+            count = context->learnedRating().learned(MailKind::Ham);
+        return static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
     })
 }
 

@@ -9,6 +9,7 @@
 #include "proxy/SessionList.h"
 #include "proxy/StateTidy.h"
 #include "filter/Archive.h"
+#include "filter/LearnFolders.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -128,6 +129,9 @@ unsigned CSession::run()
     // Archive copies that an abruptly ended session staged after its QUIT
     // was confirmed: merged now rather than lost.
     mergeArchives(true);
+    // Messages the user saved to the learn folders since the last session,
+    // learned before this session rates anything.
+    learnSavedMessages(programContext().dataRoot);
     readSettings();
     if (popupStatus)
         if (MainWindowLink* link = mainWindowLink())

@@ -9,6 +9,9 @@ Each fixture NAME.eml has NAME.expected beside it, one fact a line:
     band 3-5       lands in band 1, or in one of bands 3 to 5
 Lines starting with "#" say what the message shows.
 
+Every rating run's data root has first learned a small made-up mail
+(made_up_mail), so that the learning classifier's rule can fire.
+
 quillfnc -rate prints only the first decision line of a message, so each
 rule is rated on its own account: the setting RuleOrder puts it first, and
 it fired exactly when the first decision names it.
@@ -55,6 +58,23 @@ def read_fixtures():
     return fixtures
 
 
+def made_up_mail(folder):
+    """A small mail of the fixtures' own for the learning classifier: 60
+    offers of replica watches as spam and 60 notes of a garden club as ham,
+    written into folder/spam and folder/ham.  Both kinds have the same
+    header fields, and their words are their own, so that the classifier
+    knows nothing of the other fixtures (they stay at probability 50) and
+    "Learned from your mail" fires only on a message like the spam."""
+    for kind, subject, body in (
+            ("spam", "Luxury replica watches %d", "Replica watches at a discount: luxury brands, order today. %d"),
+            ("ham", "Garden club notes %d", "The garden club meets on Thursday: roses, compost and seedlings. %d")):
+        os.makedirs(os.path.join(folder, kind))
+        for n in range(60):
+            with open(os.path.join(folder, kind, "%d.eml" % n), "w", encoding="latin-1", newline="") as f:
+                f.write("From: Member %d <member%d@example.com>\r\nTo: me@example.net\r\nSubject: %s\r\n"
+                        "Date: Sat, 05 Jul 2003 09:51:33 +0100\r\n\r\n%s\r\n" % (n, n, subject % n, body % n))
+
+
 def hive_text(rule_order):
     """The shipped settings, with RuleOrder naming rule_order first."""
     with open(os.path.join(os.path.dirname(QUILLFNC), "default.dat"), "rb") as f:
@@ -71,7 +91,7 @@ def hive_text(rule_order):
 class Rating:
     """One quillfnc -rate run with a fresh data root."""
 
-    def __init__(self, folder, paths, rule_order=None):
+    def __init__(self, folder, paths, rule_order=None, mail=None):
         self.home = tempfile.mkdtemp(dir=folder)
         config = os.path.join(self.home, "Corvanta Ltd", "config")
         os.makedirs(config)
@@ -79,6 +99,11 @@ class Rating:
             f.write(hive_text(rule_order))
         env = dict(os.environ, XDG_DATA_HOME=self.home, XDG_RUNTIME_DIR=self.home,
                    QUILLFENCE_COMMON_ROOT=os.path.join(self.home, "common"))
+        for kind in ("spam", "ham") if mail else ():
+            learned = subprocess.run([QUILLFNC, "-learn", kind, os.path.join(mail, kind)], env=env,
+                                     capture_output=True, timeout=120, encoding="latin-1")
+            if learned.returncode != 0:
+                raise AssertionError("quillfnc -learn failed (%d): %s" % (learned.returncode, learned.stderr))
         done = subprocess.run([QUILLFNC, "-rate"] + paths, env=env, capture_output=True,
                               timeout=120, encoding="latin-1")
         if done.returncode != 0:
@@ -107,13 +132,15 @@ class ShippedRules(unittest.TestCase):
         cls.rules = shipped_rule_names()
         cls.fixtures = read_fixtures()
         paths = list(cls.fixtures)
+        mail = os.path.join(cls.folder, "mail")
+        made_up_mail(mail)
         # In the shipped order, for the bands.
-        cls.shipped = Rating(cls.folder, paths)
+        cls.shipped = Rating(cls.folder, paths, mail=mail)
         # Each rule first in its own run: fired[rule][path] is a truth.
         cls.fired = {}
         cls.logs = {}
         for rule in cls.rules:
-            run = Rating(cls.folder, paths, rule)
+            run = Rating(cls.folder, paths, rule, mail)
             cls.logs[rule] = run.log()
             prefix = "Rule '%s' detected spam" % rule
             cls.fired[rule] = {path: run.lines[path][1].startswith(prefix) for path in paths if path in run.lines}

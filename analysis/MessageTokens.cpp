@@ -1,0 +1,319 @@
+#include "analysis/MessageTokens.h"
+
+#include "analysis/BodyDecoding.h"
+#include "analysis/Chunk.h"
+#include "analysis/LineReader.h"
+#include "analysis/WordExtraction.h"
+#include "common/Base64.h"
+#include "common/CEventLog.h"
+#include "common/TextUtils.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+// Header names longer than this are not real fields; their words still
+// count, but under no name.
+constexpr size_t kMaxFieldName = 40;
+// A host name is at most 253 bytes; anything longer is not one.
+constexpr size_t kMaxHost = 253;
+// How many encoded bytes are read for each decoded byte still wanted: base64
+// takes 4 for 3, quoted-printable a little more than 1.
+constexpr size_t kEncodedPerDecoded = 2;
+
+bool usefulWord(std::string_view word)
+{
+    if (word.size() < kMinWord)
+        return false;
+    return !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Adds prefix + each useful word of text.
+void addWords(std::string_view text, const std::string& prefix, TokenSet& tokens)
+{
+    std::string token = prefix;
+    forEachWord(text, [&](std::string_view word) {
+        if (!usefulWord(word))
+            return;
+        token.resize(prefix.size());
+        token.append(word);
+        tokens.insert(token);
+    });
+}
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool hostByte(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
+}
+
+// The host name at the start of text, in lower case, without trailing dots;
+// empty when there is none or it is too long to be one.
+std::string hostAt(std::string_view text)
+{
+    size_t length = 0;
+    while (length < text.size() && hostByte(text[length]))
+        ++length;
+    if (length > kMaxHost)
+        return {};
+    std::string host = lower(text.substr(0, length));
+    while (!host.empty() && host.back() == '.')
+        host.pop_back();
+    return host.find('.') == std::string::npos ? std::string() : host;
+}
+
+void addHost(const std::string& prefix, const std::string& host, TokenSet& tokens)
+{
+    if (host.empty())
+        return;
+    tokens.insert(prefix + host);
+    // The registered name stays the same while spammers vary the rest.
+    const size_t last = host.rfind('.');
+    const size_t second = last == 0 ? std::string::npos : host.rfind('.', last - 1);
+    if (second != std::string::npos)
+        tokens.insert(prefix + host.substr(second + 1));
+}
+
+void addLinkHosts(std::string_view text, TokenSet& tokens)
+{
+    size_t at = 0;
+    while ((at = text.find("://", at)) != std::string_view::npos) {
+        const size_t schemeStart = at >= 5 ? at - 5 : 0;
+        const std::string scheme = lower(text.substr(schemeStart, at - schemeStart));
+        at += 3;
+        if (scheme.ends_with("http") || scheme.ends_with("https"))
+            addHost("url:", hostAt(text.substr(at)), tokens);
+    }
+}
+
+// The fields that keep their name on their words: who sent the message, to
+// whom, how, and what it says it is.  The words of other fields (mailing
+// list fields, most of all, which repeat the same words in six fields) are
+// counted once, as header words ("h:WORD"): as many tokens as fields would
+// count one piece of evidence many times over.
+bool namedField(const std::string& name)
+{
+    static const char* const kNamed[] = {"subject", "from", "to", "cc", "reply-to", "return-path", "sender",
+                                         "x-mailer", "user-agent", "content-type", "message-id", "received"};
+    for (const char* named : kNamed)
+        if (name == named)
+            return true;
+    return false;
+}
+
+// The fields whose address says who sent the message.
+bool senderField(const std::string& name)
+{
+    return name == "from" || name == "reply-to" || name == "return-path" || name == "sender";
+}
+
+// A field value with its RFC 2047 encoded words ("=?gb2312?b?...?=",
+// "=?iso-8859-1?q?...?=") decoded, their bytes as they are in their
+// character set; anything else stays as it stands.
+std::string decodeEncodedWords(std::string_view value)
+{
+    std::string out;
+    size_t at = 0;
+    while (at < value.size()) {
+        const size_t start = value.find("=?", at);
+        if (start == std::string_view::npos)
+            break;
+        // "=?" charset "?" encoding "?" text "?="
+        const size_t charsetEnd = value.find('?', start + 2);
+        if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= value.size() || value[charsetEnd + 2] != '?')
+            break;
+        const size_t textEnd = value.find("?=", charsetEnd + 3);
+        if (textEnd == std::string_view::npos)
+            break;
+        out.append(value.substr(at, start - at));
+        std::string text(value.substr(charsetEnd + 3, textEnd - charsetEnd - 3));
+        const char encoding = static_cast<char>(std::tolower(static_cast<unsigned char>(value[charsetEnd + 1])));
+        if (encoding == 'b') {
+            std::string decoded(3 * (text.size() / 4) + 3, '\0');
+            decoded.resize(static_cast<size_t>(MimeDecodeLine(text.c_str(), decoded.data())));
+            text = decoded;
+        } else if (encoding == 'q') {
+            std::replace(text.begin(), text.end(), '_', ' ');
+            text.resize(decodeQuotedPrintable(text.data(), text.size(), text.data()));
+        }
+        out += text;
+        out += ' ';
+        at = textEnd + 2;
+    }
+    out.append(value.substr(std::min(at, value.size())));
+    return out;
+}
+
+void addField(std::string_view name, std::string_view value, TokenSet& tokens)
+{
+    const std::string field = lower(name);
+    if (field == "x-quillfence-pro")
+        return;
+    const std::string text = decodeEncodedWords(value);
+    addWords(text, namedField(field) ? field + ":" : std::string("h:"), tokens);
+    if (field == "subject")
+        addWords(text, std::string(), tokens);
+    if (senderField(field)) {
+        const size_t at = text.find('@');
+        if (at != std::string::npos)
+            addHost(field + ":", hostAt(std::string_view(text).substr(at + 1)), tokens);
+    }
+}
+
+// Walks a raw header block: one field per line, a line that starts with
+// white space continuing the one before.
+void addHeaderTokens(const char* header, TokenSet& tokens)
+{
+    if (header == nullptr)
+        return;
+    const std::string_view block(header);
+    std::string name;
+    std::string value;
+    bool inField = false;
+    size_t at = 0;
+    while (at < block.size()) {
+        size_t end = block.find('\n', at);
+        if (end == std::string_view::npos)
+            end = block.size();
+        std::string_view line = block.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+            if (inField) {
+                value += ' ';
+                value.append(line);
+            }
+            continue;
+        }
+        if (inField)
+            addField(name, value, tokens);
+        inField = false;
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0)
+            continue;
+        name.assign(line.substr(0, colon));
+        value.assign(line.substr(colon + 1));
+        inField = true;
+    }
+    if (inField)
+        addField(name, value, tokens);
+}
+
+// The value of a content-type parameter ("charset"), lower case, or empty.
+std::string parameter(const std::string& contentType, const char* name)
+{
+    const char* found = stristr(contentType.c_str(), name);
+    if (found == nullptr)
+        return {};
+    std::string_view rest(found + std::char_traits<char>::length(name));
+    while (!rest.empty() && (rest[0] == ' ' || rest[0] == '='))
+        rest.remove_prefix(1);
+    if (!rest.empty() && rest[0] == '"')
+        rest.remove_prefix(1);
+    return lower(rest.substr(0, std::min<size_t>(40, rest.find_first_of("\"; \t\r\n"))));
+}
+
+struct TextKinds {
+    bool html = false;
+    bool plain = false;
+};
+
+// The decoded text of one text part, at most budget bytes of it; budget is
+// reduced by what was used.
+void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, size_t& budget, TokenSet& tokens)
+{
+    const int64_t start = chunk.bodyStart();
+    int64_t end = chunk.chunkEnd();
+    if (end <= start)
+        end = messageFileLength(file);
+    if (end <= start || budget == 0)
+        return;
+    const size_t wanted = std::min(static_cast<size_t>(end - start), budget * kEncodedPerDecoded);
+    auto text = std::make_unique_for_overwrite<char[]>(wanted + 1);
+    size_t size = 0;
+    if (::fseeko(file, start, SEEK_SET) == 0)
+        size = std::fread(text.get(), 1, wanted, file);
+    text[size] = '\0';
+
+    std::string encoding;
+    chunk.getHeader(file, "CONTENT-TRANSFER-ENCODING", encoding);
+    if (stristr(encoding.c_str(), "base64"))
+        size = decodeBase64Lines(text.get(), size);
+    else if (stristr(encoding.c_str(), "quoted-printable"))
+        size = decodeQuotedPrintable(text.get(), size, text.get());
+    size = std::min(size, budget);
+    text[size] = '\0';
+    budget -= size;
+
+    addLinkHosts(std::string_view(text.get(), size), tokens);
+    if (stristr(contentType.c_str(), "text/html") || stristr(contentType.c_str(), "text/enriched"))
+        size = stripMarkup(text.get());
+    addWords(std::string_view(text.get(), size), std::string(), tokens);
+}
+
+void addPartTokens(FILE* file, Chunk& chunk, size_t& budget, TextKinds& kinds, TokenSet& tokens)
+{
+    std::string contentType;
+    chunk.getHeader(file, "CONTENT-TYPE", contentType);
+    std::string type = lower(contentType.substr(0, contentType.find_first_of("; \t\r\n")));
+    if (type.size() > kMaxFieldName)
+        type.resize(kMaxFieldName);
+    if (!type.empty())
+        tokens.insert("type:" + type);
+    const std::string charset = parameter(contentType, "charset");
+    if (!charset.empty())
+        tokens.insert("charset:" + charset);
+    std::string encoding;
+    if (chunk.getHeader(file, "CONTENT-TRANSFER-ENCODING", encoding)) {
+        std::string name = lower(encoding.substr(0, std::min<size_t>(kMaxFieldName, encoding.find_first_of("; \t\r\n"))));
+        if (!name.empty())
+            tokens.insert("encoding:" + name);
+    }
+    if (type.starts_with("multipart/"))
+        return;
+    const bool text = type.empty() || type.starts_with("text/");
+    if (!text)
+        return;
+    std::string disposition;
+    chunk.getHeader(file, "CONTENT-DISPOSITION", disposition);
+    if (stristr(disposition.c_str(), "attachment"))
+        return;
+    if (type == "text/html")
+        kinds.html = true;
+    else
+        kinds.plain = true;
+    addBodyTokens(file, chunk, contentType, budget, tokens);
+}
+
+} // namespace
+
+void tokenizeMessage(FILE* file, TokenSet& tokens)
+{
+    if (file == nullptr)
+        return;
+    try {
+        Chunk::List parts;
+        parts.push_back(std::make_unique<Chunk>(0));
+        parts.front()->parseStructure(true, file, parts, nullptr);
+        addHeaderTokens(parts.front()->headerText(), tokens);
+        size_t budget = kMaxText;
+        TextKinds kinds;
+        for (const auto& part : parts)
+            addPartTokens(file, *part, budget, kinds, tokens);
+        if (kinds.html && !kinds.plain)
+            tokens.insert("html-only");
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+    }
+}

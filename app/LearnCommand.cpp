@@ -1,0 +1,144 @@
+#include "app/LearnCommand.h"
+
+#include "common/ProgramContext.h"
+#include "filter/ArchiveMessages.h"
+#include "filter/FilterSettings.h"
+#include "filter/LearnBatch.h"
+#include "filter/LearnFolders.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace {
+
+std::optional<MailKind> kindNamed(const std::string& name)
+{
+    if (name == "spam")
+        return MailKind::Spam;
+    if (name == "ham")
+        return MailKind::Ham;
+    return std::nullopt;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: quillfnc -learn spam|ham FILE|FOLDER...\n"
+                 "       quillfnc -unlearn spam|ham FILE|FOLDER...\n"
+                 "       quillfnc -learn-archive BAND\n");
+    return 1;
+}
+
+struct Tally {
+    int outcomes[5] = {};
+    int total = 0;
+
+    void add(LearnBatch::Outcome outcome)
+    {
+        ++outcomes[static_cast<int>(outcome)];
+        ++total;
+    }
+};
+
+// The messages to learn, each as a file or, out of an archive, a text.
+struct Work {
+    std::vector<std::string> files;
+    std::vector<std::string> texts;
+};
+
+bool gatherFiles(const std::vector<std::string>& paths, Work& work)
+{
+    bool ok = true;
+    for (const std::string& path : paths)
+        if (!messageFiles(path, work.files)) {
+            std::fprintf(stderr, "quillfnc: %s: not a file or a folder\n", path.c_str());
+            ok = false;
+        }
+    return ok;
+}
+
+bool gatherArchive(const std::string& bandText, Work& work)
+{
+    char* end = nullptr;
+    const long band = std::strtol(bandText.c_str(), &end, 10);
+    if (end == bandText.c_str() || *end != '\0' || band < 1 || band > FilterSettings::kBands) {
+        std::fprintf(stderr, "quillfnc -learn-archive: the band is a number from 1 to %d\n", FilterSettings::kBands);
+        return false;
+    }
+    filterSettings().load(programContext().dataRoot);
+    const std::string folder = filterSettings().bands[band - 1].archivePath;
+    for (const std::string& day : archiveDayFiles(folder)) {
+        std::ifstream in(day, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (in.bad()) {
+            std::fprintf(stderr, "quillfnc -learn-archive: %s cannot be read\n", day.c_str());
+            return false;
+        }
+        splitArchive(text, [&work](const std::string& message) { work.texts.push_back(message); });
+    }
+    return true;
+}
+
+} // namespace
+
+int learnCommand(const std::string& verb, const std::vector<std::string>& arguments)
+{
+    const bool archive = verb == "-learn-archive";
+    const bool learn = verb != "-unlearn";
+    std::optional<MailKind> kind = MailKind::Spam;
+    Work work;
+    if (archive) {
+        if (arguments.size() != 1)
+            return usage();
+        if (!gatherArchive(arguments[0], work))
+            return 1;
+    } else {
+        if (arguments.size() < 2 || !(kind = kindNamed(arguments[0])))
+            return usage();
+        if (!gatherFiles(std::vector<std::string>(arguments.begin() + 1, arguments.end()), work))
+            return 1;
+    }
+
+    const std::string& root = programContext().dataRoot;
+    if (!makeLearnFolders(root)) {
+        std::fprintf(stderr, "quillfnc: cannot make %s\n", learnRoot(root).c_str());
+        return 1;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Tally tally;
+    int64_t spam = 0, ham = 0;
+    try {
+        TokenStore store(tokenStorePath(root), true);
+        LearnBatch batch(store);
+        for (const std::string& file : work.files) {
+            const auto outcome = learn ? batch.learnFile(file, *kind) : batch.unlearnFile(file, *kind);
+            if (outcome == LearnBatch::Outcome::Unreadable)
+                std::fprintf(stderr, "quillfnc: %s cannot be read\n", file.c_str());
+            tally.add(outcome);
+        }
+        for (const std::string& text : work.texts)
+            tally.add(batch.learnText(text, *kind));
+        batch.commit();
+        spam = store.messages(MailKind::Spam);
+        ham = store.messages(MailKind::Ham);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillfnc: the token store failed, nothing was learned: %s\n", error.what());
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    using Outcome = LearnBatch::Outcome;
+    std::printf("%s %d messages in %.2f s (%.0f msgs/s): %d added, %d moved, %d removed, %d unchanged, "
+                "%d unreadable\n",
+                learn ? "learned" : "unlearned", tally.total, seconds, seconds > 0 ? tally.total / seconds : 0.0,
+                tally.outcomes[static_cast<int>(Outcome::Added)], tally.outcomes[static_cast<int>(Outcome::Moved)],
+                tally.outcomes[static_cast<int>(Outcome::Removed)],
+                tally.outcomes[static_cast<int>(Outcome::Unchanged)],
+                tally.outcomes[static_cast<int>(Outcome::Unreadable)]);
+    std::printf("the store holds %lld spam and %lld ham messages\n", static_cast<long long>(spam),
+                static_cast<long long>(ham));
+    return 0;
+}

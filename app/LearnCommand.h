@@ -1,0 +1,23 @@
+// The training commands:
+//   quillfnc -learn spam|ham PATH...     learn messages (files, or folders
+//                                        and their sub-folders) as that kind
+//   quillfnc -unlearn spam|ham PATH...   take them back out
+//   quillfnc -learn-archive BAND         learn every message of band BAND's
+//                                        (1 to 5) archive as spam
+// All the changes of one command go into the token store in one
+// transaction, committed at the end: a command stopped half-way leaves the
+// store as it was.  The running proxy keeps working meanwhile and rates by
+// the new counts from its next session.
+//
+// Prints what became of the messages and how fast they went, and the
+// store's counts after:
+//   learned 500 messages in 0.14 s (3571 msgs/s): 498 added, 0 moved, 0 removed, 2 unchanged, 0 unreadable
+//   the store holds 500 spam and 2750 ham messages
+// Returns the exit status: 0 when the store committed, 1 on a usage error,
+// a path that is no file or folder, or a store that failed (nothing written).
+#pragma once
+
+#include <string>
+#include <vector>
+
+int learnCommand(const std::string& verb, const std::vector<std::string>& arguments);

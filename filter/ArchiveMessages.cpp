@@ -1,0 +1,54 @@
+#include "filter/ArchiveMessages.h"
+
+#include "common/CVDir.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+// "sf", six digits, ".txt", any letter case.
+bool isDayFile(const std::string& name)
+{
+    if (name.size() != 12)
+        return false;
+    std::string low = name;
+    for (char& c : low)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (low.compare(0, 2, "sf") != 0 || low.compare(8, 4, ".txt") != 0)
+        return false;
+    return std::all_of(low.begin() + 2, low.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::vector<std::string> archiveDayFiles(const std::string& folder)
+{
+    std::vector<std::string> files;
+    for (CVDir it(folder.c_str(), "sf*.txt"); !it.atEnd(); it.moveNext())
+        if (!it.isDir() && isDayFile(it.fileName()))
+            files.push_back(folder + (folder.empty() || folder.back() == '/' ? "" : "/") + it.fileName());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void splitArchive(const std::string& dayText, const std::function<void(const std::string&)>& message)
+{
+    std::string current;
+    size_t at = 0;
+    while (at < dayText.size()) {
+        size_t end = dayText.find('\n', at);
+        end = end == std::string::npos ? dayText.size() : end + 1;
+        const std::string_view line(dayText.data() + at, end - at);
+        at = end;
+        if (line == ".\r\n" || line == ".\n" || line == ".") {
+            if (!current.empty())
+                message(current);
+            current.clear();
+            continue;
+        }
+        current.append(line.starts_with("..") ? line.substr(1) : line);
+    }
+    if (!current.empty())
+        message(current);
+}
