@@ -11,6 +11,7 @@
 
 #include "common/CWorkerThread.h"
 #include "common/Socket.h"
+#include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
 #include "filter/SessionLink.h"
@@ -194,16 +195,20 @@ private:
     void assignUids(const std::vector<std::string>& ids);
     static void keepListedSize(CMessage& message, long listed);
     void readAccountState();
-    // A new empty spool file under a fresh name; its id, or empty.
-    std::string reserveSpoolFile();
-    // Sends request and writes the reply's lines into path, whole or not at
-    // all.  whole: the request fetches the whole message, not its header.
+    // A new empty spool file under a fresh name; its id, or empty.  When
+    // file is given it receives the file, open for writing.
+    std::string reserveSpoolFile(UniqueFd* file = nullptr);
+    // Sends request and writes the reply's lines into path.  reserved: the
+    // open, empty file of a new spool, written in place (the caller deletes
+    // it unless Done); -1: path is an existing spool, replaced whole or not
+    // at all.  whole: the request fetches the whole message, not its header.
     Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path,
-                         bool whole, long position);
+                         int reserved, bool whole, long position);
     // The message lines of a reply whose status line has been read: into
-    // spool (when given) up to kMaxHeaderBytes of header; read to the end
-    // in every case.  False when the header was too large.
-    bool readMessageLines(class AtomicFile* spool, bool whole, long position);
+    // the file spool (when not -1) up to kMaxHeaderBytes of header; read to
+    // the end in every case.  written turns false when a write failed.
+    // False when the header was too large.
+    bool readMessageLines(int spool, bool& written, bool whole, long position);
     void spoolAndJudge(size_t index, bool& removed);
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
