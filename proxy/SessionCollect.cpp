@@ -11,6 +11,7 @@
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
 #include "common/EventLogBlock.h"
+#include "common/EventLogGather.h"
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
@@ -110,13 +111,20 @@ bool CSession::collect()
         const long start = CVDateTime::currentTime();
         keepAliveTime = start;
         status("Counting Msgs");
-        if (!collectListing() || !collectIds())
-            return false;
+        {
+            // The lines of the listings go to the log together, as do
+            // those of each message below: a write for many lines.
+            const EventLogGather gather;
+            if (!collectListing() || !collectIds())
+                return false;
+        }
 
         for (size_t i = 0; i < mailbox.size();) {
             bool removed = false;
-            if (!mailbox[i]->hasText())
+            if (!mailbox[i]->hasText()) {
+                const EventLogGather gather;
                 spoolAndJudge(i, removed);
+            }
             if (maxCollectionTime > 0 && CVDateTime::currentTime() - start > maxCollectionTime) {
                 const int position = static_cast<int>(i + 1);
                 const int waiting = static_cast<int>(mailbox.size());
