@@ -16,9 +16,11 @@
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
+#include "proxy/SpoolReserve.h"
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -43,13 +45,6 @@ bool plainSpoolId(const std::string& id)
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return false;
     return true;
-}
-
-std::string spoolIdOf(int number)
-{
-    char id[16];
-    std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(number));
-    return id;
 }
 
 // A decimal number of at most 18 digits (no sign): false otherwise.
@@ -119,11 +114,17 @@ bool CSession::collect()
                 return false;
         }
 
+        // The spool files are created ahead, while the session talks to
+        // the server and judges: creating a file costs more than the rest
+        // of a message's collection.
+        const size_t unspooled = static_cast<size_t>(std::count_if(
+            mailbox.begin(), mailbox.end(), [](const auto& message) { return !message->hasText(); }));
+        SpoolReserve reserve(stateFolder(), unspooled);
         for (size_t i = 0; i < mailbox.size();) {
             bool removed = false;
             if (!mailbox[i]->hasText()) {
                 const EventLogGather gather;
-                spoolAndJudge(i, removed);
+                spoolAndJudge(i, removed, reserve);
             }
             if (maxCollectionTime > 0 && CVDateTime::currentTime() - start > maxCollectionTime) {
                 const int position = static_cast<int>(i + 1);
@@ -269,24 +270,19 @@ void CSession::readAccountState()
     }
 }
 
-std::string CSession::reserveSpoolFile(UniqueFd* file)
+std::string CSession::reserveSpoolFile(UniqueFd* file, SpoolReserve* reserve)
 {
-    // Created exclusively: a name in use (another account's spool, after
-    // the counter wrapped) is skipped, never replaced.
-    for (int attempt = 0; attempt < kSpoolNameAttempts; ++attempt) {
-        const std::string id = spoolIdOf(GetNextId());
-        const std::string path = stateFolder() + "/msg" + id + ".msg";
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd) {
-            if (file)
-                *file = std::move(fd);
-            return id;
-        }
-        if (errno != EEXIST)
-            break;
+    UniqueFd fd;
+    std::string id = reserve ? reserve->take(fd) : std::string();
+    if (id.empty())
+        id = SpoolReserve::create(stateFolder(), fd);
+    if (id.empty()) {
+        CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
+        return {};
     }
-    CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
-    return {};
+    if (file)
+        *file = std::move(fd);
+    return id;
 }
 
 bool CSession::readMessageLines(int spool, bool& written, bool whole, long position)
@@ -374,11 +370,11 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
     return Spooled::Done;
 }
 
-void CSession::spoolAndJudge(size_t index, bool& removed)
+void CSession::spoolAndJudge(size_t index, bool& removed, SpoolReserve& reserve)
 {
     CMessage& message = *mailbox[index];
     UniqueFd reserved;
-    const std::string id = reserveSpoolFile(&reserved);
+    const std::string id = reserveSpoolFile(&reserved, &reserve);
     if (id.empty())
         return;   // stays on the server, relayed to the client unjudged
     const std::string path = stateFolder() + "/msg" + id + ".msg";
