@@ -2,6 +2,7 @@
 
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
+#include "common/EventLogGather.h"
 #include "common/UniqueFd.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 std::string CEventLog::logpath;
 std::string CEventLog::logapp;
@@ -22,6 +24,16 @@ int CEventLog::dayno = -1;
 CVMutex CEventLog::mutex;
 
 namespace {
+
+// The text holding this thread's lines (EventLogGather), or null.
+thread_local std::string* t_held = nullptr;
+
+// The kernel's id of this thread, asked once: it is on every line.
+unsigned threadId()
+{
+    thread_local const unsigned id = static_cast<unsigned>(::gettid());
+    return id;
+}
 
 char levelLetter(unsigned short level)
 {
@@ -108,7 +120,7 @@ size_t CEventLog::formatLine(char* line, unsigned short level, const std::string
     time_t now = time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
-    const unsigned tid = static_cast<unsigned>(::gettid());
+    const unsigned tid = threadId();
 
     // Room for the line feed is kept back from the start.
     const size_t room = kMaxLine - 1;
@@ -124,8 +136,28 @@ size_t CEventLog::formatLine(char* line, unsigned short level, const std::string
     return used;
 }
 
+std::string* CEventLog::holdLines(std::string* held)
+{
+    return std::exchange(t_held, held);
+}
+
 void CEventLog::writeLines(const char* lines, size_t size)
 {
+    if (t_held) {
+        if (t_held->size() + size <= EventLogGather::kMaxHeld) {
+            t_held->append(lines, size);
+            return;
+        }
+        // Past the bound: what is held goes first, keeping the order.
+        std::string held;
+        held.swap(*t_held);
+        CVMutexLocker lock(mutex);
+        if (CEventLog().openFile()) {
+            writeFully(logfile, held.data(), held.size());
+            writeFully(logfile, lines, size);
+        }
+        return;
+    }
     CVMutexLocker lock(mutex);
     if (CEventLog().openFile())
         writeFully(logfile, lines, size);

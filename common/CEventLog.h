@@ -55,7 +55,12 @@ public:
                              const char* format, va_list args);
     // Appends whole lines (each ending in a line feed) to today's file in
     // one write(2); lost like any line when the file cannot be written.
+    // While this thread holds its lines (holdLines), they are appended to
+    // the holder's text instead, up to EventLogGather::kMaxHeld.
     static void writeLines(const char* lines, size_t size);
+    // Makes held (or, when null, the file again) where this thread's lines
+    // go; returns the previous holder.  For EventLogGather.
+    static std::string* holdLines(std::string* held);
 
     static std::string logpath;
     static std::string logapp;

@@ -11,6 +11,7 @@
 
 #include "common/CWorkerThread.h"
 #include "common/Socket.h"
+#include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
 #include "filter/SessionLink.h"
@@ -64,9 +65,6 @@ public:
     // A listing of more messages than this fails the collection: every
     // entry costs memory for the whole session.
     static constexpr size_t kMaxMailbox = 1000000;
-    // Fresh spool names tried before a spool counts as impossible to create
-    // (a name in use is never replaced).
-    static constexpr int kSpoolNameAttempts = 64;
 
     // The upstream connection failed: dropped, timed out or refused a send.
     // error is the socket layer's number.  Raised by the server wrappers.
@@ -194,17 +192,22 @@ private:
     void assignUids(const std::vector<std::string>& ids);
     static void keepListedSize(CMessage& message, long listed);
     void readAccountState();
-    // A new empty spool file under a fresh name; its id, or empty.
-    std::string reserveSpoolFile();
-    // Sends request and writes the reply's lines into path, whole or not at
-    // all.  whole: the request fetches the whole message, not its header.
+    // A new empty spool file under a fresh name (SpoolReserve::create), taken
+    // from reserve when one is given and has one; its id, or empty (logged).
+    // When file is given it receives the file, open for writing.
+    std::string reserveSpoolFile(UniqueFd* file = nullptr, class SpoolReserve* reserve = nullptr);
+    // Sends request and writes the reply's lines into path.  reserved: the
+    // open, empty file of a new spool, written in place (the caller deletes
+    // it unless Done); -1: path is an existing spool, replaced whole or not
+    // at all.  whole: the request fetches the whole message, not its header.
     Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path,
-                         bool whole, long position);
+                         int reserved, bool whole, long position);
     // The message lines of a reply whose status line has been read: into
-    // spool (when given) up to kMaxHeaderBytes of header; read to the end
-    // in every case.  False when the header was too large.
-    bool readMessageLines(class AtomicFile* spool, bool whole, long position);
-    void spoolAndJudge(size_t index, bool& removed);
+    // the file spool (when not -1) up to kMaxHeaderBytes of header; read to
+    // the end in every case.  written turns false when a write failed.
+    // False when the header was too large.
+    bool readMessageLines(int spool, bool& written, bool whole, long position);
+    void spoolAndJudge(size_t index, bool& removed, class SpoolReserve& reserve);
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
     void createCollectionReport(const std::string& reportPath);

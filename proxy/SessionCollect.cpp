@@ -11,13 +11,16 @@
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
 #include "common/EventLogBlock.h"
+#include "common/EventLogGather.h"
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
+#include "proxy/SpoolReserve.h"
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -42,13 +45,6 @@ bool plainSpoolId(const std::string& id)
         if (!std::isxdigit(static_cast<unsigned char>(c)))
             return false;
     return true;
-}
-
-std::string spoolIdOf(int number)
-{
-    char id[16];
-    std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(number));
-    return id;
 }
 
 // A decimal number of at most 18 digits (no sign): false otherwise.
@@ -110,13 +106,26 @@ bool CSession::collect()
         const long start = CVDateTime::currentTime();
         keepAliveTime = start;
         status("Counting Msgs");
-        if (!collectListing() || !collectIds())
-            return false;
+        {
+            // The lines of the listings go to the log together, as do
+            // those of each message below: a write for many lines.
+            const EventLogGather gather;
+            if (!collectListing() || !collectIds())
+                return false;
+        }
 
+        // The spool files are created ahead, while the session talks to
+        // the server and judges: creating a file costs more than the rest
+        // of a message's collection.
+        const size_t unspooled = static_cast<size_t>(std::count_if(
+            mailbox.begin(), mailbox.end(), [](const auto& message) { return !message->hasText(); }));
+        SpoolReserve reserve(stateFolder(), unspooled);
         for (size_t i = 0; i < mailbox.size();) {
             bool removed = false;
-            if (!mailbox[i]->hasText())
-                spoolAndJudge(i, removed);
+            if (!mailbox[i]->hasText()) {
+                const EventLogGather gather;
+                spoolAndJudge(i, removed, reserve);
+            }
             if (maxCollectionTime > 0 && CVDateTime::currentTime() - start > maxCollectionTime) {
                 const int position = static_cast<int>(i + 1);
                 const int waiting = static_cast<int>(mailbox.size());
@@ -261,24 +270,22 @@ void CSession::readAccountState()
     }
 }
 
-std::string CSession::reserveSpoolFile()
+std::string CSession::reserveSpoolFile(UniqueFd* file, SpoolReserve* reserve)
 {
-    // Created exclusively: a name in use (another account's spool, after
-    // the counter wrapped) is skipped, never replaced.
-    for (int attempt = 0; attempt < kSpoolNameAttempts; ++attempt) {
-        const std::string id = spoolIdOf(GetNextId());
-        const std::string path = stateFolder() + "/msg" + id + ".msg";
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd)
-            return id;
-        if (errno != EEXIST)
-            break;
+    UniqueFd fd;
+    std::string id = reserve ? reserve->take(fd) : std::string();
+    if (id.empty())
+        id = SpoolReserve::create(stateFolder(), fd);
+    if (id.empty()) {
+        CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
+        return {};
     }
-    CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
-    return {};
+    if (file)
+        *file = std::move(fd);
+    return id;
 }
 
-bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
+bool CSession::readMessageLines(int spool, bool& written, bool whole, long position)
 {
     const char* statusFormat = whole ? "Reading Msg %d, %d KB" : "Reading Hdr %d, %d KB";
     // Lines as received, dot-stuffing kept, up to the "." line that
@@ -289,8 +296,8 @@ bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
     EventLogBlock traffic(64);
     std::string pending;
     auto writePending = [&] {
-        if (spool)
-            spool->write(pending);
+        if (spool >= 0 && !pending.empty() && !writeFully(spool, pending.data(), pending.size()))
+            written = false;
         pending.clear();
     };
     bool previousComplete = true;
@@ -311,10 +318,10 @@ bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
         if (inHeader && previousComplete && complete && length == 2)
             inHeader = false;   // the blank line
         if (inHeader && !dotLine && (headerBytes += length) > kMaxHeaderBytes) {
-            spool = nullptr;    // read on, keep nothing
+            spool = -1;         // read on, keep nothing
             pending.clear();
         }
-        if (spool) {
+        if (spool >= 0) {
             traffic.add("<s %.*s", static_cast<int>(complete ? length - 2 : length), piece);
             pending.append(piece, length);
             if (pending.size() >= kSpoolBuffer)
@@ -329,27 +336,32 @@ bool CSession::readMessageLines(AtomicFile* spool, bool whole, long position)
 }
 
 CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& request,
-                                         const std::string& path, bool whole, long position)
+                                         const std::string& path, int reserved, bool whole, long position)
 {
     // The file first: a request is only sent when its reply has somewhere
-    // to go.
-    AtomicFile spool(path);
-    if (!spool.isOpen())
-        return Spooled::Unwritable;
+    // to go.  A spool in use is replaced whole or not at all; a reserved
+    // one is written in place, as nothing names it yet.
+    std::unique_ptr<AtomicFile> replacement;
+    if (reserved < 0) {
+        replacement = std::make_unique<AtomicFile>(path);
+        if (!replacement->isOpen())
+            return Spooled::Unwritable;
+    }
     sendServerKept(request);
     const std::string reply = readServerKept();
     if (beginsWith(reply, "-ERR"))
         return Spooled::Refused;
     CEventLog().LogEvent(4, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
                          path.c_str());
-    if (!readMessageLines(&spool, whole, position)) {
+    bool written = true;
+    if (!readMessageLines(replacement ? replacement->fd() : reserved, written, whole, position)) {
         CEventLog().LogEvent(2, "Message %d has a header of more than %ld bytes: passed on unjudged",
                              message.serverNumber, kMaxHeaderBytes);
         return Spooled::HeaderTooLarge;
     }
     // Made durable with the others of the collection before the account
     // state names it (writeAccountState).
-    if (!spool.commit(AtomicFile::Durability::Deferred)) {
+    if (!written || (replacement && !replacement->commit(AtomicFile::Durability::Deferred))) {
         CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
         return Spooled::Unwritable;
     }
@@ -358,10 +370,11 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
     return Spooled::Done;
 }
 
-void CSession::spoolAndJudge(size_t index, bool& removed)
+void CSession::spoolAndJudge(size_t index, bool& removed, SpoolReserve& reserve)
 {
     CMessage& message = *mailbox[index];
-    const std::string id = reserveSpoolFile();
+    UniqueFd reserved;
+    const std::string id = reserveSpoolFile(&reserved, &reserve);
     if (id.empty())
         return;   // stays on the server, relayed to the client unjudged
     const std::string path = stateFolder() + "/msg" + id + ".msg";
@@ -370,11 +383,23 @@ void CSession::spoolAndJudge(size_t index, bool& removed)
     auto request = [&] {
         return formatText(useTop ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
     };
-    Spooled result = spoolMessage(message, request(), path, !useTop, position);
-    if (result == Spooled::Refused && useTop) {
-        CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
-        useTop = false;
-        result = spoolMessage(message, request(), path, true, position);
+    // The new spool is written straight into its reserved file: a refused
+    // request has written nothing to it, and a spool cut short is deleted
+    // here, or (after a crash) left to the state folder's tidy, as no state
+    // file names it before the collection's flush.
+    Spooled result = Spooled::Unwritable;
+    try {
+        result = spoolMessage(message, request(), path, reserved.get(), !useTop, position);
+        if (result == Spooled::Refused && useTop) {
+            CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
+            useTop = false;
+            result = spoolMessage(message, request(), path, reserved.get(), true, position);
+        }
+        reserved.reset();
+    } catch (...) {
+        reserved.reset();
+        deleteFileRetry(path);
+        throw;
     }
     if (result != Spooled::Done) {
         deleteFileRetry(path);
@@ -493,7 +518,7 @@ void CSession::fetchWholeMessage()
     if (!message.headerOnly)
         return;
     // A failure leaves the header-only spool as it was.
-    spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), currentSpoolPath, true,
+    spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), currentSpoolPath, -1, true,
                  currentIndex + 1);
 }
 

@@ -1,5 +1,6 @@
 #include "common/CEventLog.h"
 #include "common/EventLogBlock.h"
+#include "common/EventLogGather.h"
 #include "common/CVDateTime.h"
 
 #include "support/TestHelpers.h"
@@ -7,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <ctime>
 #include <regex>
 #include <thread>
@@ -270,6 +273,59 @@ TEST_F(EventLogTest, BlocksOfDifferentThreadsNeverMix)
             ASSERT_EQ(got.substr(got.size() - std::min(got.size(), want.size())), want)
                 << "got " << got << ", want " << want;
         }
+    }
+}
+
+// While a gather lives, its thread's lines (single ones and blocks, nested
+// gathers included) wait and then reach the file together, in order; a
+// line of another thread is written at once.
+TEST_F(EventLogTest, GatheredLinesWaitForTheOutermostGather)
+{
+    CEventLog::SetLogging(0x2007 | 64);
+    {
+        const EventLogGather gather;
+        CEventLog().LogEvent(4, "first");
+        {
+            const EventLogGather inner;
+            EventLogBlock block(64);
+            block.add("<s second");
+            block.add("<s third");
+        }
+        CEventLog().LogEvent(2, "fourth");
+        EXPECT_EQ(todaysLog(), "") << "nothing written before the outer gather ends";
+        std::thread([] { CEventLog().LogEvent(1, "other thread"); }).join();
+        const auto early = splitLines(todaysLog());
+        ASSERT_EQ(early.size(), 1u) << todaysLog();
+        EXPECT_NE(early[0].find(" other thread"), std::string::npos) << early[0];
+    }
+    CEventLog().LogEvent(4, "after");
+    const auto lines = splitLines(todaysLog());
+    const char* want[] = {"other thread", "first", "<s second", "<s third", "fourth", "after"};
+    ASSERT_EQ(lines.size(), std::size(want)) << todaysLog();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string tail = lines[i].substr(lines[i].size() - std::min(lines[i].size(), std::strlen(want[i])));
+        EXPECT_EQ(tail, want[i]) << "line " << i << ": got " << lines[i];
+    }
+}
+
+// More than the gather may hold: what is held goes to the file before the
+// gather ends, and in the end every line is there once, in order.
+TEST_F(EventLogTest, GatherPastItsBoundWritesEarlyAndLosesNothing)
+{
+    const std::string filler(4000, 'x');
+    const int count = static_cast<int>(EventLogGather::kMaxHeld / filler.size()) + 20;
+    {
+        const EventLogGather gather;
+        for (int n = 0; n < count; ++n)
+            CEventLog().LogEvent(4, "line %d %s", n, filler.c_str());
+        EXPECT_FALSE(todaysLog().empty()) << "the held text is bounded";
+    }
+    const auto lines = splitLines(todaysLog());
+    ASSERT_EQ(lines.size(), static_cast<size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        const std::string want = "line " + std::to_string(n) + " ";
+        ASSERT_NE(lines[static_cast<size_t>(n)].find(want), std::string::npos)
+            << "got " << lines[static_cast<size_t>(n)].substr(0, 60) << ", want " << want;
     }
 }
 

@@ -238,6 +238,33 @@ TEST_F(SessionCollection, AConnectionDroppedInATopDeletesNothing)
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
+// A new spool is written in place: a reply cut short (after more than one
+// run of spooled lines reached the file) leaves no spool file of it behind;
+// the only spool left is the complete one of the message before.
+TEST_F(SessionCollection, AReplyCutShortLeavesNoSpool)
+{
+    serve(3);
+    m_upstream->sendWith("TOP 2 0", [](int fd, const std::string&) {
+        std::string half = "+OK\r\nSubject: message 2\r\n";
+        while (half.size() < 3 * CSession::kSpoolBuffer)
+            half += "X-Filler: a header line long enough to fill the spool buffer a few times\r\n";
+        sendAll(fd, half + "From: a");
+        ::shutdown(fd, SHUT_RDWR);
+    });
+    writeFile(accountFile(), "old-uid 000dd 1\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
+    m_client->command("QUIT");
+    EXPECT_EQ(readFile(accountFile()), "old-uid 000dd 1\n");
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+        if (name.rfind("msg", 0) == 0) {
+            EXPECT_EQ(readFile(entry.path()), header(1) + ".\r\n") << name << " is not the spool of message 1";
+        }
+    }
+}
+
 TEST_F(SessionCollection, MalformedListingFailsTheCollection)
 {
     serve(2, {{"LIST", "+OK\r\n1 100\r\nnot numbers\r\n.\r\n"}});

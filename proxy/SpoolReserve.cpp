@@ -1,0 +1,91 @@
+#include "proxy/SpoolReserve.h"
+
+#include "common/CEventLog.h"
+#include "common/CRegistry.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+std::string SpoolReserve::create(const std::string& folder, UniqueFd& file)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(GetNextId()));
+        const std::string path = folder + "/msg" + id + ".msg";
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd) {
+            file = std::move(fd);
+            return id;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return {};
+}
+
+SpoolReserve::SpoolReserve(std::string folder, size_t count) : m_folder(std::move(folder))
+{
+    m_maker = std::thread([this, count] { make(count); });
+}
+
+SpoolReserve::~SpoolReserve()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_maker.join();
+    for (auto& [id, fd] : m_ready) {
+        fd.reset();
+        ::unlink((m_folder + "/msg" + id + ".msg").c_str());
+    }
+}
+
+void SpoolReserve::make(size_t count)
+{
+    for (size_t made = 0; made < count; ++made) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < kAhead; });
+            if (m_stopping)
+                break;
+        }
+        UniqueFd fd;
+        std::string id;
+        try {
+            id = create(m_folder, fd);
+        } catch (...) {
+            DebugX(__FILE__, __LINE__);
+        }
+        if (id.empty())
+            break;   // the session makes its own, and reports the failure
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ready.emplace_back(std::move(id), std::move(fd));
+        }
+        m_changed.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done = true;
+    }
+    m_changed.notify_all();
+}
+
+std::string SpoolReserve::take(UniqueFd& file)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_done || !m_ready.empty(); });
+    if (m_ready.empty())
+        return {};
+    auto [id, fd] = std::move(m_ready.front());
+    m_ready.pop_front();
+    lock.unlock();
+    m_changed.notify_all();
+    file = std::move(fd);
+    return id;
+}
