@@ -9,7 +9,7 @@
 # marks at (read from data/rules/system.sfr), and how fast learning and
 # rating went:
 #
-#   spam-1: 489 of 500 at 90 or more (97.8 %)
+#   spam-1: 489 of 500 at 90 or more (97.8 %; fold 1: 245 of 250, fold 2: 244 of 250)
 #   learning: 3250 messages in 0.92 s, 3533 msgs/s; rating: 3250 in 0.80 s, 4062 msgs/s
 #
 # With bogofilter installed, it learns and rates the same halves in the same
@@ -80,7 +80,7 @@ now() { date +%s.%N; }
 # Adds a duration to a running total.
 add() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a + b }'; }
 
-declare -A ours theirs theirsAt count
+declare -A ours theirs theirsAt count perFold
 learned=0; learnSeconds=0; rated=0; rateSeconds=0
 bogoLearnSeconds=0; bogoRateSeconds=0
 havebogo=0
@@ -125,6 +125,7 @@ for fold in 1 2; do
         rated=$((rated + BASH_REMATCH[1]))
         hits=$(awk -F'\t' -v t="$threshold" 'NF == 2 && $2 + 0 >= t { n++ } END { print n + 0 }' "$out")
         ours[$name]=$(( ${ours[$name]:-0} + hits ))
+        perFold[$name]="${perFold[$name]:-}${perFold[$name]:+, }fold $fold: $hits of ${BASH_REMATCH[1]}"
         count[$name]=$(( ${count[$name]:-0} + BASH_REMATCH[1] ))
     done
 
@@ -163,7 +164,7 @@ echo "two-fold cross-validation, marked at SPAMPROBABILITY() >= $threshold:"
 for name in "${folders[@]}"; do
     n=${count[$name]}
     h=${ours[$name]}
-    line="  $name: $h of $n at $threshold or more ($(share "$h" "$n") %)"
+    line="  $name: $h of $n at $threshold or more ($(share "$h" "$n") %; ${perFold[$name]})"
     if [ "$havebogo" = 1 ]; then
         line="$line; bogofilter: ${theirs[$name]} Spam ($(share "${theirs[$name]}" "$n") %),"
         line="$line ${theirsAt[$name]} at spamicity $threshold % or more ($(share "${theirsAt[$name]}" "$n") %)"
