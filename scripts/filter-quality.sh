@@ -19,28 +19,8 @@
 # missing corpus is reported and measures nothing (exit status 0).
 # QUILLFNC names the program (default build/bin/quillfnc).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-corpus="${QF_CORPUS:-$(dirname "$0")/../../shared/corpus/dev-mail.tar.gz}"
-program="${QUILLFNC:-$root/build/bin/quillfnc}"
-
-if [ ! -e "$corpus" ]; then
-    echo "filter-quality: no corpus at $corpus; nothing measured"
-    exit 0
-fi
-if [ ! -x "$program" ]; then
-    echo "filter-quality: no program at $program (build first)" >&2
-    exit 1
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-if [ -d "$corpus" ]; then
-    mail="$corpus"
-else
-    mkdir "$work/mail"
-    tar -xzf "$corpus" -C "$work/mail"
-    mail="$work/mail"
-fi
+source "$(dirname "$0")/corpus.sh"
+qf_open_corpus filter-quality
 
 status=0
 found=0

@@ -27,33 +27,13 @@
 # corpus is reported and measures nothing (exit status 0).  QUILLFNC names
 # the program (default build/bin/quillfnc).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-corpus="${QF_CORPUS:-$(dirname "$0")/../../shared/corpus/dev-mail.tar.gz}"
-program="${QUILLFNC:-$root/build/bin/quillfnc}"
-
-if [ ! -e "$corpus" ]; then
-    echo "learn-quality: no corpus at $corpus; nothing measured"
-    exit 0
-fi
-if [ ! -x "$program" ]; then
-    echo "learn-quality: no program at $program (build first)" >&2
-    exit 1
-fi
+source "$(dirname "$0")/corpus.sh"
+qf_open_corpus learn-quality
 # The probability from which the shipped rule alone makes a message spam.
 threshold=$(sed -n 's/^if probability < \([0-9][0-9]*\) then return.*/\1/p' "$root/data/rules/system.sfr" | head -n 1)
 if [ -z "$threshold" ]; then
     echo "learn-quality: no threshold in the rule \"Learned from your mail\" of data/rules/system.sfr" >&2
     exit 1
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-if [ -d "$corpus" ]; then
-    mail="$corpus"
-else
-    mkdir "$work/mail"
-    tar -xzf "$corpus" -C "$work/mail"
-    mail="$work/mail"
 fi
 
 # The halves: links to the corpus files, in $work/half1/<folder> and
