@@ -106,7 +106,7 @@ int learnSavedMessages(const std::string& dataRoot)
         // Only now are they in the store.
         for (const std::string& path : taken)
             ::unlink(path.c_str());
-        CEventLog().LogEvent(3, "Learned %d saved messages", static_cast<int>(taken.size()));
+        CEventLog().LogEvent(4, "Learned %d saved messages", static_cast<int>(taken.size()));
         return static_cast<int>(taken.size());
     } catch (const std::exception& error) {
         CEventLog().LogEvent(1, "Unable to learn the saved messages: %s", error.what());
