@@ -16,6 +16,7 @@
 
 #include <cerrno>
 #include <map>
+#include <mutex>
 #include <string_view>
 
 namespace {
@@ -47,6 +48,9 @@ std::map<std::string, PatternList> patternCache;
 std::map<std::string, WordList> wordCache;
 std::set<std::string> patternNotFound;
 std::set<std::string> wordNotFound;
+// Guards the maps and sets above: the rule editor's test run may load lists
+// on the desktop's thread while a session judges on its own.
+std::mutex cacheMutex;
 
 std::string cacheKey(const std::string& name)
 {
@@ -187,6 +191,7 @@ const List* loadList(const std::string& name, const ListKind& kind,
                      List (*parse)(const std::string&))
 {
     const std::string key = cacheKey(name);
+    const std::lock_guard<std::mutex> lock(cacheMutex);
     const auto cached = cache.find(key);
     if (cached != cache.end())
         return &cached->second;
@@ -307,6 +312,7 @@ const WordList* loadWordList(const std::string& name)
 
 void clearListCaches()
 {
+    const std::lock_guard<std::mutex> lock(cacheMutex);
     patternCache.clear();
     wordCache.clear();
     patternNotFound.clear();

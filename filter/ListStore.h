@@ -9,7 +9,10 @@
 // (however long); a pattern list keeps one pattern per non-blank line, a
 // word list the distinct upper-cased words of 1 to 40 bytes.
 //
-// The caches are shared and unlocked: rules run on one session at a time.
+// The caches are shared and locked: besides the one session that judges at
+// a time, the rule editor's test run may load lists on another thread.  A
+// list, once loaded, is never changed until clearListCaches(), which runs
+// only when no filter context is alive.
 // Every hit adds a detail line to the context (FilterContext::addDetail).
 #pragma once
 

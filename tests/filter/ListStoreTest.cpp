@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -167,6 +168,36 @@ TEST_F(ListStoreLoad, WordListWords)
         const WordList* words = loadWordList("Words");
         ASSERT_NE(words, nullptr);
         EXPECT_EQ(*words, row.want);
+    }
+}
+
+TEST_F(ListStoreLoad, ThreadsLoadingListsAtOnceShareOneCopyEach)
+{
+    for (int n = 0; n < 8; ++n) {
+        writeList("shared" + std::to_string(n) + ".lst", "pattern " + std::to_string(n) + "\n");
+        writeList("shared" + std::to_string(n) + ".wrd", "word" + std::to_string(n) + "\n");
+    }
+    std::vector<const PatternList*> patterns[2];
+    std::vector<const WordList*> words[2];
+    std::thread threads[2];
+    for (int t = 0; t < 2; ++t)
+        threads[t] = std::thread([t, &patterns, &words] {
+            for (int round = 0; round < 3; ++round)
+                for (int n = 0; n < 8; ++n) {
+                    patterns[t].push_back(loadPatternList("shared" + std::to_string(n)));
+                    words[t].push_back(loadWordList("shared" + std::to_string(n)));
+                    loadPatternList("missing" + std::to_string(n));
+                }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(patterns[0], patterns[1]) << "each list is loaded once, whichever thread came first";
+    EXPECT_EQ(words[0], words[1]);
+    for (int n = 0; n < 8; ++n) {
+        ASSERT_NE(patterns[0][n], nullptr);
+        EXPECT_EQ(*patterns[0][n], (PatternList{"pattern " + std::to_string(n)}));
+        ASSERT_NE(words[0][n], nullptr);
+        EXPECT_EQ(*words[0][n], (WordList{"WORD" + std::to_string(n)}));
     }
 }
 
