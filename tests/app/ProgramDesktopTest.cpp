@@ -12,6 +12,19 @@
 
 #ifdef QF_DESKTOP
 
+namespace {
+
+// Sets the running program's application stop event, as another process of
+// the user would.
+bool setApplicationStop(const ProxyProgram& program)
+{
+    ScopedEnv runtime("XDG_RUNTIME_DIR", (program.folder() / "rt").c_str());
+    std::unique_ptr<CVEvent> applicationStop = CVEvent::open(appevents::kApplicationStop, CVEvent::Reset::Manual);
+    return applicationStop && applicationStop->set();
+}
+
+} // namespace
+
 TEST(ProgramDesktop, ASecondStartOpensTheSettingsWindowOfTheFirst)
 {
     ProxyProgram program;
@@ -25,10 +38,7 @@ TEST(ProgramDesktop, ASecondStartOpensTheSettingsWindowOfTheFirst)
     program.expectServes();
 
     // Another process asks the instance to stop: it waits for the window.
-    ScopedEnv runtime("XDG_RUNTIME_DIR", (program.folder() / "rt").c_str());
-    std::unique_ptr<CVEvent> applicationStop = CVEvent::open(appevents::kApplicationStop, CVEvent::Reset::Manual);
-    ASSERT_TRUE(applicationStop);
-    ASSERT_TRUE(applicationStop->set());
+    ASSERT_TRUE(setApplicationStop(program));
     int exitStatus = -1;
     EXPECT_FALSE(process->waitFor(1500, exitStatus)) << "stopped with the settings window open";
     program.expectServes();
@@ -48,10 +58,7 @@ TEST(ProgramDesktop, WithoutASettingsWindowTheApplicationStopEventEndsTheProgram
     program.desktop();
     auto process = program.start();
     program.expectServes();
-    ScopedEnv runtime("XDG_RUNTIME_DIR", (program.folder() / "rt").c_str());
-    std::unique_ptr<CVEvent> applicationStop = CVEvent::open(appevents::kApplicationStop, CVEvent::Reset::Manual);
-    ASSERT_TRUE(applicationStop);
-    ASSERT_TRUE(applicationStop->set());
+    ASSERT_TRUE(setApplicationStop(program));
     int exitStatus = -1;
     EXPECT_TRUE(process->waitFor(5000, exitStatus));
     EXPECT_EQ(exitStatus, 0);
