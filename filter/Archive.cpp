@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -104,6 +105,16 @@ bool copyBytes(int in, int out, long length)
 }
 
 
+// The names of the staging files in folder.
+std::vector<std::string> stagingFiles(const std::string& folder)
+{
+    std::vector<std::string> staged;
+    for (CVDir it(folder.c_str(), "sf*.tmp"); !it.atEnd(); it.moveNext())
+        if (!it.isDir() && isArchiveName(it.fileName(), ".tmp"))
+            staged.push_back(it.fileName());
+    return staged;
+}
+
 // Today's staging or day file name: "SFyymmdd" + suffix.
 std::string todaysName(const char* suffix)
 {
@@ -162,16 +173,40 @@ void archiveMessage(FilterContext& context, const MessageDescriptor& message, in
     }
 }
 
+bool flushStagedArchives()
+{
+    try {
+        bool flushed = true;
+        std::vector<std::string> done;   // bands may share a folder
+        for (const RatingBand& band : filterSettings().bands) {
+            const std::string& folder = band.archivePath;
+            if (std::find(done.begin(), done.end(), folder) != done.end())
+                continue;
+            done.push_back(folder);
+            for (const std::string& name : stagingFiles(folder)) {
+                const std::string staging = folder + name;
+                UniqueFd file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
+                if (!file && errno == ENOENT)
+                    continue;   // merged meanwhile by another session
+                if (!file || ::fdatasync(file.get()) != 0) {
+                    CEventLog().LogEvent(1, "Unable to flush %s to disk", staging.c_str());
+                    flushed = false;
+                }
+            }
+        }
+        return flushed;
+    } catch (...) {
+        DebugX("filter", __LINE__);
+        return false;
+    }
+}
+
 void mergeArchives(bool commit)
 {
     try {
         for (const RatingBand& band : filterSettings().bands) {
             const std::string& folder = band.archivePath;
-            std::vector<std::string> staged;
-            for (CVDir it(folder.c_str(), "sf*.tmp"); !it.atEnd(); it.moveNext())
-                if (!it.isDir() && isArchiveName(it.fileName(), ".tmp"))
-                    staged.push_back(it.fileName());
-            for (const std::string& name : staged) {
+            for (const std::string& name : stagingFiles(folder)) {
                 const std::string staging = folder + name;
                 if (!commit) {
                     ::unlink(staging.c_str());

@@ -393,6 +393,13 @@ void CSession::cmdQuit(const std::vector<std::string>&)
         sendClient("+OK Session closed.\r\n");
         return;
     }
+    // The server deletes at QUIT: the archive copies of what it deletes
+    // must be on disk first.  Without them it deletes nothing this time;
+    // the messages are collected again next time.
+    if (!flushStagedArchives()) {
+        sendServer("RSET\r\n");
+        readServer();
+    }
     sendServer("QUIT\r\n");
     const std::string reply = readServer();
     m_quitConfirmed = beginsWith(reply, "+OK");

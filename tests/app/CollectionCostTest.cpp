@@ -1,10 +1,12 @@
-// The work a collection costs the disk, counted rather than timed: the
-// program runs under strace, and a collection of 1,000 messages with the
-// account state written at QUIT may flush to disk only a handful of times,
-// however many messages it spooled.
+// The work a session costs the disk, counted rather than timed, and its
+// flushes in their order: the program runs under strace.  A collection of
+// 1,000 messages with the account state written at QUIT may flush to disk
+// only a handful of times, however many messages it spooled; the archive
+// copy of a message the server is to delete is flushed before QUIT is sent.
 #include "MailboxServer.h"
 #include "ProxyProgram.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <regex>
 
@@ -97,3 +99,52 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
 }
 
 } // namespace
+
+// A rejected message is deleted on the server at QUIT: its archive copy,
+// staged during the collection, is flushed before QUIT goes upstream.
+TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
+{
+    const std::string strace = onPath("strace");
+    ASSERT_FALSE(strace.empty()) << "strace is needed to see the flushes (scripts/deps.sh installs it)";
+    MailboxServer server({header(1), "Subject: cheap viagra\r\n\r\narchived body\r\n", header(3)}, 0);
+    ProxyProgram program;
+    program.withoutShippedRules();
+    const std::string archive = program.folder() / "archive5";
+    program.setting("ALLOWTHROUGH5", "0");
+    program.setting("ARCHIVE5", "1");
+    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    const std::string trace = program.folder() / "trace";
+    program.startUnder({strace, "-f", "-qq", "-y", "-s", "16", "-o", trace, "-e", "trace=fsync,fdatasync,syncfs,sendto,write"});
+    auto process = program.start();
+    {
+        PopClient client(program.port(), 20000);
+        ASSERT_EQ(client.line(), "+OK Quillfence\r\n");
+        client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+        ASSERT_EQ(client.command("PASS secret"), "+OK\r\n");
+        EXPECT_EQ(client.command("QUIT"), "+OK bye\r\n");
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+    const auto sent = server.commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DELE 2"), 1);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "RSET"), 0) << "the flush succeeded: the deletion stands";
+
+    int stagingFlushed = -1, quitSent = -1, n = 0;
+    for (const std::string& line : splitLines(readFile(trace))) {
+        ++n;
+        const bool flush = line.find("fdatasync(") != std::string::npos || line.find("fsync(") != std::string::npos;
+        if (flush && stagingFlushed < 0 && line.find(archive + "/SF") != std::string::npos &&
+            line.find(".tmp>") != std::string::npos)
+            stagingFlushed = n;
+        if (quitSent < 0 && line.find("\"QUIT\\r\\n\"") != std::string::npos)
+            quitSent = n;
+    }
+    ASSERT_GT(quitSent, 0) << "QUIT was sent upstream";
+    ASSERT_GT(stagingFlushed, 0) << "the staging file was flushed:\n" << readFile(trace);
+    EXPECT_LT(stagingFlushed, quitSent) << "flushed before QUIT";
+    std::string days;
+    for (const auto& entry : std::filesystem::directory_iterator(archive))
+        days += readFile(entry.path());
+    EXPECT_NE(days.find("archived body"), std::string::npos) << "the copy is in a day file";
+}
