@@ -2,13 +2,17 @@
 proxy (headers only), then retrieves every message through the proxy, and
 prints both times beside a direct client (Python's poplib) reading the same
 mailbox from Dovecot: its TOP n 0 loop for the collection, its RETR loop for
-the retrieval; with the proxy's peak resident memory.  The collection is run
-twice, each time by a fresh proxy given a second after it starts listening
-(so that its start-up is not timed): on a quiet machine, and while a
-background writer keeps the disk busy (dd with oflag=sync in a temporary
-folder, each run bounded); the second is printed as a ratio to the first.
-Then the same over POP3S (Dovecot with a throw-away test CA), beside a
-direct POP3S client.
+the retrieval; with the proxy's peak resident memory.  Each collection is
+made by a fresh proxy given a second after it starts listening (so that its
+start-up is not timed).  The quiet collection and the direct TOP loop are
+each timed RUNS times and their medians printed; before each timed part the
+machine's unwritten data is written out (sync), so that what earlier jobs
+left in the page cache is not charged to the part timed (the collection
+ends with a syncfs, which waits for all of the file system's unwritten
+data).  Then one collection while a background writer keeps the disk busy
+(dd with oflag=sync in a temporary folder, each run bounded), printed as a
+ratio to the quiet one.  Then the same over POP3S (Dovecot with a
+throw-away test CA), beside a direct POP3S client.
 
 Usage: QUILLFNC=build/bin/quillfnc python3 bench/bench_dovecot.py
 """
@@ -27,6 +31,8 @@ from test_dovecot import Dovecot, Proxy  # noqa: E402
 from test_tls import TestPki  # noqa: E402
 
 COUNT = 1000
+# Timed runs of the quiet collection and of the direct TOP loop.
+RUNS = 3
 # The background writer: dd runs of this many 64 KB blocks, each written
 # with O_SYNC, one after the other until the collection ends; never more
 # than this many runs, so that the folder stays small and the writer stops
@@ -94,9 +100,14 @@ class BusyDisk:
         self.thread.join()
 
 
+def median(values):
+    return sorted(values)[len(values) // 2]
+
+
 def timed_collection(proxy, user):
     """Logs in through proxy (the collection runs inside PASS); the client,
     still logged in, and the time the login took."""
+    os.sync()
     start = time.perf_counter()
     client = poplib.POP3("127.0.0.1", proxy.port, timeout=600)
     client.user(user)
@@ -125,21 +136,36 @@ def run(folder, tls):
             client.pass_("secret")
             return client
 
+        os.sync()
         start = time.perf_counter()
         direct = direct_client()
         count, octets = retrieve_all(direct)
         direct.quit()
         direct_time = time.perf_counter() - start
 
-        start = time.perf_counter()
-        direct = direct_client()
-        top_all(direct)
-        direct.quit()
-        direct_top_time = time.perf_counter() - start
+        direct_top_times = []
+        for _ in range(RUNS):
+            os.sync()
+            start = time.perf_counter()
+            direct = direct_client()
+            top_all(direct)
+            direct.quit()
+            direct_top_times.append(time.perf_counter() - start)
+        direct_top_time = median(direct_top_times)
 
-        proxies.append(Proxy(os.path.join(folder, "proxy"), settings=settings))
-        time.sleep(1)
-        client, collect_time = timed_collection(proxies[-1], user)
+        # A fresh proxy knows none of the messages: each collects them all.
+        # The last one's client goes on to retrieve them.
+        collect_times = []
+        for run_number in range(RUNS):
+            proxies.append(Proxy(os.path.join(folder, "proxy%d" % run_number), settings=settings))
+            time.sleep(1)
+            client, collect_time = timed_collection(proxies[-1], user)
+            collect_times.append(collect_time)
+            if run_number + 1 < RUNS:
+                client.quit()
+                proxies.pop().stop()
+        collect_time = median(collect_times)
+        os.sync()
         start = time.perf_counter()
         proxied_count, proxied_octets = retrieve_all(client)
         client.quit()
@@ -149,7 +175,6 @@ def run(folder, tls):
 
         busy_time = None
         if not tls:
-            # A fresh proxy knows none of the messages: it collects them all again.
             proxies.append(Proxy(os.path.join(folder, "proxy-busy"), settings=settings))
             with BusyDisk(os.path.join(folder, "busy")) as busy:
                 client, busy_time = timed_collection(proxies[-1], user)
@@ -158,14 +183,15 @@ def run(folder, tls):
         kind = "POP3S" if tls else "plain"
         print("%s: messages: %d, %d bytes" % (kind, count, octets))
         print("%s: direct retrieval from Dovecot: %.2f s" % (kind, direct_time))
-        print("%s: direct TOP n 0 of every message from Dovecot: %.2f s" % (kind, direct_top_time))
-        print("%s: collection of headers through the proxy: %.2f s (%.2f times the direct TOP loop)"
-              % (kind, collect_time, collect_time / direct_top_time))
+        print("%s: direct TOP n 0 of every message from Dovecot: %.2f s (median of %s)"
+              % (kind, direct_top_time, ", ".join("%.2f" % t for t in direct_top_times)))
+        print("%s: collection of headers through the proxy: %.2f s (%.2f times the direct TOP loop; median of %s)"
+              % (kind, collect_time, collect_time / direct_top_time, ", ".join("%.2f" % t for t in collect_times)))
         if busy_time is not None:
             print("%s: collection of headers through the proxy, disk busy (%d dd runs): %.2f s "
                   "(%.2f times the quiet collection)" % (kind, busy.runs, busy_time, busy_time / collect_time))
-        print("%s: retrieval through the proxy: %.2f s (ratio to direct retrieval %.2f)"
-              % (kind, retrieve_time, direct_time / retrieve_time))
+        print("%s: retrieval through the proxy: %.2f s (%.2f times direct retrieval)"
+              % (kind, retrieve_time, retrieve_time / direct_time))
         print("%s: proxy peak resident memory: %d KB" % (kind, rss))
     finally:
         for proxy in proxies:
