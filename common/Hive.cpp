@@ -182,9 +182,26 @@ bool Hive::set(const std::string& upperPath, const std::string& value)
     if (!hiveformat::recordFits(upperPath, value))
         return false;
     CVMutexLocker lock(m_lock);
+    // Storing what the hive holds already changes nothing, provided no other
+    // process has written the file since it was read here: no update, no
+    // write-back (settings stored again at every session cost no flush).
+    if (!m_updateFile) {
+        auto it = m_entries.find(upperPath);
+        if (it != m_entries.end() && it->second == value && unchangedOnDisk())
+            return true;
+    }
     beginUpdate();
     m_entries[upperPath] = value;
     return true;
+}
+
+bool Hive::unchangedOnDisk() const
+{
+    std::string data;
+    if (!readFile(data))
+        return false;
+    const hiveformat::Parsed parsed = hiveformat::parseHive(data);
+    return parsed.hasSequence && parsed.sequence == m_sequence;
 }
 
 bool Hive::increment(const std::string& upperPath, int delta, int& result)

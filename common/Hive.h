@@ -45,6 +45,8 @@ public:
     bool get(const std::string& upperPath, std::string& value) const;
     bool contains(const std::string& upperPath) const;
     // False when the record is too long to be written; nothing changes then.
+    // A value equal to the stored one opens no update while the file is as
+    // this process last read or wrote it.
     bool set(const std::string& upperPath, const std::string& value);
     // Adds delta to the stored decimal (0 when absent) and stores the sum,
     // under the update lock; false, with nothing changed, without it.
@@ -66,6 +68,8 @@ public:
 private:
     bool beginUpdate();
     bool readFile(std::string& data) const;
+    // The file's sequence number is still the one read or written here.
+    bool unchangedOnDisk() const;
     void removeStaleTemporaries() const;
 
     hiveformat::Entries m_entries;

@@ -163,6 +163,34 @@ TEST(RegistryProcesses, AnUpdateReloadsWhatAnotherProcessWrote)
     EXPECT_NE(file.find("\"/K/THEIRS\""), std::string::npos);
 }
 
+// Storing a value the hive holds already writes nothing, unless another
+// process has written the file since: then the value is stored over theirs.
+TEST(RegistryProcesses, StoringTheSameValueWritesOnlyWhenTheFileHasMovedOn)
+{
+    const std::string name = "samevaluehive";
+    const std::string file = commonConfig() + "/" + name + "_sys.dat";
+    CRegistry reg;
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/K", true));
+    reg.SetValue("Value", "mine");
+    reg.CloseKey();
+    const std::string written = readFile(file);
+    ASSERT_EQ(written.substr(0, 3), "1\r\n");
+
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/K", true));
+    EXPECT_TRUE(reg.SetValue("Value", "mine"));
+    reg.CloseKey();
+    EXPECT_EQ(readFile(file), written) << "the same value again: the file is untouched";
+
+    Subprocess other({hiveTool(), "set", "1", name, "/K", "Value", "theirs"});
+    ASSERT_EQ(WEXITSTATUS(other.wait()), 0);
+    ASSERT_TRUE(reg.OpenKey(eRegSystem, name.c_str(), "/K", true));
+    EXPECT_TRUE(reg.SetValue("Value", "mine")) << "equal to this process's stale copy only";
+    reg.CloseKey();
+    const std::string now = readFile(file);
+    EXPECT_EQ(now.substr(0, 3), "3\r\n");
+    EXPECT_NE(now.find("\"/K/VALUE\" = \"mine\""), std::string::npos) << now;
+}
+
 TEST(RegistryProcesses, AnUpdateWaitsForTheHolderAndGivesUpAfterASecond)
 {
     const std::string name = "lockedhive";

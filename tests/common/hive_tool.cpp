@@ -16,6 +16,8 @@
 #include <string>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 eRegKeyType family(const char* name)
@@ -44,7 +46,9 @@ int main(int argc, char** argv)
     }
     if (argc == 5 && std::strcmp(argv[1], "hold") == 0) {
         CRegistry reg;
-        if (!reg.CreateKey(family(argv[2]), argv[3], "/", true) || !reg.SetValue("HELD", 1))
+        // A value of its own: storing an unchanged one would take no lock.
+        if (!reg.CreateKey(family(argv[2]), argv[3], "/", true) ||
+            !reg.SetValue("HELD", static_cast<int>(::getpid())) || !reg.regKey()->updateOpen())
             return 1;
         std::printf("held\n");
         std::fflush(stdout);
