@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -186,23 +187,37 @@ void startProxy(const std::string& folder)
     while (g_message.size() + line.size() < kMessageBytes)
         g_message += line;
     g_message += ".\r\n";
-    static const std::string spool = programContext().dataRoot + "/state/bench.msg";
-    std::ofstream(spool, std::ios::binary) << g_message;
+    // The message is kept outside the state folder: each session is given
+    // a link of its own to it there, which the session removes at its end
+    // like any spool that no state record names.
+    static const std::string master = folder + "/bench.msg";
+    std::ofstream(master, std::ios::binary) << g_message;
     const auto collection = [](CSession& session) {
+        static std::atomic<int> sessions{0};
+        const std::string spool =
+            programContext().dataRoot + "/state/bench" + std::to_string(++sessions) + ".msg";
+        if (::link(master.c_str(), spool.c_str()) != 0)
+            return false;
         auto message = std::make_unique<CMessage>();
         message->readText(spool);
         message->uid = "bench";
         session.mailbox.push_back(std::move(message));
         return true;
     };
-    // An upstream server that takes any login and says goodbye at QUIT.
+    // An upstream server that takes any login, has no mail and says goodbye
+    // at QUIT; its lists (CAPA, UIDL, LIST) are empty.
     static PlainServer upstream([](int fd) {
         sendText(fd, "+OK stub\r\n");
         for (;;) {
             std::string got;
             if (!readUntil(fd, got, "\r\n"))
                 return;
-            sendText(fd, "+OK\r\n");
+            if (got == "CAPA\r\n" || got == "UIDL\r\n" || got == "LIST\r\n")
+                sendText(fd, "+OK\r\n.\r\n");
+            else if (got == "STAT\r\n")
+                sendText(fd, "+OK 0 0\r\n");
+            else
+                sendText(fd, "+OK\r\n");
             if (got.rfind("QUIT", 0) == 0)
                 return;
         }
