@@ -77,6 +77,8 @@ public:
     };
     // Message lines are relayed in pieces of at most this many bytes.
     static constexpr unsigned kRelayPiece = 4096;
+    // The most a relayed reply holds back before sending it on.
+    static constexpr size_t kRelayBatch = 65536;
     // Spooled lines are written in runs of about this many bytes.
     static constexpr size_t kSpoolBuffer = 65536;
 

@@ -176,17 +176,26 @@ void CSession::relayFromServer(long n, bool top)
     CEventLog().LogEvent(4, top ? "Relaying top of message from server to client"
                                 : "Relaying message from server to client");
     // The message lines are relayed unlogged, up to the "." line that
-    // follows a complete line.
+    // follows a complete line.  They go on in batches: a batch is sent when
+    // it is full or when nothing more has arrived from the server, so the
+    // client never waits for lines the proxy holds.
     char piece[kRelayPiece + 3];
+    std::string batch;
+    batch.reserve(kRelayBatch + sizeof piece);
     bool previousComplete = true;
     long relayed = 0;
     for (;;) {
         bool complete = false;
         const unsigned length = readServerPiece(piece, kRelayPiece, complete);
         relayed += length;
-        status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
-        sendClientRaw(piece, length);
-        if (previousComplete && complete && std::strcmp(piece, ".\r\n") == 0)
+        batch.append(piece, length);
+        const bool end = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
+        if (end || batch.size() >= kRelayBatch || !server.isbuffered()) {
+            status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
+            sendClientRaw(batch.data(), batch.size());
+            batch.clear();
+        }
+        if (end)
             return;
         previousComplete = complete;
     }

@@ -8,6 +8,8 @@
 
 #include "UpstreamSession.h"
 
+#include <future>
+#include <memory>
 #include <set>
 
 namespace {
@@ -206,6 +208,30 @@ TEST_F(DroppedUpstream, ADeletionItCannotConfirmIsNotReportedDone)
     EXPECT_EQ(m_client->command("LIST 1"), "+OK 1 " + std::to_string(whole(1).size()) + "\r\n");
     EXPECT_EQ(m_client->command("QUIT"), "+OK Session closed.\r\n");
     EXPECT_FALSE(std::filesystem::exists(accountFile())) << "no QUIT reached the server";
+}
+
+// A server that sends part of a message and then waits: what it has sent
+// reaches the client while it waits, however the proxy batches its sends.
+TEST_F(HostileUpstream, ASlowServersLinesReachTheClientWhileItWaits)
+{
+    serve(mailboxOf(2, true));
+    auto clientHasFirstPart = std::make_shared<std::promise<void>>();
+    std::shared_future<void> firstPartSeen = clientHasFirstPart->get_future().share();
+    const std::string firstPart = "+OK\r\n" + head(2) + "\r\nfirst body line\r\n";
+    m_upstream->sendWith("RETR 2", [firstPartSeen, firstPart](int fd, const std::string& reply) {
+        sendAll(fd, firstPart);
+        firstPartSeen.wait_for(std::chrono::seconds(10));
+        sendAll(fd, reply.substr(firstPart.size()));
+    });
+    ASSERT_EQ(login(), "+OK\r\n");
+    ASSERT_EQ(m_client->command("RETR 2"), "+OK\r\n");
+    std::string got;
+    for (size_t lines = 0; lines < 4; ++lines)
+        got += m_client->line(3000);
+    EXPECT_EQ(got, head(2) + "\r\nfirst body line\r\n") << "sent on before the rest came";
+    clientHasFirstPart->set_value();
+    EXPECT_EQ(got + m_client->body(), whole(2));
+    EXPECT_EQ(m_client->command("NOOP"), "+OK\r\n");
 }
 
 // Unique ids that RFC 1939 does not allow (bytes outside 0x21..0x7E, more
