@@ -5,8 +5,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <pthread.h>
-#include <signal.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 
@@ -32,45 +31,52 @@ bool isAddress(const std::string& host)
     return ::inet_pton(AF_INET, host.c_str(), buffer) == 1 || ::inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
-// OpenSSL writes to the socket with write(): a peer that has gone would
-// raise SIGPIPE.  The signal is held back on this thread while a TLS call
-// runs, and one that came is taken off again before it is let through.
-class SigpipeGuard
+// OpenSSL's socket BIO writes with write(): to a peer that has gone, that
+// raises SIGPIPE.  This BIO is the socket BIO with its write made by
+// send(MSG_NOSIGNAL), so a gone peer is an EPIPE error like any other, at
+// no cost per record.
+int sendWithoutSignal(BIO* bio, const char* data, int length)
 {
-public:
-    SigpipeGuard()
-    {
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        m_wasPending = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe, &m_old);
-    }
-    ~SigpipeGuard()
-    {
-        sigset_t pending;
-        sigpending(&pending);
-        if (!m_wasPending && sigismember(&pending, SIGPIPE) == 1) {
-            sigset_t pipe;
-            sigemptyset(&pipe);
-            sigaddset(&pipe, SIGPIPE);
-            const timespec none{0, 0};
-            const int saved = errno;
-            while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
-            }
-            errno = saved;
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+    int fd = -1;
+    BIO_get_fd(bio, &fd);
+    errno = 0;
+    const ssize_t sent = ::send(fd, data, static_cast<size_t>(length), MSG_NOSIGNAL);
+    BIO_clear_retry_flags(bio);
+    if (sent <= 0 && BIO_sock_should_retry(static_cast<int>(sent)))
+        BIO_set_retry_write(bio);
+    return static_cast<int>(sent);
+}
 
-private:
-    sigset_t m_old;
-    bool m_wasPending = false;
-};
+const BIO_METHOD* socketWithoutSignal()
+{
+    static BIO_METHOD* const method = [] {
+        const BIO_METHOD* base = BIO_s_socket();
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                        "socket without SIGPIPE");
+        if (made == nullptr)
+            return made;
+        BIO_meth_set_write(made, sendWithoutSignal);
+        BIO_meth_set_read(made, BIO_meth_get_read(base));
+        BIO_meth_set_puts(made, BIO_meth_get_puts(base));
+        BIO_meth_set_ctrl(made, BIO_meth_get_ctrl(base));
+        BIO_meth_set_create(made, BIO_meth_get_create(base));
+        BIO_meth_set_destroy(made, BIO_meth_get_destroy(base));
+        return made;
+    }();
+    return method;
+}
+
+// The TLS connection's transport: fd through socketWithoutSignal().
+bool attachSocket(SSL* ssl, int fd)
+{
+    const BIO_METHOD* method = socketWithoutSignal();
+    BIO* bio = method ? BIO_new(method) : nullptr;
+    if (bio == nullptr)
+        return false;
+    BIO_set_fd(bio, fd, BIO_NOCLOSE);
+    SSL_set_bio(ssl, bio, bio);   // the connection owns it now
+    return true;
+}
 
 // The oldest OpenSSL error of this thread, as text, and the queue emptied.
 std::string openSslError()
@@ -108,7 +114,7 @@ TlsChannel::TlsChannel(int fd, const TlsOptions& options) : m_state(std::make_un
         }
     }
     s.ssl = SSL_new(s.context);
-    if (s.ssl == nullptr || SSL_set_fd(s.ssl, fd) != 1) {
+    if (s.ssl == nullptr || !attachSocket(s.ssl, fd)) {
         s.setupError = "TLS cannot be set up: " + openSslError();
         return;
     }
@@ -137,7 +143,6 @@ bool TlsChannel::ready(std::string& error) const
 TlsChannel::Result TlsChannel::handshake(std::string& error)
 {
     State& s = *m_state;
-    const SigpipeGuard guard;
     ERR_clear_error();
     errno = 0;
     const int rc = SSL_connect(s.ssl);
@@ -165,7 +170,6 @@ TlsChannel::Result TlsChannel::handshake(std::string& error)
 TlsChannel::Result TlsChannel::read(char* buffer, size_t size, size_t& count)
 {
     count = 0;
-    const SigpipeGuard guard;   // a read may answer a renegotiation
     ERR_clear_error();
     errno = 0;
     const int rc = SSL_read(m_state->ssl, buffer, static_cast<int>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size));
@@ -195,7 +199,6 @@ TlsChannel::Result TlsChannel::read(char* buffer, size_t size, size_t& count)
 TlsChannel::Result TlsChannel::write(const char* data, size_t size, size_t& count)
 {
     count = 0;
-    const SigpipeGuard guard;
     ERR_clear_error();
     errno = 0;
     const int rc = SSL_write(m_state->ssl, data, static_cast<int>(size > 0x7FFFFFFF ? 0x7FFFFFFF : size));
@@ -217,7 +220,6 @@ TlsChannel::Result TlsChannel::write(const char* data, size_t size, size_t& coun
 
 void TlsChannel::close()
 {
-    const SigpipeGuard guard;
     if (m_state->ssl)
         SSL_shutdown(m_state->ssl);
     ERR_clear_error();
