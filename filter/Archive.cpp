@@ -183,13 +183,22 @@ bool flushStagedArchives()
             if (std::find(done.begin(), done.end(), folder) != done.end())
                 continue;
             done.push_back(folder);
-            for (const std::string& name : stagingFiles(folder)) {
+            const std::vector<std::string> staged = stagingFiles(folder);
+            for (const std::string& name : staged) {
                 const std::string staging = folder + name;
                 UniqueFd file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
                 if (!file && errno == ENOENT)
                     continue;   // merged meanwhile by another session
                 if (!file || ::fdatasync(file.get()) != 0) {
                     CEventLog().LogEvent(1, "Unable to flush %s to disk", staging.c_str());
+                    flushed = false;
+                }
+            }
+            // A staging file made this session is found through its folder.
+            if (!staged.empty()) {
+                UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+                if (!directory || ::fsync(directory.get()) != 0) {
+                    CEventLog().LogEvent(1, "Unable to flush %s to disk", folder.c_str());
                     flushed = false;
                 }
             }

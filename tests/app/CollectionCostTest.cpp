@@ -98,8 +98,6 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
     std::cout << "[          ] flushes during a collection of " << kMessages << " messages: " << flushes << "\n";
 }
 
-} // namespace
-
 // A rejected message is deleted on the server at QUIT: its archive copy,
 // staged during the collection, is flushed before QUIT goes upstream.
 TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
@@ -116,7 +114,8 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
     writeFile(program.dataRoot() + "/rules/user.sfr",
               "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
     const std::string trace = program.folder() / "trace";
-    program.startUnder({strace, "-f", "-qq", "-y", "-s", "16", "-o", trace, "-e", "trace=fsync,fdatasync,syncfs,sendto,write"});
+    program.startUnder(
+        {strace, "-f", "-qq", "-y", "-s", "16", "-o", trace, "-e", "trace=fsync,fdatasync,syncfs,sendto,write"});
     auto process = program.start();
     {
         PopClient client(program.port(), 20000);
@@ -148,3 +147,5 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
         days += readFile(entry.path());
     EXPECT_NE(days.find("archived body"), std::string::npos) << "the copy is in a day file";
 }
+
+} // namespace
