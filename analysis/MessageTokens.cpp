@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -18,6 +19,10 @@ namespace {
 // Header names longer than this are not real fields; their words still
 // count, but under no name.
 constexpr size_t kMaxFieldName = 40;
+// A list server's footer is a few lines at the very end of the text.
+constexpr size_t kListFooter = 1200;
+// A line of 20 dashes or underscores is a rule, not text.
+constexpr size_t kMinRule = 20;
 // A host name is at most 253 bytes; anything longer is not one.
 constexpr size_t kMaxHost = 253;
 // How many encoded bytes are read for each decoded byte still wanted: base64
@@ -111,6 +116,27 @@ bool namedField(const std::string& name)
     return false;
 }
 
+// The fields a mailing list's server adds or sets on every message it sends
+// out: the list's name and addresses (List-*, Mailing-List), the server's own
+// marks, and the list's address as the sender (Sender, Errors-To).  They
+// say which list a message came through, not what the poster wrote: spam
+// posted to a list the user reads carries them just as the list's wanted
+// mail does, and they would outweigh its text.
+bool listField(const std::string& name)
+{
+    return name.starts_with("list-") || name == "mailing-list" || name == "x-mailman-version" ||
+           name == "x-beenthere" || name == "x-loop" || name == "precedence" || name == "errors-to" ||
+           name == "sender";
+}
+
+// The fields that only a mailing list's server adds: a message with one of
+// them came through a list.
+bool listMark(const std::string& name)
+{
+    return name == "list-id" || name == "list-post" || name == "list-unsubscribe" || name == "mailing-list" ||
+           name == "x-mailman-version" || name == "x-beenthere";
+}
+
 // The fields whose address says who sent the message.
 bool senderField(const std::string& name)
 {
@@ -154,10 +180,11 @@ std::string decodeEncodedWords(std::string_view value)
     return out;
 }
 
-void addField(std::string_view name, std::string_view value, TokenSet& tokens)
+void addField(const std::string& field, std::string_view value, bool fromList, TokenSet& tokens)
 {
-    const std::string field = lower(name);
     if (field == "x-quillfence-pro")
+        return;
+    if (fromList && listField(field))
         return;
     const std::string text = decodeEncodedWords(value);
     addWords(text, namedField(field) ? field + ":" : std::string("h:"), tokens);
@@ -170,13 +197,12 @@ void addField(std::string_view name, std::string_view value, TokenSet& tokens)
     }
 }
 
-// Walks a raw header block: one field per line, a line that starts with
-// white space continuing the one before.
-void addHeaderTokens(const char* header, TokenSet& tokens)
+// Calls visit(name in lower case, value) for each field of a raw header
+// block: one field per line, a line that starts with white space continuing
+// the one before.
+template <typename Visit>
+void forEachField(std::string_view block, Visit&& visit)
 {
-    if (header == nullptr)
-        return;
-    const std::string_view block(header);
     std::string name;
     std::string value;
     bool inField = false;
@@ -197,7 +223,7 @@ void addHeaderTokens(const char* header, TokenSet& tokens)
             continue;
         }
         if (inField)
-            addField(name, value, tokens);
+            visit(lower(name), std::string_view(value));
         inField = false;
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos || colon == 0)
@@ -207,7 +233,50 @@ void addHeaderTokens(const char* header, TokenSet& tokens)
         inField = true;
     }
     if (inField)
-        addField(name, value, tokens);
+        visit(lower(name), std::string_view(value));
+}
+
+// Adds the tokens of a raw header block; true when the message came
+// through a mailing list.
+bool addHeaderTokens(const char* header, TokenSet& tokens)
+{
+    if (header == nullptr)
+        return false;
+    const std::string_view block(header);
+    bool fromList = false;
+    forEachField(block, [&](const std::string& name, std::string_view) { fromList = fromList || listMark(name); });
+    forEachField(block, [&](const std::string& name, std::string_view value) { addField(name, value, fromList, tokens); });
+    return fromList;
+}
+
+bool separatorLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line == "-- " || line == "--")
+        return true;
+    const auto all = [&](char mark) { return std::all_of(line.begin(), line.end(), [&](char c) { return c == mark; }); };
+    return line.size() >= kMinRule && (all('-') || all('_'));
+}
+
+// The length of text without the footer a mailing list's server appends:
+// from the first separator line ("-- ", or a rule of dashes or underscores)
+// that starts in the last kListFooter bytes and is followed by text naming
+// a list ("mailing list", "listinfo", "List maintainer").  Like the list's
+// fields, the footer is the same on the list's spam as on its wanted mail.
+// text[size] is NUL.
+size_t withoutListFooter(const char* text, size_t size)
+{
+    size_t at = size > kListFooter ? size - kListFooter : 0;
+    while (at < size) {
+        const char* lineEnd = static_cast<const char*>(std::memchr(text + at, '\n', size - at));
+        const size_t end = lineEnd == nullptr ? size : static_cast<size_t>(lineEnd - text);
+        if ((at == 0 || text[at - 1] == '\n') && separatorLine(std::string_view(text + at, end - at)) &&
+            stristr(text + end, "list") != nullptr)
+            return at;
+        at = end + 1;
+    }
+    return size;
 }
 
 // The value of a content-type parameter ("charset"), lower case, or empty.
@@ -230,8 +299,10 @@ struct TextKinds {
 };
 
 // The decoded text of one text part, at most budget bytes of it; budget is
-// reduced by what was used.
-void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, size_t& budget, TokenSet& tokens)
+// reduced by what was used.  The footer of a list's server is left out of
+// the text of a message that came through a list.
+void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, bool fromList, size_t& budget,
+                   TokenSet& tokens)
 {
     const int64_t start = chunk.bodyStart();
     int64_t end = chunk.chunkEnd();
@@ -255,6 +326,10 @@ void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, siz
     size = std::min(size, budget);
     text[size] = '\0';
     budget -= size;
+    if (fromList) {
+        size = withoutListFooter(text.get(), size);
+        text[size] = '\0';
+    }
 
     addLinkHosts(std::string_view(text.get(), size), tokens);
     if (stristr(contentType.c_str(), "text/html") || stristr(contentType.c_str(), "text/enriched"))
@@ -262,7 +337,7 @@ void addBodyTokens(FILE* file, Chunk& chunk, const std::string& contentType, siz
     addWords(std::string_view(text.get(), size), std::string(), tokens);
 }
 
-void addPartTokens(FILE* file, Chunk& chunk, size_t& budget, TextKinds& kinds, TokenSet& tokens)
+void addPartTokens(FILE* file, Chunk& chunk, bool fromList, size_t& budget, TextKinds& kinds, TokenSet& tokens)
 {
     std::string contentType;
     chunk.getHeader(file, "CONTENT-TYPE", contentType);
@@ -293,7 +368,7 @@ void addPartTokens(FILE* file, Chunk& chunk, size_t& budget, TextKinds& kinds, T
         kinds.html = true;
     else
         kinds.plain = true;
-    addBodyTokens(file, chunk, contentType, budget, tokens);
+    addBodyTokens(file, chunk, contentType, fromList, budget, tokens);
 }
 
 } // namespace
@@ -306,11 +381,11 @@ void tokenizeMessage(FILE* file, TokenSet& tokens)
         Chunk::List parts;
         parts.push_back(std::make_unique<Chunk>(0));
         parts.front()->parseStructure(true, file, parts, nullptr);
-        addHeaderTokens(parts.front()->headerText(), tokens);
+        const bool fromList = addHeaderTokens(parts.front()->headerText(), tokens);
         size_t budget = kMaxText;
         TextKinds kinds;
         for (const auto& part : parts)
-            addPartTokens(file, *part, budget, kinds, tokens);
+            addPartTokens(file, *part, fromList, budget, kinds, tokens);
         if (kinds.html && !kinds.plain)
             tokens.insert("html-only");
     } catch (...) {

@@ -120,6 +120,56 @@ TEST(MessageTokens, EncodedWordsOfHeaderFieldsAreDecoded)
                  });
 }
 
+TEST(MessageTokens, APostThroughAMailingListLeavesOutTheListsFieldsAndFooter)
+{
+    expectTokens(tokensOfFixture("learn-list-post.eml"), {
+        // what the poster wrote
+        {"MIRACLE", true},
+        {"OVERNIGHT", true},
+        {"url:seeds.example.com", true},
+        {"subject:CHEAP", true},
+        {"from:DESK", true},
+        {"from:deals.example.com", true},
+        // the envelope and the path stay
+        {"return-path:ADMIN@LISTS", true},
+        {"received:MAIL", true},
+        // the list's own fields do not
+        {"h:GARDEN", false},
+        {"h:TALK", false},
+        {"h:BULK", false},
+        {"h:SUBJECT=UNSUBSCRIBE", false},
+        {"sender:ADMIN@LISTS", false},
+        {"sender:lists.example.org", false},
+        // nor its footer, from the rule above the sponsor's lines on
+        {"SPONSORED", false},
+        {"TREEWARE", false},
+        {"url:www.treeware.example.net", false},
+        {"LISTINFO", false},
+        {"MAILING", false},
+    });
+}
+
+TEST(MessageTokens, OnlyAListsFooterAtTheEndOfAListPostIsLeftOut)
+{
+    const std::string listFields = "From: a@b.example\r\nList-Id: <talk.lists.example.org>\r\n\r\n";
+    // A signature that names no list is the poster's.
+    expectTokens(tokensOf(listFields + "Plain words\r\n-- \r\nJane Gardener\r\nhttp://jane.example.com\r\n"),
+                 {{"PLAIN", true}, {"JANE", true}, {"GARDENER", true}, {"url:jane.example.com", true}});
+    // A list server's signature-style footer is not.
+    expectTokens(tokensOf(listFields + "Plain words\r\n-- \r\nTalk mailing list\r\nhttp://lists.example.org/\r\n"),
+                 {{"PLAIN", true}, {"TALK", false}, {"MAILING", false}, {"url:lists.example.org", false}});
+    // A rule followed by a list's name far from the end is the poster's text.
+    std::string longText = "Opening words\r\n______________________________\r\nOur list of offers\r\n";
+    while (longText.size() < 3000)
+        longText += "filler text here\r\n";
+    expectTokens(tokensOf(listFields + longText + "closing words\r\n"),
+                 {{"OPENING", true}, {"OFFERS", true}, {"CLOSING", true}});
+    // The same fields and footer on mail that names no list are the sender's.
+    expectTokens(tokensOf("From: a@b.example\r\nSender: bulk@mailer.example.com\r\nPrecedence: bulk\r\n\r\n"
+                          "Plain words\r\n-- \r\nTalk mailing list\r\n"),
+                 {{"h:BULK", true}, {"sender:mailer.example.com", true}, {"TALK", true}, {"MAILING", true}});
+}
+
 TEST(MessageTokens, TheSpooledFormGivesTheSameTokensAsTheSavedOne)
 {
     const std::string saved = "From: a@b.example\r\nSubject: dots\r\n\r\n.hidden line\r\nplain words\r\n";
