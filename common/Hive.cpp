@@ -76,6 +76,7 @@ bool Hive::load()
     CVMutexLocker lock(m_lock);
     m_entries.clear();
     m_sequence = 0;
+    m_unsaved = false;
     std::string data;
     if (!readFile(data))
         return false;
@@ -106,7 +107,8 @@ bool Hive::createKeyPath(const std::string& upperKey)
     CVMutexLocker lock(m_lock);
     std::string path = upperKey;
     while (!path.empty()) {
-        m_entries.emplace(path, "");
+        if (m_entries.emplace(path, "").second)
+            noteUnsavedChange();
         const size_t slash = path.rfind('/');
         if (slash == std::string::npos)
             break;
@@ -154,6 +156,7 @@ bool Hive::beginUpdate()
         // Another process has written the file since it was read here.
         m_sequence = onDisk;
         m_entries = std::move(parsed.entries);
+        m_unsaved = false;
     }
     m_updateFile = std::move(fileLock);
     if (!m_swept) {
@@ -185,14 +188,21 @@ bool Hive::set(const std::string& upperPath, const std::string& value)
     // Storing what the hive holds already changes nothing, provided no other
     // process has written the file since it was read here: no update, no
     // write-back (settings stored again at every session cost no flush).
-    if (!m_updateFile) {
+    if (!m_updateFile && !m_unsaved) {
         auto it = m_entries.find(upperPath);
         if (it != m_entries.end() && it->second == value && unchangedOnDisk())
             return true;
     }
     beginUpdate();
     m_entries[upperPath] = value;
+    noteUnsavedChange();
     return true;
+}
+
+void Hive::noteUnsavedChange()
+{
+    if (!m_updateFile)
+        m_unsaved = true;
 }
 
 bool Hive::unchangedOnDisk() const
@@ -224,7 +234,10 @@ bool Hive::increment(const std::string& upperPath, int delta, int& result)
 bool Hive::erase(const std::string& upperPath)
 {
     CVMutexLocker lock(m_lock);
-    return m_entries.erase(upperPath) != 0;
+    if (m_entries.erase(upperPath) == 0)
+        return false;
+    noteUnsavedChange();
+    return true;
 }
 
 bool Hive::eraseBelow(const std::string& upperPath, bool withKey)
@@ -241,6 +254,8 @@ bool Hive::eraseBelow(const std::string& upperPath, bool withKey)
         it = m_entries.erase(it);
         erased = true;
     }
+    if (erased)
+        noteUnsavedChange();
     return erased;
 }
 
@@ -279,10 +294,13 @@ bool Hive::save()
     const unsigned mode = ::stat(m_path.c_str(), &st) == 0 ? ((st.st_mode & 0700) | 0600) : 0600;
     AtomicFile file(m_path, mode);
     const bool written = file.write(hiveformat::formatHive(m_sequence + 1, m_entries)) && file.commit();
-    if (written)
+    if (written) {
         ++m_sequence;
-    else
+        m_unsaved = false;
+    } else {
         CEventLog().LogEvent(1, "Unable to write hive file %s", m_path.c_str());
+        m_unsaved = true;
+    }
     // The update ends either way; a failed write leaves the previous file
     // whole, and the next update starts from it.
     m_updateFile.reset();

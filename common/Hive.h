@@ -46,7 +46,7 @@ public:
     bool contains(const std::string& upperPath) const;
     // False when the record is too long to be written; nothing changes then.
     // A value equal to the stored one opens no update while the file is as
-    // this process last read or wrote it.
+    // this process last read or wrote it and holds every change made here.
     bool set(const std::string& upperPath, const std::string& value);
     // Adds delta to the stored decimal (0 when absent) and stores the sum,
     // under the update lock; false, with nothing changed, without it.
@@ -70,6 +70,9 @@ private:
     bool readFile(std::string& data) const;
     // The file's sequence number is still the one read or written here.
     bool unchangedOnDisk() const;
+    // Marks the entries as holding a change the file lacks when no update
+    // is open to write it.
+    void noteUnsavedChange();
     void removeStaleTemporaries() const;
 
     hiveformat::Entries m_entries;
@@ -80,4 +83,7 @@ private:
     uint32_t m_sequence = 0;
     bool m_loaded = false;
     bool m_swept = false;   // stale temporaries removed in this process
+    // The entries hold a change the file may lack: it was made without an
+    // update, or the update's write failed.
+    bool m_unsaved = false;
 };

@@ -191,6 +191,33 @@ TEST(RegistryProcesses, StoringTheSameValueWritesOnlyWhenTheFileHasMovedOn)
     EXPECT_NE(now.find("\"/K/VALUE\" = \"mine\""), std::string::npos) << now;
 }
 
+// A value stored while another process held the lock lives only in memory:
+// storing it again once the lock is free writes it.
+TEST(RegistryProcesses, AValueKeptOnlyInMemoryIsWrittenWhenStoredAgain)
+{
+    const std::string name = "unsavedhive";
+    CRegistry reg;
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/", true));
+    reg.SetValue("First", 1);
+    reg.CloseKey();
+    {
+        Subprocess holder({hiveTool(), "hold", "1", name, "5000"});
+        std::string line;
+        ASSERT_TRUE(holder.readLine(line));
+        ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/", true));
+        reg.SetValue("Late", 7);
+        EXPECT_FALSE(reg.regKey()->updateOpen()) << "the holder kept the lock past the wait";
+        reg.CloseKey();
+        holder.kill();
+        holder.wait();
+    }
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/", true));
+    reg.SetValue("Late", 7);
+    EXPECT_TRUE(reg.regKey()->updateOpen()) << "the same value, but the file never had it";
+    reg.CloseKey();
+    EXPECT_NE(readFile(commonConfig() + "/" + name + "_sys.dat").find("\"/LATE\" = 7"), std::string::npos);
+}
+
 TEST(RegistryProcesses, AnUpdateWaitsForTheHolderAndGivesUpAfterASecond)
 {
     const std::string name = "lockedhive";
