@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,8 +140,13 @@ void archiveMessage(FilterContext& context, const MessageDescriptor& message, in
             out.reset(::open(staging.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
             if (!out)
                 break;   // no folder, no room: waiting changes nothing
-            if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0)
-                break;
+            struct stat st {};
+            if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0) {
+                if (::fstat(out.get(), &st) == 0 && st.st_nlink > 0)
+                    break;
+                out.reset();   // merged and removed meanwhile: a new one
+                continue;
+            }
             out.reset();   // held by another writer for a moment
             if (attempt < kStagingAttempts)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -168,39 +174,38 @@ void archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         written = written && copyBytes(in.get(), out.get(), -1);
         if (!written)
             CEventLog().LogEvent(1, "Unable to write %s", staging.c_str());
+        if (std::find(context.stagedArchives.begin(), context.stagedArchives.end(), staging) ==
+            context.stagedArchives.end())
+            context.stagedArchives.push_back(staging);
     } catch (...) {
         DebugX("filter", __LINE__);
     }
 }
 
-bool flushStagedArchives()
+bool flushStagedArchives(const FilterContext& context)
 {
     try {
         bool flushed = true;
-        std::vector<std::string> done;   // bands may share a folder
-        for (const RatingBand& band : filterSettings().bands) {
-            const std::string& folder = band.archivePath;
-            if (std::find(done.begin(), done.end(), folder) != done.end())
-                continue;
-            done.push_back(folder);
-            const std::vector<std::string> staged = stagingFiles(folder);
-            for (const std::string& name : staged) {
-                const std::string staging = folder + name;
-                UniqueFd file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
-                if (!file && errno == ENOENT)
-                    continue;   // merged meanwhile by another session
-                if (!file || ::fdatasync(file.get()) != 0) {
-                    CEventLog().LogEvent(1, "Unable to flush %s to disk", staging.c_str());
-                    flushed = false;
-                }
+        std::vector<std::string> folders;
+        for (const std::string& staging : context.stagedArchives) {
+            UniqueFd file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
+            if (!file && errno == ENOENT)
+                continue;   // merged meanwhile: its day file is on disk
+            if (!file || ::fdatasync(file.get()) != 0) {
+                CEventLog().LogEvent(1, "Unable to flush %s to disk", staging.c_str());
+                flushed = false;
             }
-            // A staging file made this session is found through its folder.
-            if (!staged.empty()) {
-                UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-                if (!directory || ::fsync(directory.get()) != 0) {
-                    CEventLog().LogEvent(1, "Unable to flush %s to disk", folder.c_str());
-                    flushed = false;
-                }
+            const std::string folder = staging.substr(0, staging.rfind('/') + 1);
+            if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+                folders.push_back(folder);
+        }
+        // A staging file made this session is found through its folder.
+        // Some file systems cannot flush a folder (EINVAL): they need not.
+        for (const std::string& folder : folders) {
+            UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (!directory || (::fsync(directory.get()) != 0 && errno != EINVAL)) {
+                CEventLog().LogEvent(1, "Unable to flush %s to disk", folder.c_str());
+                flushed = false;
             }
         }
         return flushed;
@@ -217,13 +222,17 @@ void mergeArchives(bool commit)
             const std::string& folder = band.archivePath;
             for (const std::string& name : stagingFiles(folder)) {
                 const std::string staging = folder + name;
+                // Held while it is read and removed: a copy being staged
+                // meanwhile waits, then goes to a new staging file.
+                UniqueFd in(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
+                if (in)
+                    ::flock(in.get(), LOCK_EX);
                 if (!commit) {
                     ::unlink(staging.c_str());
                     continue;
                 }
                 const std::string day = folder + name.substr(0, name.find('.')) + ".txt";
                 std::lock_guard<std::mutex> lock(archiveMutex);
-                UniqueFd in(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
                 UniqueFd out(::open(day.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
                 // The copy goes only once the day file holds it on disk.
                 if (!in || !out || !copyBytes(in.get(), out.get(), -1) || ::fsync(out.get()) != 0) {

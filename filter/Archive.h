@@ -18,11 +18,12 @@
 // Appends the message, X-Quillfence-Pro block inserted before its blank
 // line, to today's staging file of band (0 to 4) when the band archives.
 void archiveMessage(FilterContext& context, const MessageDescriptor& message, int band);
-// Flushes every band's staging files to disk: true when all of them are
-// there (or there are none).  Run before the server is told to end the
-// session, so that a power cut just after the server has deleted a message
-// cannot take its only copy with it.
-bool flushStagedArchives();
+// Flushes the staging files context has written to, and their folders, to
+// disk: true when all of them are there (or there are none; a file merged
+// meanwhile is in its day file, flushed).  Run before the server is told to
+// end the session, so that a power cut just after the server has deleted a
+// message cannot take its only copy with it.
+bool flushStagedArchives(const FilterContext& context);
 // commit: the staging files are appended to their day files (each flushed
 // to disk, then deleted); a file that cannot be merged stays for the next
 // session ("Unable to merge archive!").  Not commit: they are deleted.

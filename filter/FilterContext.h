@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class LearnedRating;
 class SessionLink;
@@ -76,6 +77,8 @@ public:
     bool reportWritten = false;    // at least one entry was written
     std::string decisionDetails;
     std::string decisionHeaders;
+    // The archive staging files this session has written copies to.
+    std::vector<std::string> stagedArchives;
     bool isOk = false;
     bool isSpam = false;
     bool stopChecking = false;

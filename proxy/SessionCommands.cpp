@@ -177,8 +177,8 @@ void CSession::relayFromServer(long n, bool top)
                                 : "Relaying message from server to client");
     // The message lines are relayed unlogged, up to the "." line that
     // follows a complete line.  They go on in batches: a batch is sent when
-    // it is full or when nothing more has arrived from the server, so the
-    // client never waits for lines the proxy holds.
+    // it is full or when no whole line is left to read without waiting for
+    // the server, so the client never waits for lines the proxy holds.
     char piece[kRelayPiece + 3];
     std::string batch;
     batch.reserve(kRelayBatch + sizeof piece);
@@ -190,7 +190,7 @@ void CSession::relayFromServer(long n, bool top)
         relayed += length;
         batch.append(piece, length);
         const bool end = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
-        if (end || batch.size() >= kRelayBatch || !server.isbuffered()) {
+        if (end || batch.size() >= kRelayBatch || !server.hasBufferedLine()) {
             status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
             sendClientRaw(batch.data(), batch.size());
             batch.clear();
@@ -403,11 +403,13 @@ void CSession::cmdQuit(const std::vector<std::string>&)
         return;
     }
     // The server deletes at QUIT: the archive copies of what it deletes
-    // must be on disk first.  Without them it deletes nothing this time;
-    // the messages are collected again next time.
-    if (!flushStagedArchives()) {
-        sendServer("RSET\r\n");
-        readServer();
+    // must be on disk first.  Without them the server is left without its
+    // QUIT and deletes nothing; the messages are collected again next time.
+    if (!flushStagedArchives(*filter)) {
+        m_quitConfirmed = false;
+        writeAccountState(false);
+        sendClient("-ERR Unable to save the archive copies, nothing deleted\r\n");
+        return;
     }
     sendServer("QUIT\r\n");
     const std::string reply = readServer();

@@ -148,4 +148,41 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
     EXPECT_NE(days.find("archived body"), std::string::npos) << "the copy is in a day file";
 }
 
+// A staging file that cannot be flushed (here a link that leads nowhere
+// but to itself): the server is left without its QUIT, so it deletes
+// nothing, and the client is told.
+TEST(CollectionCost, ACopyThatCannotBeFlushedKeepsEveryMessageOnTheServer)
+{
+    MailboxServer server({header(1), "Subject: cheap viagra\r\n\r\narchived body\r\n", header(3)}, 0);
+    ProxyProgram program;
+    program.withoutShippedRules();
+    const std::string archive = program.folder() / "archive5";
+    program.setting("ALLOWTHROUGH5", "0");
+    program.setting("ARCHIVE5", "1");
+    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    auto process = program.start();
+    {
+        PopClient client(program.port(), 20000);
+        ASSERT_EQ(client.line(), "+OK Quillfence\r\n");
+        client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+        ASSERT_EQ(client.command("PASS secret"), "+OK\r\n");
+        std::vector<std::filesystem::path> staged;
+        for (const auto& entry : std::filesystem::directory_iterator(archive))
+            if (entry.path().extension() == ".tmp")
+                staged.push_back(entry.path());
+        ASSERT_EQ(staged.size(), 1u) << "the rejected message's copy is staged";
+        std::filesystem::remove(staged[0]);
+        std::filesystem::create_symlink(staged[0].filename(), staged[0]);
+        EXPECT_EQ(client.command("QUIT"), "-ERR Unable to save the archive copies, nothing deleted\r\n");
+        EXPECT_TRUE(client.closedByServer());
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+    const auto sent = server.commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DELE 2"), 1) << "marked during the collection";
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "QUIT"), 0) << "never committed";
+    EXPECT_TRUE(program.logShows("Unable to flush"));
+}
+
 } // namespace
