@@ -269,6 +269,11 @@ int Socket::connectTo(const sockaddr* address, socklen_t length)
     return 0;
 }
 
+bool Socket::hasBufferedLine() const
+{
+    return !empty() && std::memchr(m_recvBuf.get() + m_readPos, '\n', unreadlen()) != nullptr;
+}
+
 bool Socket::startTls(const TlsOptions& options, std::string& error)
 {
     if (!m_connected || socket() < 0) {

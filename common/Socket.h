@@ -126,6 +126,9 @@ public:
     void ResetBytesIn() { m_bytesIn = 0; }
     void ResetBytesOut() { m_bytesOut = 0; }
     bool isbuffered() const { return !empty(); }
+    // A whole line (up to its LF) is waiting in the buffer: the next
+    // getline returns it without waiting for the network.
+    bool hasBufferedLine() const;
     bool connected() const { return m_connected; }
 
     int getLastError() const;

@@ -210,14 +210,15 @@ TEST_F(DroppedUpstream, ADeletionItCannotConfirmIsNotReportedDone)
     EXPECT_FALSE(std::filesystem::exists(accountFile())) << "no QUIT reached the server";
 }
 
-// A server that sends part of a message and then waits: what it has sent
-// reaches the client while it waits, however the proxy batches its sends.
+// A server that sends part of a message, stopping in the middle of a line,
+// and then waits: the whole lines it has sent reach the client while it
+// waits, however the proxy batches its sends.
 TEST_F(HostileUpstream, ASlowServersLinesReachTheClientWhileItWaits)
 {
     serve(mailboxOf(2, true));
     auto clientHasFirstPart = std::make_shared<std::promise<void>>();
     std::shared_future<void> firstPartSeen = clientHasFirstPart->get_future().share();
-    const std::string firstPart = "+OK\r\n" + head(2) + "\r\nfirst body line\r\n";
+    const std::string firstPart = "+OK\r\n" + head(2) + "\r\nfirst body line\r\nb";
     m_upstream->sendWith("RETR 2", [firstPartSeen, firstPart](int fd, const std::string& reply) {
         sendAll(fd, firstPart);
         firstPartSeen.wait_for(std::chrono::seconds(10));
