@@ -51,13 +51,15 @@ const BIO_METHOD* socketWithoutSignal()
 {
     static BIO_METHOD* const method = [] {
         const BIO_METHOD* base = BIO_s_socket();
-        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                        "socket without SIGPIPE");
+        const int index = BIO_get_new_index();
+        BIO_METHOD* made = index < 0 ? nullptr
+                                     : BIO_meth_new(index | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                                                    "socket without SIGPIPE");
         if (made == nullptr)
             return made;
+        // No puts: the socket BIO's would write(); TLS never calls it.
         BIO_meth_set_write(made, sendWithoutSignal);
         BIO_meth_set_read(made, BIO_meth_get_read(base));
-        BIO_meth_set_puts(made, BIO_meth_get_puts(base));
         BIO_meth_set_ctrl(made, BIO_meth_get_ctrl(base));
         BIO_meth_set_create(made, BIO_meth_get_create(base));
         BIO_meth_set_destroy(made, BIO_meth_get_destroy(base));
