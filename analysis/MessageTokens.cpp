@@ -261,8 +261,9 @@ bool separatorLine(std::string_view line)
 
 // The length of text without the footer a mailing list's server appends:
 // from the first separator line ("-- ", or a rule of dashes or underscores)
-// that starts in the last kListFooter bytes and is followed by text naming
-// a list ("mailing list", "listinfo", "List maintainer").  Like the list's
+// that starts in the last kListFooter bytes and is followed by text holding
+// "list" in any case, anywhere ("mailing list", "listinfo", but also
+// "specialist": a signature is cut then too).  Like the list's
 // fields, the footer is the same on the list's spam as on its wanted mail.
 // text[size] is NUL.
 size_t withoutListFooter(const char* text, size_t size)

@@ -29,8 +29,8 @@
 // gives no tokens of the fields the list's server sets (List-*,
 // Mailing-List, X-Mailman-Version, X-BeenThere, X-Loop, Precedence,
 // Errors-To, Sender), and none of the footer the server appends to its text
-// (from a rule or "-- " line near the end that is followed by the word
-// "list"): they are the same on spam posted to the list as on the list's
+// (from a rule or "-- " line near the end of the part, as read, that is
+// followed by "list" within a word or alone): they are the same on spam posted to the list as on the list's
 // wanted mail, and would outweigh what the poster wrote.
 //
 // Limits: the text parts give at most kMaxText decoded bytes in all (the

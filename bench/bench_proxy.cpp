@@ -196,6 +196,7 @@ void startProxy(const std::string& folder)
         static std::atomic<int> sessions{0};
         const std::string spool =
             programContext().dataRoot + "/state/bench" + std::to_string(++sessions) + ".msg";
+        ::unlink(spool.c_str());   // left by an earlier run in the same folder
         if (::link(master.c_str(), spool.c_str()) != 0)
             return false;
         auto message = std::make_unique<CMessage>();
