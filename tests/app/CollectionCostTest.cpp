@@ -98,14 +98,14 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
     std::cout << "[          ] flushes during a collection of " << kMessages << " messages: " << flushes << "\n";
 }
 
-// A rejected message is deleted on the server at QUIT: its archive copy,
-// staged during the collection, is flushed before QUIT goes upstream.
-TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
+// A mailbox whose second message the rule of archiveRejections rejects.
+const std::vector<std::string> kRejectedSecond{header(1), "Subject: cheap viagra\r\n\r\narchived body\r\n",
+                                                header(3)};
+
+// Only a rule that rejects "viagra" subjects, into band 5, which deletes
+// and archives; the band's archive folder.
+std::string archiveRejections(ProxyProgram& program)
 {
-    const std::string strace = onPath("strace");
-    ASSERT_FALSE(strace.empty()) << "strace is needed to see the flushes (scripts/deps.sh installs it)";
-    MailboxServer server({header(1), "Subject: cheap viagra\r\n\r\narchived body\r\n", header(3)}, 0);
-    ProxyProgram program;
     program.withoutShippedRules();
     const std::string archive = program.folder() / "archive5";
     program.setting("ALLOWTHROUGH5", "0");
@@ -113,6 +113,18 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
     program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
     writeFile(program.dataRoot() + "/rules/user.sfr",
               "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    return archive;
+}
+
+// A rejected message is deleted on the server at QUIT: its archive copy,
+// staged during the collection, is flushed before QUIT goes upstream.
+TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
+{
+    const std::string strace = onPath("strace");
+    ASSERT_FALSE(strace.empty()) << "strace is needed to see the flushes (scripts/deps.sh installs it)";
+    MailboxServer server(kRejectedSecond, 0);
+    ProxyProgram program;
+    const std::string archive = archiveRejections(program);
     const std::string trace = program.folder() / "trace";
     program.startUnder(
         {strace, "-f", "-qq", "-y", "-s", "16", "-o", trace, "-e", "trace=fsync,fdatasync,syncfs,sendto,write"});
@@ -153,15 +165,9 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
 // nothing, and the client is told.
 TEST(CollectionCost, ACopyThatCannotBeFlushedKeepsEveryMessageOnTheServer)
 {
-    MailboxServer server({header(1), "Subject: cheap viagra\r\n\r\narchived body\r\n", header(3)}, 0);
+    MailboxServer server(kRejectedSecond, 0);
     ProxyProgram program;
-    program.withoutShippedRules();
-    const std::string archive = program.folder() / "archive5";
-    program.setting("ALLOWTHROUGH5", "0");
-    program.setting("ARCHIVE5", "1");
-    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
-    writeFile(program.dataRoot() + "/rules/user.sfr",
-              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    const std::string archive = archiveRejections(program);
     auto process = program.start();
     {
         PopClient client(program.port(), 20000);
