@@ -5,19 +5,75 @@
 #include "common/CVDateTime.h"
 #include "common/MD5.h"
 #include "common/UniqueFd.h"
+#include "proxy/SpoolField.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
+namespace {
+
+// Finds where a spooled text ends: its first CR LF "." CR LF, byte by byte
+// across blocks (the pattern's failure links: after "\r\n.\r" a mismatch
+// can still be the "\r" of a new start).
+class TextEnd
+{
+public:
+    // The next n bytes; true once the end has been found.
+    bool feed(const char* data, size_t n)
+    {
+        static const char kEnd[] = "\r\n.\r\n";
+        static const int kFail[] = {0, 0, 0, 1, 2};
+        for (size_t i = 0; i < n; ++i) {
+            const char c = data[i];
+            if (m_offset < 3)
+                m_first[m_offset] = c;
+            m_last[0] = m_last[1];
+            m_last[1] = c;
+            ++m_offset;
+            while (m_matched > 0 && c != kEnd[m_matched])
+                m_matched = kFail[m_matched - 1];
+            if (c == kEnd[m_matched] && ++m_matched == 5) {
+                m_length = m_offset;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // After the last byte: the text's length, and the tail a text without
+    // its end is served with.
+    long finish(std::string& tail) const
+    {
+        tail.clear();
+        if (m_length >= 0)
+            return m_length;
+        if (m_offset >= 3 && m_first[0] == '.' && m_first[1] == '\r' && m_first[2] == '\n')
+            return 3;
+        tail = (m_offset >= 2 && m_last[0] == '\r' && m_last[1] == '\n') ? ".\r\n" : "\r\n.\r\n";
+        return m_offset;
+    }
+
+private:
+    long m_offset = 0;
+    long m_length = -1;
+    int m_matched = 0;
+    char m_first[3] = {0, 0, 0};
+    char m_last[2] = {0, 0};
+};
+
+} // namespace
+
 std::string CMessage::filePath(const std::string& stateFolder) const
 {
-    if (!spoolId.empty())
-        return stateFolder + "/msg" + spoolId + ".msg";
+    SpoolField field;
+    if (SpoolField::parse(spoolId, field))
+        return stateFolder + "/" + field.fileName();
     return path;
 }
 
@@ -34,34 +90,38 @@ long CMessage::sizeQuery(const std::string& stateFolder) const
 
 bool CMessage::load(const std::string& id, const std::string& stateFolder)
 {
+    SpoolField field;
+    if (!SpoolField::parse(id, field))
+        return false;
     spoolId = id;
-    const std::string file = stateFolder + "/msg" + id + ".msg";
-    if (!readText(file)) {
+    const std::string file = stateFolder + "/" + field.fileName();
+    // A slice of a pack is exactly one whole text: anything else is not
+    // what the collection put there.
+    if (!readText(file, field.offset, field.length) ||
+        (field.inPack() && (textLength != field.length || !textTail.empty()))) {
+        textLength = -1;
         CEventLog().LogEvent(1, "Unable to open %s", file.c_str());
         return false;
     }
     return true;
 }
 
-bool CMessage::readText(const std::string& file)
+bool CMessage::readText(const std::string& file, long offset, long limit)
 {
     textLength = -1;
     textTail.clear();
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return false;
-    // The first CR LF "." CR LF, found byte by byte across blocks (the
-    // pattern's failure links: after "\r\n.\r" a mismatch can still be the
-    // "\r" of a new start).
-    static const char kEnd[] = "\r\n.\r\n";
-    static const int kFail[] = {0, 0, 0, 1, 2};
+    TextEnd end;
     std::vector<char> block(65536);
-    long offset = 0;
-    int matched = 0;
-    char first[3] = {0, 0, 0};
-    char last[2] = {0, 0};
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), block.data(), block.size());
+    long done = 0;
+    bool found = false;
+    while (!found && (limit < 0 || done < limit)) {
+        size_t want = block.size();
+        if (limit >= 0)
+            want = std::min(want, static_cast<size_t>(limit - done));
+        const ssize_t n = ::pread(fd.get(), block.data(), want, offset + done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -69,35 +129,25 @@ bool CMessage::readText(const std::string& file)
         }
         if (n == 0)
             break;
-        for (ssize_t i = 0; i < n; ++i) {
-            const char c = block[static_cast<size_t>(i)];
-            const long at = offset + i;
-            if (at < 3)
-                first[at] = c;
-            last[0] = last[1];
-            last[1] = c;
-            while (matched > 0 && c != kEnd[matched])
-                matched = kFail[matched - 1];
-            if (c == kEnd[matched] && ++matched == 5) {
-                textLength = at + 1;
-                break;
-            }
-        }
-        if (textLength >= 0)
-            break;
-        offset += n;
+        done += n;
+        found = end.feed(block.data(), static_cast<size_t>(n));
     }
-    if (textLength < 0) {
-        if (offset >= 3 && first[0] == '.' && first[1] == '\r' && first[2] == '\n') {
-            textLength = 3;
-        } else {
-            textLength = offset;
-            textTail = (offset >= 2 && last[0] == '\r' && last[1] == '\n') ? ".\r\n" : kEnd;
-        }
-    }
+    if (limit >= 0 && !found && done < limit)
+        return false;   // the file ends before the slice does
+    textLength = end.finish(textTail);
     path = file;
+    textOffset = offset;
     size = textLength + static_cast<long>(textTail.size());
     return true;
+}
+
+std::string CMessage::wholeText(const std::string& bytes)
+{
+    TextEnd end;
+    end.feed(bytes.data(), bytes.size());
+    std::string tail;
+    const long length = end.finish(tail);
+    return bytes.substr(0, static_cast<size_t>(length)) + tail;
 }
 
 std::string CMessage::generatedUid()

@@ -2,8 +2,8 @@
 //
 // A message is either on the server (serverNumber > 0) or local to the proxy
 // (a virtual message or one from the pending folder).  Its spooled text stays
-// on disk: the first textLength bytes of the file at path, followed by
-// textTail, always ending with CR LF "." CR LF.  Entries are numbered from 1
+// on disk: textLength bytes of the file at path from textOffset, followed
+// by textTail, always ending with CR LF "." CR LF.  Entries are numbered from 1
 // in mailbox order and are never removed during a session; DELE only marks
 // them.
 #pragma once
@@ -21,14 +21,20 @@ public:
     long sizeQuery(const std::string& stateFolder) const;
     // The file the message is read from: its spool file, else path.
     std::string filePath(const std::string& stateFolder) const;
-    // Measures the spool file "msg<spoolId>.msg" of stateFolder as the text
-    // (see readText); false, with "Unable to open" logged, when it cannot
-    // be read.
+    // Measures the spool that the state field id names in stateFolder (see
+    // SpoolField and readText); a slice of a header pack must be one whole
+    // text.  False, with "Unable to open" logged, when it cannot be read;
+    // false alone when id is no such field.
     bool load(const std::string& id, const std::string& stateFolder);
-    // The text of file: its bytes up to and including the first CR LF "."
-    // CR LF; a file without one is served with the terminator appended.
-    // size = the text's length; path = file.  Nothing is kept in memory.
-    bool readText(const std::string& file);
+    // The text of file from offset, within limit bytes when limit is 0 or
+    // more (false when the file ends short of them): its bytes up to and
+    // including the first CR LF "." CR LF; a text without one is served with
+    // the terminator appended.  size = the text's length; path = file.
+    // Nothing is kept in memory.
+    bool readText(const std::string& file, long offset = 0, long limit = -1);
+    // bytes as readText would serve them: cut after the first CR LF "." CR
+    // LF, or with the terminator appended.
+    static std::string wholeText(const std::string& bytes);
     bool hasText() const { return textLength >= 0; }
     // "QF%08x%04d%02d%02d%02d%02d%02d": a fresh id and the local time.
     static std::string generatedUid();
@@ -44,6 +50,7 @@ public:
     bool local = false;
     bool pending = false;
     bool headerOnly = false;
+    long textOffset = 0;    // where in path the text begins
     long textLength = -1;   // bytes of path that are the text; -1: no text
     std::string textTail;   // served after them when the file lacks the end
     long size = -1;
@@ -52,7 +59,7 @@ public:
     // empty for messages that are never recorded (no valid, unique id).
     std::string stateKey;
     int serverNumber = 0;
-    std::string spoolId;    // the hex digits of "msg%s.msg", or empty
+    std::string spoolId;    // the state file's SpoolField of the spool, or empty
     std::string path;
 
     // The uid field of the account state file: RFC 1939's 70 characters.

@@ -194,10 +194,9 @@ private:
     void assignUids(const std::vector<std::string>& ids);
     static void keepListedSize(CMessage& message, long listed);
     void readAccountState();
-    // A new empty spool file under a fresh name (SpoolReserve::create), taken
-    // from reserve when one is given and has one; its id, or empty (logged).
-    // When file is given it receives the file, open for writing.
-    std::string reserveSpoolFile(UniqueFd* file = nullptr, class SpoolReserve* reserve = nullptr);
+    // A new empty spool file under a fresh name (SpoolReserve::create): its
+    // id, or empty (logged).
+    std::string reserveSpoolFile();
     // Sends request and writes the reply's lines into path.  reserved: the
     // open, empty file of a new spool, written in place (the caller deletes
     // it unless Done); -1: path is an existing spool, replaced whole or not
@@ -209,7 +208,7 @@ private:
     // the end in every case.  written turns false when a write failed.
     // False when the header was too large.
     bool readMessageLines(int spool, bool& written, bool whole, long position);
-    void spoolAndJudge(size_t index, bool& removed, class SpoolReserve& reserve);
+    void spoolAndJudge(size_t index, bool& removed, class CollectionSpools& spools);
     void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
     void createCollectionReport(const std::string& reportPath);

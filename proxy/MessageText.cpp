@@ -8,7 +8,8 @@
 #include <cstring>
 
 MessageText::MessageText(const CMessage& message)
-    : m_fd(::open(message.path.c_str(), O_RDONLY | O_CLOEXEC)), m_length(std::max(message.textLength, 0L)),
+    : m_fd(::open(message.path.c_str(), O_RDONLY | O_CLOEXEC)), m_offset(message.textOffset),
+      m_length(std::max(message.textLength, 0L)),
       m_tail(message.textTail)
 {}
 
@@ -20,7 +21,7 @@ long MessageText::read(char* buf, size_t size)
         const size_t want = std::min(size, static_cast<size_t>(m_length - m_position));
         ssize_t n;
         do {
-            n = ::read(m_fd.get(), buf, want);
+            n = ::pread(m_fd.get(), buf, want, m_offset + m_position);
         } while (n < 0 && errno == EINTR);
         if (n <= 0)
             return -1;   // gone short of the measured text

@@ -1,5 +1,5 @@
 // MessageText: reads the spooled text of a mailbox entry for the client, in
-// blocks: the first textLength bytes of its file, then its textTail.
+// blocks: textLength bytes of its file from textOffset, then its textTail.
 //
 // The file is opened by the constructor; a text whose file has gone or
 // shrunk since it was measured reads as an error, never as a shorter text.
@@ -24,6 +24,7 @@ public:
 
 private:
     UniqueFd m_fd;
+    long m_offset;
     long m_length;
     std::string m_tail;
     long m_position = 0;

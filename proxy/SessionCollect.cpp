@@ -16,6 +16,8 @@
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
+#include "proxy/CollectionSpools.h"
+#include "proxy/SpoolField.h"
 #include "proxy/SpoolReserve.h"
 
 #include <strings.h>
@@ -28,24 +30,13 @@
 #include <cerrno>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include <fcntl.h>
 
 namespace {
-
-// Spool ids come from the state file: nothing but hex digits is accepted,
-// so a damaged file cannot name a path outside the state folder.
-bool plainSpoolId(const std::string& id)
-{
-    if (id.empty() || id.size() > 8)
-        return false;
-    for (char c : id)
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
-}
 
 // A decimal number of at most 18 digits (no sign): false otherwise.
 bool decimal(const char*& p, long& value)
@@ -114,17 +105,14 @@ bool CSession::collect()
                 return false;
         }
 
-        // The spool files are created ahead, while the session talks to
-        // the server and judges: creating a file costs more than the rest
-        // of a message's collection.
         const size_t unspooled = static_cast<size_t>(std::count_if(
             mailbox.begin(), mailbox.end(), [](const auto& message) { return !message->hasText(); }));
-        SpoolReserve reserve(stateFolder(), unspooled);
+        CollectionSpools spools(stateFolder(), unspooled);
         for (size_t i = 0; i < mailbox.size();) {
             bool removed = false;
             if (!mailbox[i]->hasText()) {
                 const EventLogGather gather;
-                spoolAndJudge(i, removed, reserve);
+                spoolAndJudge(i, removed, spools);
             }
             if (maxCollectionTime > 0 && CVDateTime::currentTime() - start > maxCollectionTime) {
                 const int position = static_cast<int>(i + 1);
@@ -246,11 +234,12 @@ void CSession::readAccountState()
     std::string text;
     while (std::getline(state, text)) {
         text.resize(std::min(text.size(), text.find_first_of("\r\n")));
-        // "uid spoolId headerOnly": anything else is not a record of ours.
+        // "uid spoolField headerOnly": anything else is not a record of ours.
         std::istringstream fields(text);
         std::string uid, id;
         int headerOnly = 0;
-        if (!(fields >> uid >> id) || !CMessage::isValidUid(uid) || !plainSpoolId(id))
+        SpoolField field;
+        if (!(fields >> uid >> id) || !CMessage::isValidUid(uid) || !SpoolField::parse(id, field))
             continue;
         if (!(fields >> headerOnly))
             headerOnly = 0;
@@ -265,23 +254,17 @@ void CSession::readAccountState()
                 message.spoolId.clear();
             }
         } else if (known == byKey.end()) {
-            m_goneSpools.push_back(stateFolder() + "/msg" + id + ".msg");
+            m_goneSpools.push_back(stateFolder() + "/" + field.fileName());
         }
     }
 }
 
-std::string CSession::reserveSpoolFile(UniqueFd* file, SpoolReserve* reserve)
+std::string CSession::reserveSpoolFile()
 {
     UniqueFd fd;
-    std::string id = reserve ? reserve->take(fd) : std::string();
+    const std::string id = SpoolReserve::create(stateFolder(), fd);
     if (id.empty())
-        id = SpoolReserve::create(stateFolder(), fd);
-    if (id.empty()) {
         CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder().c_str());
-        return {};
-    }
-    if (file)
-        *file = std::move(fd);
     return id;
 }
 
@@ -370,39 +353,33 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
     return Spooled::Done;
 }
 
-void CSession::spoolAndJudge(size_t index, bool& removed, SpoolReserve& reserve)
+void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spools)
 {
     CMessage& message = *mailbox[index];
-    UniqueFd reserved;
-    const std::string id = reserveSpoolFile(&reserved, &reserve);
-    if (id.empty())
+    std::string path;
+    UniqueFd scratch;
+    if (!spools.scratch(path, scratch))
         return;   // stays on the server, relayed to the client unjudged
-    const std::string path = stateFolder() + "/msg" + id + ".msg";
     const long position = static_cast<long>(index + 1);
 
     auto request = [&] {
         return formatText(useTop ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
     };
-    // The new spool is written straight into its reserved file: a refused
-    // request has written nothing to it, and a spool cut short is deleted
-    // here, or (after a crash) left to the state folder's tidy, as no state
-    // file names it before the collection's flush.
-    Spooled result = Spooled::Unwritable;
-    try {
-        result = spoolMessage(message, request(), path, reserved.get(), !useTop, position);
-        if (result == Spooled::Refused && useTop) {
-            CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
-            useTop = false;
-            result = spoolMessage(message, request(), path, reserved.get(), true, position);
-        }
-        reserved.reset();
-    } catch (...) {
-        reserved.reset();
-        deleteFileRetry(path);
-        throw;
+    // The reply is written straight into the scratch spool, which nothing
+    // names: what a refused request or a reply cut short left there is
+    // overwritten by the next message.
+    Spooled result = spoolMessage(message, request(), path, scratch.get(), !useTop, position);
+    if (result == Spooled::Refused && useTop) {
+        CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
+        useTop = false;
+        result = spoolMessage(message, request(), path, scratch.get(), true, position);
     }
+    if (result == Spooled::Done && !CollectionSpools::finish(scratch.get())) {
+        CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
+        result = Spooled::Unwritable;
+    }
+    scratch.reset();
     if (result != Spooled::Done) {
-        deleteFileRetry(path);
         if (result == Spooled::Refused) {
             mailbox.erase(mailbox.begin() + static_cast<long>(index));
             removed = true;
@@ -418,26 +395,29 @@ void CSession::spoolAndJudge(size_t index, bool& removed, SpoolReserve& reserve)
     currentSpoolPath = path;
     MessageDescriptor descriptor;
     descriptor.path = currentSpoolPath.c_str();
-    // The spool's number is fresh and this message's alone.
-    descriptor.id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
+    descriptor.id = static_cast<uint32_t>(GetNextId());
     bool letThrough = true;
     try {
         letThrough = m_judge.judge(*filter, descriptor, static_cast<int>(message.size));
     } catch (...) {
         DebugX(__FILE__, __LINE__);   // let through
     }
-    if (letThrough) {
-        // The text is whatever the filter left in the spool file.
-        const long listed = message.size;
-        message.load(id, stateFolder());
-        keepListedSize(message, listed);
+    if (!letThrough) {
+        sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
+        readServerKept();
+        mailbox.erase(mailbox.begin() + static_cast<long>(index));
+        removed = true;
         return;
     }
-    deleteFileRetry(path);
-    sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
-    readServerKept();
-    mailbox.erase(mailbox.begin() + static_cast<long>(index));
-    removed = true;
+    // The text is whatever the filter left in the scratch spool.
+    const std::string field = spools.keep(message.headerOnly);
+    const long listed = message.size;
+    if (field.empty() || !message.load(field, stateFolder())) {
+        message.spoolId.clear();
+        message.headerOnly = false;
+        return;
+    }
+    keepListedSize(message, listed);
 }
 
 void CSession::addPendingMessages()
@@ -476,7 +456,8 @@ void CSession::writeAccountState(bool committed)
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
         return;
     }
-    std::vector<std::string> obsolete;
+    std::set<std::string> obsolete;
+    std::set<std::string> named;   // the spool files the new state names
     for (const auto& message : mailbox) {
         // A message without a key cannot be found again, nor one without a
         // spool: its spool (if any) goes, and the next session judges it.
@@ -484,10 +465,11 @@ void CSession::writeAccountState(bool committed)
             message->spoolId.empty()) {
             const std::string spool = message->pending ? message->path : message->filePath(stateFolder());
             if (!spool.empty())
-                obsolete.push_back(spool);
+                obsolete.insert(spool);
             continue;
         }
         file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
+        named.insert(message->filePath(stateFolder()));
     }
     // The spools of this session were renamed into place unflushed: one
     // flush of the file system puts them (and the new state's text) on disk
@@ -503,11 +485,13 @@ void CSession::writeAccountState(bool committed)
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
         return;
     }
-    // Files go once the state that no longer names them is safely written.
-    obsolete.insert(obsolete.end(), m_goneSpools.begin(), m_goneSpools.end());
+    // Files go once the state that no longer names them is safely written;
+    // a header pack stays while a record names any of its texts.
+    obsolete.insert(m_goneSpools.begin(), m_goneSpools.end());
     m_goneSpools.clear();
     for (const std::string& spool : obsolete)
-        deleteFileRetry(spool);
+        if (named.count(spool) == 0)
+            deleteFileRetry(spool);
 }
 
 void CSession::fetchWholeMessage()

@@ -1,7 +1,8 @@
 #include "proxy/SpoolReserve.h"
 
+#include "proxy/SpoolField.h"
+
 #include "common/CEventLog.h"
-#include "common/CRegistry.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,19 +12,7 @@
 
 std::string SpoolReserve::create(const std::string& folder, UniqueFd& file)
 {
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        char id[16];
-        std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(GetNextId()));
-        const std::string path = folder + "/msg" + id + ".msg";
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd) {
-            file = std::move(fd);
-            return id;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    return {};
+    return createFreshFile(folder, "msg", ".msg", file);
 }
 
 SpoolReserve::SpoolReserve(std::string folder, size_t count) : m_folder(std::move(folder))

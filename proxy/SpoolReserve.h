@@ -27,8 +27,6 @@ public:
     // Enough to keep the session from waiting; few enough that an early
     // end (a time-out, a lost server) wastes little.
     static constexpr size_t kAhead = 16;
-    // Fresh names tried before a spool counts as impossible to create.
-    static constexpr int kNameAttempts = 64;
 
     // Starts making count files in folder.
     SpoolReserve(std::string folder, size_t count);

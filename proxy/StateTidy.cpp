@@ -15,7 +15,8 @@
 
 namespace {
 
-// The spool ids that the account state files of folder name.
+// The spool ids that the account state files of folder name: of spool
+// files and of header packs alike (the id of "<id>:<offset>:<length>").
 std::set<std::string> namedSpools(const std::string& folder)
 {
     std::set<std::string> named;
@@ -27,6 +28,7 @@ std::set<std::string> namedSpools(const std::string& folder)
             std::istringstream fields(line);
             std::string uid, id;
             if (fields >> uid >> id) {
+                id = id.substr(0, id.find(':'));
                 for (char& c : id)
                     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 named.insert(id);
@@ -36,12 +38,13 @@ std::set<std::string> namedSpools(const std::string& folder)
     return named;
 }
 
-// "msg<id>.msg": the id in lower case, or empty for any other name.
-std::string spoolIdOf(const std::string& name)
+// "<prefix><id><suffix>": the id in lower case, or empty for any other name.
+std::string spoolIdOf(const std::string& name, const std::string& prefix, const std::string& suffix)
 {
-    if (name.size() <= 7 || name.compare(0, 3, "msg") != 0)
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
         return {};
-    std::string id = name.substr(3, name.size() - 7);
+    std::string id = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
     for (char& c : id)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return id;
@@ -73,7 +76,12 @@ int tidyStateFolder(const std::string& folder, time_t now)
                 doomed.push_back(name);
         }
     };
-    collect("msg*.msg", [&](const std::string& name, bool old) { return old && named.count(spoolIdOf(name)) == 0; });
+    collect("msg*.msg", [&](const std::string& name, bool old) {
+        return old && named.count(spoolIdOf(name, "msg", ".msg")) == 0;
+    });
+    collect("hdr*.pack", [&](const std::string& name, bool old) {
+        return old && named.count(spoolIdOf(name, "hdr", ".pack")) == 0;
+    });
     collect("*.tmp*", [](const std::string&, bool old) { return old; });
     collect("session*.log", [](const std::string& name, bool) { return reportOfGoneThread(name); });
     int removed = 0;

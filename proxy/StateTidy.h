@@ -1,12 +1,12 @@
 // tidyStateFolder: removes what interrupted sessions leave in the state
 // folder, so that it cannot grow without bound.
 //
-// Removed: spool files "msg*.msg" that no account state file ("*.dat") of
-// the folder names and that are older than kOrphanAge seconds (a session
-// that is collecting right now has only just written its own); temporary
-// files "*.tmp*" older than kOrphanAge; session report files
-// "session%08x.log" whose thread is no longer alive.  Returns the number of
-// files removed.  Nothing outside folder is touched.
+// Removed: spool files "msg*.msg" and header packs "hdr*.pack" that no
+// account state file ("*.dat") of the folder names and that are older than
+// kOrphanAge seconds (a session that is collecting right now has only just
+// written its own); temporary files "*.tmp*" older than kOrphanAge;
+// session report files "session%08x.log" whose thread is no longer alive.
+// Returns the number of files removed.  Nothing outside folder is touched.
 #pragma once
 
 #include <ctime>

@@ -4,6 +4,7 @@
 // private to its user.
 #include "MailboxServer.h"
 #include "ProxyProgram.h"
+#include "support/SpoolRecords.h"
 
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -40,9 +41,22 @@ std::vector<std::string> mailbox(int count)
     return texts;
 }
 
+// What a complete header-only spool of message n holds: the TOP reply's
+// lines, the "." line included.
+std::string spooledHeader(int n)
+{
+    const std::string text = mailText(n);
+    return text.substr(0, text.find("\r\n\r\n") + 4) + ".\r\n";
+}
+
+// A spool file "msg<id>.msg" or a header pack "hdr<id>.pack".
 bool isSpool(const std::string& name)
 {
-    return name.size() > 7 && name.compare(0, 3, "msg") == 0 && name.compare(name.size() - 4, 4, ".msg") == 0;
+    auto named = [&](const std::string& prefix, const std::string& suffix) {
+        return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+               name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    return named("msg", ".msg") || named("hdr", ".pack");
 }
 bool isTemporary(const std::string& name) { return name.find(".tmp") != std::string::npos; }
 bool isSessionReport(const std::string& name)
@@ -73,7 +87,8 @@ std::vector<std::string> filesIn(const std::string& folder, Keep keep)
     return names;
 }
 
-// Account state file name -> the spool ids its records name (second field).
+// Account state file name -> the spool ids its records name (the second
+// field up to a colon: a pack's texts share its id).
 std::map<std::string, std::set<std::string>> namedSpools(const std::string& state)
 {
     std::map<std::string, std::set<std::string>> named;
@@ -82,12 +97,13 @@ std::map<std::string, std::set<std::string>> namedSpools(const std::string& stat
             std::istringstream fields(line);
             std::string uid, id;
             if (fields >> uid >> id)
-                named[name].insert(lower(id));
+                named[name].insert(lower(id.substr(0, id.find(':'))));
         }
     return named;
 }
 
-std::string spoolIdOf(const std::string& name) { return lower(name.substr(3, name.size() - 7)); }
+// The id of "msg<id>.msg" or "hdr<id>.pack".
+std::string spoolIdOf(const std::string& name) { return lower(name.substr(3, name.rfind('.') - 3)); }
 
 // Spool files that no account state file names.
 std::vector<std::string> orphanedSpools(const std::string& state)
@@ -230,12 +246,14 @@ TEST(CrashAndGrowth, CollectionsKilledPartWayAreTidiedAwayAndTheNextSessionServe
     const std::string account = "me@127.0.0.1#" + std::to_string(server.port()) + ".dat";
     ASSERT_EQ(named.size(), 1u) << "one account state file, " << account;
     ASSERT_EQ(named.begin()->first, account);
-    EXPECT_EQ(named.begin()->second.size(), static_cast<size_t>(kMessages)) << "a spool of its own per message";
-    for (const std::string& id : named.begin()->second)
-        EXPECT_TRUE(fs::is_regular_file(state + "/msg" + id + ".msg")) << "named but missing: msg" << id << ".msg";
     std::set<std::string> uids;
-    for (const std::string& line : splitLines(readFile(state + "/" + account)))
-        uids.insert(line.substr(0, line.find(' ')));
+    for (const std::string& line : splitLines(readFile(state + "/" + account))) {
+        std::istringstream fields(line);
+        std::string uid, field;
+        ASSERT_TRUE(fields >> uid >> field) << line;
+        uids.insert(uid);
+        EXPECT_EQ(spoolText(state, field), spooledHeader(std::atoi(uid.c_str() + 4))) << line;
+    }
     for (int n = 1; n <= kMessages; ++n)
         EXPECT_EQ(uids.count("uid-" + std::to_string(n)), 1u) << "no record of message " << n;
 
@@ -250,14 +268,6 @@ TEST(CrashAndGrowth, CollectionsKilledPartWayAreTidiedAwayAndTheNextSessionServe
 constexpr int kLargeMailbox = 1000;
 constexpr int kLargeRounds = 6;
 
-// What a complete header-only spool of message n holds: the TOP reply's
-// lines, the "." line included.
-std::string spooledHeader(int n)
-{
-    const std::string text = mailText(n);
-    return text.substr(0, text.find("\r\n\r\n") + 4) + ".\r\n";
-}
-
 // Records of the account state files in state whose spool is missing or
 // not the whole header of the message its uid ("uid-N") stands for.
 std::vector<std::string> badRecords(const std::string& state, size_t& records)
@@ -271,13 +281,13 @@ std::vector<std::string> badRecords(const std::string& state, size_t& records)
             if (!(fields >> uid >> id))
                 continue;
             ++records;
-            const std::string spool = state + "/msg" + id + ".msg";
+            const std::optional<std::string> spool = spoolText(state, id);
             const int n = uid.rfind("uid-", 0) == 0 ? std::atoi(uid.c_str() + 4) : 0;
             if (n < 1 || n > kLargeMailbox)
                 bad.push_back(name + ": " + line + " (not a message of the mailbox)");
-            else if (!fs::is_regular_file(spool))
+            else if (!spool)
                 bad.push_back(name + ": " + line + " (spool missing)");
-            else if (readFile(spool) != spooledHeader(n))
+            else if (*spool != spooledHeader(n))
                 bad.push_back(name + ": " + line + " (spool incomplete or another message's)");
         }
     return bad;

@@ -3,6 +3,7 @@
 // collection.  None of it may reach the server or another account.
 #include "common/CRegistry.h"
 
+#include "support/SpoolRecords.h"
 #include "UpstreamSession.h"
 
 namespace {
@@ -113,10 +114,10 @@ TEST_F(HostileClient, GoneDuringACollectionTheNextSessionLosesNothing)
     hangUp();
     for (const std::string& command : m_upstream->received())
         EXPECT_NE(command.rfind("DELE", 0), 0u) << command;
-    // Every record names a spool that exists.
+    // Every record names a spool that is there.
     for (const std::string& line : splitLines(readFile(accountFile()))) {
-        const std::string id = line.substr(line.find(' ') + 1, line.rfind(' ') - line.find(' ') - 1);
-        EXPECT_TRUE(std::filesystem::exists(stateFolder() + "/msg" + id + ".msg")) << line;
+        const std::string field = line.substr(line.find(' ') + 1, line.rfind(' ') - line.find(' ') - 1);
+        EXPECT_TRUE(spoolText(stateFolder(), field).has_value()) << line;
     }
 }
 
