@@ -15,11 +15,15 @@
 
 namespace {
 
-// The spool ids that the account state files of folder name: of spool
-// files and of header packs alike (the id of "<id>:<offset>:<length>").
-std::set<std::string> namedSpools(const std::string& folder)
+struct NamedIds {
+    std::set<std::string> spools;   // of "msg<id>.msg"
+    std::set<std::string> packs;    // of "hdr<id>.pack", from "<id>:<offset>:<length>"
+};
+
+// The ids, in lower case, that the account state files of folder name.
+NamedIds namedIds(const std::string& folder)
 {
-    std::set<std::string> named;
+    NamedIds named;
     for (CVDir it(folder.c_str(), "*.dat"); !it.atEnd(); it.moveNext()) {
         if (it.isDir())
             continue;
@@ -27,12 +31,15 @@ std::set<std::string> namedSpools(const std::string& folder)
         for (std::string line; std::getline(state, line);) {
             std::istringstream fields(line);
             std::string uid, id;
-            if (fields >> uid >> id) {
-                id = id.substr(0, id.find(':'));
-                for (char& c : id)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                named.insert(id);
-            }
+            if (!(fields >> uid >> id))
+                continue;
+            for (char& c : id)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const size_t colon = id.find(':');
+            if (colon == std::string::npos)
+                named.spools.insert(id);
+            else
+                named.packs.insert(id.substr(0, colon));
         }
     }
     return named;
@@ -67,7 +74,7 @@ bool reportOfGoneThread(const std::string& name)
 
 int tidyStateFolder(const std::string& folder, time_t now)
 {
-    const std::set<std::string> named = namedSpools(folder);
+    const NamedIds named = namedIds(folder);
     std::vector<std::string> doomed;
     auto collect = [&](const char* pattern, auto stale) {
         for (CVDir it(folder.c_str(), pattern); !it.atEnd(); it.moveNext()) {
@@ -77,10 +84,10 @@ int tidyStateFolder(const std::string& folder, time_t now)
         }
     };
     collect("msg*.msg", [&](const std::string& name, bool old) {
-        return old && named.count(spoolIdOf(name, "msg", ".msg")) == 0;
+        return old && named.spools.count(spoolIdOf(name, "msg", ".msg")) == 0;
     });
     collect("hdr*.pack", [&](const std::string& name, bool old) {
-        return old && named.count(spoolIdOf(name, "hdr", ".pack")) == 0;
+        return old && named.packs.count(spoolIdOf(name, "hdr", ".pack")) == 0;
     });
     collect("*.tmp*", [](const std::string&, bool old) { return old; });
     collect("session*.log", [](const std::string& name, bool) { return reportOfGoneThread(name); });

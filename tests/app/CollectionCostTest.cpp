@@ -1,8 +1,9 @@
 // The work a session costs the disk, counted rather than timed, and its
 // flushes in their order: the program runs under strace.  A collection of
 // 1,000 messages with the account state written at QUIT may flush to disk
-// only a handful of times, however many messages it spooled; the archive
-// copy of a message the server is to delete is flushed before QUIT is sent.
+// and create files only a handful of times, however many messages it
+// spooled; the archive copy of a message the server is to delete is
+// flushed before QUIT is sent.
 #include "MailboxServer.h"
 #include "ProxyProgram.h"
 
@@ -18,6 +19,11 @@ constexpr int kMessages = 1000;
 // of the state folder's file system for the spools, and the account state
 // file with its folder.  One flush per message would be thousands.
 constexpr int kFlushBudget = 10;
+// The opens that may create a file during a collection: a scratch spool,
+// the pack of its headers, and a few for the counter's hive (opened with
+// O_CREAT each time), the account state and the logs.  A file per message
+// would be a thousand.
+constexpr int kCreateBudget = 40;
 
 std::string header(int n)
 {
@@ -57,7 +63,7 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
     // The connection to the server marks where the session begins: what
     // the program writes on its first start (settings, rules) comes before.
     program.startUnder({strace, "-f", "-qq", "-o", trace, "-e",
-                        "trace=connect,fsync,fdatasync,syncfs,sync,sync_file_range,msync"});
+                        "trace=connect,fsync,fdatasync,syncfs,sync,sync_file_range,msync,open,openat,creat"});
     auto process = program.start();
     {
         PopClient client(program.port(), 120000);
@@ -74,10 +80,11 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
     EXPECT_EQ(splitLines(readFile(account)).size(), static_cast<size_t>(kMessages))
         << "the collection spooled and recorded every message";
 
-    static const std::regex call(R"(^\d+\s+(connect|fsync|fdatasync|syncfs|sync|sync_file_range|msync)\()");
+    static const std::regex call(
+        R"(^\d+\s+(connect|fsync|fdatasync|syncfs|sync|sync_file_range|msync|open|openat|creat)\()");
     bool inSession = false;
-    int flushes = 0, syncfs = 0;
-    std::string seen;
+    int flushes = 0, syncfs = 0, creates = 0;
+    std::string seen, created;
     for (const std::string& line : splitLines(readFile(trace))) {
         std::smatch match;
         if (!std::regex_search(line, match, call))
@@ -88,6 +95,16 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
         }
         if (!inSession)
             continue;
+        if (match[1] == "open" || match[1] == "openat" || match[1] == "creat") {
+            // A new file (a name that did not exist) is what costs.
+            if (match[1] == "creat" || line.find("O_EXCL") != std::string::npos ||
+                (line.find("O_CREAT") != std::string::npos && line.find("ENOENT") == std::string::npos &&
+                 line.find(" = -1 ") == std::string::npos)) {
+                ++creates;
+                created += "\n  " + line;
+            }
+            continue;
+        }
         ++flushes;
         syncfs += match[1] == "syncfs";
         seen += "\n  " + line;
@@ -95,7 +112,9 @@ TEST(CollectionCost, AThousandMessageCollectionFlushesTheDiskAHandfulOfTimes)
     ASSERT_TRUE(inSession) << "no connection to the server in the trace";
     EXPECT_EQ(syncfs, 1) << "one flush of the spools' file system before the state names them:" << seen;
     EXPECT_LE(flushes, kFlushBudget) << "flushes during the session:" << seen;
-    std::cout << "[          ] flushes during a collection of " << kMessages << " messages: " << flushes << "\n";
+    EXPECT_LE(creates, kCreateBudget) << "files opened to be created during the session:" << created;
+    std::cout << "[          ] during a collection of " << kMessages << " messages: " << flushes << " flushes, "
+              << creates << " files opened to be created\n";
 }
 
 // A mailbox whose second message the rule of archiveRejections rejects.

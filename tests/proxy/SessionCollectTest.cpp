@@ -179,6 +179,172 @@ TEST_F(SessionCollection, AmbiguousUidsAreNotTrusted)
     EXPECT_EQ(m_client->body(), header(1) + ".\r\n") << "message 1 never gets message 2's text";
 }
 
+// The names of the files in the state folder that begin with prefix.
+std::vector<std::string> stateFiles(const std::string& prefix)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Record line -> its spool field.
+std::string fieldOf(const std::string& line)
+{
+    const size_t first = line.find(' ');
+    return line.substr(first + 1, line.rfind(' ') - first - 1);
+}
+
+TEST_F(SessionCollection, TheHeadersOfACollectionShareOnePackThatLaterSessionsServe)
+{
+    // Message 1's header is the longest: each later one is spooled over
+    // what it left, and must not keep any of it.
+    const std::string long1 = "Subject: message 1\r\nX-Filler: " + std::string(3000, 'f') + "\r\n\r\n";
+    serve(3, {{"TOP 1 0", "+OK\r\n" + long1 + ".\r\n"}});
+    std::vector<std::string> judged;
+    setEvaluationSeam([&](const MessageDescriptor& message, int) {
+        judged.push_back(readFile(message.path));
+        return true;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(judged, (std::vector<std::string>{long1 + ".\r\n", header(2) + ".\r\n", header(3) + ".\r\n"}))
+        << "the rules see each header alone";
+    EXPECT_EQ(m_client->command("TOP 2 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(2) + ".\r\n");
+    EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), long1 + ".\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    m_client.reset();
+
+    const std::vector<std::string> packs = stateFiles("hdr");
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{}) << "no spool file of its own, no scratch file left";
+    const std::string id = packs[0].substr(3, packs[0].size() - 8);
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string texts[] = {long1 + ".\r\n", header(2) + ".\r\n", header(3) + ".\r\n"};
+    long offset = 0;
+    for (int n = 1; n <= 3; ++n) {
+        const std::string& text = texts[n - 1];
+        EXPECT_EQ(lines[static_cast<size_t>(n - 1)], "uid-" + std::to_string(n) + " " + id + ":" +
+                                                         std::to_string(offset) + ":" + std::to_string(text.size()) +
+                                                         " 1");
+        offset += static_cast<long>(text.size());
+    }
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]), texts[0] + texts[1] + texts[2]);
+
+    // The next session (the same account, a new connection) fetches
+    // nothing and serves the headers from the pack.
+    EXPECT_EQ(login(), "+OK\r\n");
+    const auto after = m_upstream->received();
+    EXPECT_EQ(std::count(after.begin(), after.end(), "TOP 3 0"), 1) << "fetched once, in the first session";
+    EXPECT_EQ(m_client->command("TOP 3 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(3) + ".\r\n");
+    EXPECT_EQ(m_client->command("RETR 1"), "+OK\r\n") << "a header is no message: relayed";
+    EXPECT_EQ(m_client->body(), whole(1));
+}
+
+TEST_F(SessionCollection, APackStaysWhileARecordNamesAnyOfItsTexts)
+{
+    serve(2);
+    const std::string state = programContext().dataRoot + "/state/";
+    const std::string h1 = header(1) + ".\r\n", gone = "Subject: gone\r\n\r\n.\r\n";
+    const std::string l1 = std::to_string(h1.size()), lg = std::to_string(gone.size());
+    // Pack a1 holds only messages the server no longer has; pack a2 holds
+    // one of those and message 1, still there.
+    writeFile(state + "hdr000a1.pack", gone + gone);
+    writeFile(state + "hdr000a2.pack", gone + h1);
+    writeFile(accountFile(), "gone-1 000a1:0:" + lg + " 1\ngone-2 000a1:" + lg + ":" + lg + " 1\n" +
+                                 "gone-3 000a2:0:" + lg + " 1\nuid-1 000a2:" + lg + ":" + l1 + " 1\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 2 0"}));
+    EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), h1);
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    m_client.reset();
+
+    EXPECT_FALSE(fs::exists(state + "hdr000a1.pack")) << "no record names its texts";
+    EXPECT_EQ(readFile(state + "hdr000a2.pack"), gone + h1) << "uid-1 still names a text of it";
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "uid-1 000a2:" + lg + ":" + l1 + " 1");
+    EXPECT_EQ(lines[1].rfind("uid-2 ", 0), 0u);
+
+    // Once message 1 is deleted, pack a2 goes too.
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("DELE 1"), "+OK deleted\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    EXPECT_FALSE(fs::exists(state + "hdr000a2.pack"));
+    EXPECT_EQ(stateFiles("hdr").size(), 1u) << "the pack of message 2's header";
+}
+
+TEST_F(SessionCollection, ARecordItsPackDoesNotBearOutIsFetchedAgain)
+{
+    serve(5);
+    const std::string state = programContext().dataRoot + "/state/";
+    const std::string h1 = header(1) + ".\r\n", h2 = header(2) + ".\r\n";
+    writeFile(state + "hdr000c1.pack", h1 + h2);
+    const long whole1 = static_cast<long>(h1.size()), both = static_cast<long>((h1 + h2).size());
+    writeFile(accountFile(),
+              "uid-1 000c1:0:" + std::to_string(both + 10) + " 1\n" +               // past the pack's end
+                  "uid-2 000c1:0:" + std::to_string(both) + " 1\n" +                // two texts, not one
+                  "uid-3 000c1:0:" + std::to_string(whole1 - 2) + " 1\n" +          // a text cut short
+                  "uid-4 000c9:0:" + std::to_string(whole1) + " 1\n" +              // no such pack
+                  "uid-5 ../000c1:0:" + std::to_string(whole1) + " 1\n");           // outside the folder
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "TOP 3 0", "TOP 4 0", "TOP 5 0"}));
+    for (int n = 1; n <= 5; ++n) {
+        EXPECT_EQ(m_client->command("TOP " + std::to_string(n) + " 0"), "+OK top of message follows.\r\n") << n;
+        EXPECT_EQ(m_client->body(), header(n) + ".\r\n") << n;
+    }
+}
+
+TEST_F(SessionCollection, AHeaderIsKeptAsTheFilterLeftItAndAWholeMessageInAFileOfItsOwn)
+{
+    serve(3);
+    setEvaluationSeam([](const MessageDescriptor& message, int) {
+        const std::string text = readFile(message.path);
+        if (text.find("message 1") != std::string::npos) {
+            // Rewritten the way the filter tags a subject: a new file
+            // renamed over the spool.
+            const std::string rewritten = std::string(message.path) + ".new";
+            writeFile(rewritten, "X-Tagged: yes\r\n" + text);
+            fs::rename(rewritten, message.path);
+        } else if (text.find("message 2") != std::string::npos) {
+            currentSession()->fetchWholeMessage();
+        }
+        return true;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "TOP 3 0"}));
+    EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), "X-Tagged: yes\r\n" + header(1) + ".\r\n");
+    EXPECT_EQ(m_client->command("RETR 2"), "+OK " + std::to_string(whole(2).size()) + " octets\r\n");
+    EXPECT_EQ(m_client->body(), whole(2));
+    EXPECT_EQ(m_client->command("TOP 3 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(3) + ".\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    m_client.reset();
+
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string own = fieldOf(lines[1]);
+    EXPECT_EQ(own.find(':'), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[1].back(), '0') << "whole";
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{"msg" + own + ".msg"});
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/msg" + own + ".msg"), whole(2));
+    const std::string packed1 = fieldOf(lines[0]), packed3 = fieldOf(lines[2]);
+    EXPECT_NE(packed1.find(':'), std::string::npos) << lines[0];
+    EXPECT_EQ(packed1.substr(0, packed1.find(':')), packed3.substr(0, packed3.find(':'))) << "one pack";
+}
+
 TEST_F(SessionCollection, PendingMessagesComeLastAndGoAtQuit)
 {
     serve(1);

@@ -21,7 +21,7 @@ TEST(StateTidy, RemovesOnlyOldOrphansAndStaleTemporaries)
 {
     TempDir dir;
     const long old = kOrphanAge + 3600;
-    writeFile(dir / "me@host.dat", "uid-1 000a1 1\nuid-2 000A2 0\n");
+    writeFile(dir / "me@host.dat", "uid-1 000a1 1\nuid-2 000A2 0\nuid-3 000b1:120:300 1\n");
     const struct {
         const char* name;
         long age;
@@ -31,6 +31,10 @@ TEST(StateTidy, RemovesOnlyOldOrphansAndStaleTemporaries)
         {"msg000a2.msg", old, true},              // named, in other letter case
         {"msg000a3.msg", old, false},             // an orphan
         {"msg000a4.msg", 60, true},               // too new to judge
+        {"hdr000b1.pack", old, true},             // a pack a record names a text of
+        {"hdr000b2.pack", old, false},            // a pack no record names
+        {"hdr000b3.pack", 60, true},              // one being written now
+        {"msg000b1.msg", old, false},             // a pack's id names no spool file
         {"me@host.dat.tmpAbC123", old, false},    // a temporary left behind
         {"msg000a5.msg.tmpXyZ", 60, true},        // one being written now
         {"notes.txt", old, true},                 // not ours to touch
@@ -46,7 +50,7 @@ TEST(StateTidy, RemovesOnlyOldOrphansAndStaleTemporaries)
     std::filesystem::create_directory(dir / "msgdir.msg");
     age(dir / "msgdir.msg", old);
 
-    EXPECT_EQ(tidyStateFolder(dir.path(), ::time(nullptr)), 3);
+    EXPECT_EQ(tidyStateFolder(dir.path(), ::time(nullptr)), 5);
     for (const auto& file : files)
         EXPECT_EQ(std::filesystem::exists(dir / file.name), file.stays) << file.name;
     EXPECT_TRUE(std::filesystem::exists(dir / live)) << "this thread is alive";

@@ -1,0 +1,53 @@
+// The spool field of an account state record: the two forms it is written
+// in, and everything else refused, so that no record names a file outside
+// the state folder or a slice no collection could have written.
+#include "proxy/SpoolField.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(SpoolField, TheTwoFormsReadBackAsWritten)
+{
+    SpoolField own;
+    ASSERT_TRUE(SpoolField::parse("000a1", own));
+    EXPECT_FALSE(own.inPack());
+    EXPECT_EQ(own.fileName(), "msg000a1.msg");
+    EXPECT_EQ(own.text(), "000a1");
+
+    SpoolField slice;
+    ASSERT_TRUE(SpoolField::parse("1F2e3:4096:731", slice));
+    EXPECT_TRUE(slice.inPack());
+    EXPECT_EQ(slice.fileName(), "hdr1F2e3.pack");
+    EXPECT_EQ(slice.offset, 4096);
+    EXPECT_EQ(slice.length, 731);
+    EXPECT_EQ(slice.text(), "1F2e3:4096:731");
+
+    const SpoolField written{"00b07", 0, 3};
+    SpoolField read;
+    ASSERT_TRUE(SpoolField::parse(written.text(), read));
+    EXPECT_EQ(read.fileName(), "hdr00b07.pack");
+    EXPECT_EQ(read.offset, 0);
+    EXPECT_EQ(read.length, 3);
+}
+
+TEST(SpoolField, AnythingElseIsRefusedAndLeavesTheFieldAsItWas)
+{
+    const std::string maxSlice = std::to_string(SpoolField::kMaxSlice);
+    const std::string overSlice = std::to_string(SpoolField::kMaxSlice + 1);
+    for (const std::string& field :
+         {std::string(), std::string("../x"), std::string("msg1"), std::string("123456789"), std::string("12 3"),
+          std::string("1:2"), std::string("1:2:3:4"), std::string(":0:5"), std::string("1::5"), std::string("1:0:"),
+          std::string("1:-1:5"), std::string("1:+1:5"), std::string("1:0:2"), std::string("1:0:" + overSlice),
+          std::string("1:1234567890123456:5"), std::string("1:0:5x"), std::string("g1:0:5"),
+          std::string("1/2:0:5"), std::string("1:0x10:5")}) {
+        SpoolField out{"keep", 7, 9};
+        EXPECT_FALSE(SpoolField::parse(field, out)) << '"' << field << '"';
+        EXPECT_EQ(out.text(), "keep:7:9") << '"' << field << '"';
+    }
+    SpoolField largest;
+    EXPECT_TRUE(SpoolField::parse("1:0:" + maxSlice, largest));
+    EXPECT_TRUE(SpoolField::parse("12345678:999999999999999:3", largest));
+}
+
+} // namespace
