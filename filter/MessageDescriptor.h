@@ -10,7 +10,7 @@ struct MessageDescriptor {
     const char* sender = "remote.user@isp.example";   // read only by the virus scanner
     const char* recipient = "local.user@localhost";    // read only by the virus scanner
     const char* path = nullptr;                         // the spooled message file
-    uint32_t id = 0;                                    // a fresh GetNextId value (its spool's)
+    uint32_t id = 0;                                    // a fresh GetNextId value
     uint32_t mode = 1;
     uint32_t reserved[3] = {1, 1, 1};
     bool flags[2] = {false, false};

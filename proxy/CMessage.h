@@ -3,9 +3,9 @@
 // A message is either on the server (serverNumber > 0) or local to the proxy
 // (a virtual message or one from the pending folder).  Its spooled text stays
 // on disk: textLength bytes of the file at path from textOffset, followed
-// by textTail, always ending with CR LF "." CR LF.  Entries are numbered from 1
-// in mailbox order and are never removed during a session; DELE only marks
-// them.
+// by textTail, always ending with CR LF "." CR LF.  Entries are numbered
+// from 1 in mailbox order and are never removed during a session; DELE only
+// marks them.
 #pragma once
 
 #include <string>

@@ -38,11 +38,9 @@ public:
     static bool finish(int file);
     // Keeps what the scratch spool now holds: appended to the pack when
     // header is true and it fits, else the scratch file itself.  The state
-    // field (SpoolField) that names it; empty, logged, when nothing could
-    // be kept.
+    // field (SpoolField) that names it; empty when there is no scratch
+    // spool.
     std::string keep(bool header);
-
-    const std::string& packPath() const { return m_packPath; }
 
 private:
     std::string scratchPath() const;

@@ -413,6 +413,10 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
     const std::string field = spools.keep(message.headerOnly);
     const long listed = message.size;
     if (field.empty() || !message.load(field, stateFolder())) {
+        // Relayed unjudged, judged again next time; a file of its own goes.
+        SpoolField kept;
+        if (SpoolField::parse(field, kept) && !kept.inPack())
+            deleteFileRetry(stateFolder() + "/" + kept.fileName());
         message.spoolId.clear();
         message.headerOnly = false;
         return;
