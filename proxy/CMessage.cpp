@@ -34,7 +34,8 @@ public:
             if (m_offset < 3)
                 m_first[m_offset] = c;
             m_last[0] = m_last[1];
-            m_last[1] = c;
+            m_last[1] = m_last[2];
+            m_last[2] = c;
             ++m_offset;
             while (m_matched > 0 && c != kEnd[m_matched])
                 m_matched = kFail[m_matched - 1];
@@ -47,7 +48,8 @@ public:
     }
 
     // After the last byte: the text's length, and the tail a text without
-    // its end is served with.
+    // its end is served with.  A last line of "." alone, unended, is the
+    // end: it only needs its line end.
     long finish(std::string& tail) const
     {
         tail.clear();
@@ -55,7 +57,13 @@ public:
             return m_length;
         if (m_offset >= 3 && m_first[0] == '.' && m_first[1] == '\r' && m_first[2] == '\n')
             return 3;
-        tail = (m_offset >= 2 && m_last[0] == '\r' && m_last[1] == '\n') ? ".\r\n" : "\r\n.\r\n";
+        if ((m_offset == 1 && m_last[2] == '.') ||
+            (m_offset >= 3 && m_last[0] == '\r' && m_last[1] == '\n' && m_last[2] == '.'))
+            tail = "\r\n";
+        else if (m_offset >= 2 && m_last[1] == '\r' && m_last[2] == '\n')
+            tail = ".\r\n";
+        else
+            tail = "\r\n.\r\n";
         return m_offset;
     }
 
@@ -64,7 +72,7 @@ private:
     long m_length = -1;
     int m_matched = 0;
     char m_first[3] = {0, 0, 0};
-    char m_last[2] = {0, 0};
+    char m_last[3] = {0, 0, 0};
 };
 
 } // namespace
@@ -81,6 +89,9 @@ long CMessage::sizeQuery(const std::string& stateFolder) const
 {
     if (size >= 0)
         return size;
+    SpoolField field;
+    if (SpoolField::parse(spoolId, field) && field.inPack())
+        return field.length;   // not the whole pack's
     const std::string file = filePath(stateFolder);
     struct stat st {};
     if (file.empty() || ::stat(file.c_str(), &st) != 0)
@@ -93,16 +104,22 @@ bool CMessage::load(const std::string& id, const std::string& stateFolder)
     SpoolField field;
     if (!SpoolField::parse(id, field))
         return false;
-    spoolId = id;
     const std::string file = stateFolder + "/" + field.fileName();
-    // A slice of a pack is exactly one whole text: anything else is not
-    // what the collection put there.
-    if (!readText(file, field.offset, field.length) ||
-        (field.inPack() && (textLength != field.length || !textTail.empty()))) {
-        textLength = -1;
+    // Measured apart, so that a spool turned down changes nothing here.  A
+    // slice of a pack is exactly one whole text: anything else is not what
+    // the collection put there.
+    CMessage measured;
+    if (!measured.readText(file, field.offset, field.length) ||
+        (field.inPack() && (measured.textLength != field.length || !measured.textTail.empty()))) {
         CEventLog().LogEvent(1, "Unable to open %s", file.c_str());
         return false;
     }
+    spoolId = id;
+    path = measured.path;
+    textOffset = measured.textOffset;
+    textLength = measured.textLength;
+    textTail = measured.textTail;
+    size = measured.size;
     return true;
 }
 

@@ -22,9 +22,10 @@ public:
     // The file the message is read from: its spool file, else path.
     std::string filePath(const std::string& stateFolder) const;
     // Measures the spool that the state field id names in stateFolder (see
-    // SpoolField and readText); a slice of a header pack must be one whole
-    // text.  False, with "Unable to open" logged, when it cannot be read;
-    // false alone when id is no such field.
+    // SpoolField and readText) and takes it as the text, spoolId = id; a
+    // slice of a header pack must be one whole text.  False, the message
+    // unchanged, when it cannot be read ("Unable to open" logged) or when
+    // id is no such field.
     bool load(const std::string& id, const std::string& stateFolder);
     // The text of file from offset, within limit bytes when limit is 0 or
     // more (false when the file ends short of them): its bytes up to and

@@ -200,7 +200,8 @@ private:
     // Sends request and writes the reply's lines into path.  reserved: the
     // open file of the scratch spool, written in place from where it stands
     // (the caller cuts it to length); -1: path is an existing spool,
-    // replaced whole or not at all.  whole: the request fetches the whole message, not its header.
+    // replaced whole or not at all.  whole: the request fetches the whole
+    // message, not its header.
     Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path,
                          int reserved, bool whole, long position);
     // The message lines of a reply whose status line has been read: into

@@ -11,7 +11,7 @@
 
 namespace {
 
-// The file at path when it is a plain file of at most limit bytes.
+// The file at path (not a symbolic link) when it holds at most limit bytes.
 bool readSmallFile(const std::string& path, long limit, std::string& text)
 {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));

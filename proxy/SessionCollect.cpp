@@ -241,8 +241,11 @@ void CSession::readAccountState()
         SpoolField field;
         if (!(fields >> uid >> id) || !CMessage::isValidUid(uid) || !SpoolField::parse(id, field))
             continue;
-        if (!(fields >> headerOnly))
-            headerOnly = 0;
+        // Header-only unless the record says otherwise (RETR is then relayed
+        // from the server, never a header served as the message); a pack
+        // holds headers alone.
+        if (!(fields >> headerOnly) || field.inPack())
+            headerOnly = 1;
         auto known = byKey.find(uid);
         if (known != byKey.end() && !known->second->hasText()) {
             CMessage& message = *known->second;
@@ -250,8 +253,6 @@ void CSession::readAccountState()
             if (message.load(id, stateFolder())) {
                 message.headerOnly = headerOnly != 0;
                 keepListedSize(message, listed);
-            } else {
-                message.spoolId.clear();
             }
         } else if (known == byKey.end()) {
             m_goneSpools.push_back(stateFolder() + "/" + field.fileName());
@@ -417,7 +418,6 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
         SpoolField kept;
         if (SpoolField::parse(field, kept) && !kept.inPack())
             deleteFileRetry(stateFolder() + "/" + kept.fileName());
-        message.spoolId.clear();
         message.headerOnly = false;
         return;
     }
@@ -475,9 +475,10 @@ void CSession::writeAccountState(bool committed)
         file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
         named.insert(message->filePath(stateFolder()));
     }
-    // The spools of this session were renamed into place unflushed: one
-    // flush of the file system puts them (and the new state's text) on disk
-    // before the state that names them replaces the old one.
+    // The spools and the header pack of this session were written
+    // unflushed: one flush of the file system puts them (and the new
+    // state's text) on disk before the state that names them replaces the
+    // old one.
     if (m_unsyncedSpools) {
         if (!syncFileSystem(stateFolder())) {
             CEventLog().LogEvent(1, "Unable to flush %s to disk", stateFolder().c_str());

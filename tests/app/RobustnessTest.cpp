@@ -87,8 +87,8 @@ std::vector<std::string> filesIn(const std::string& folder, Keep keep)
     return names;
 }
 
-// Account state file name -> the spool ids its records name (the second
-// field up to a colon: a pack's texts share its id).
+// Account state file name -> the files its records name, in lower case
+// ("msg<id>.msg", "hdr<id>.pack": a pack's texts share it).
 std::map<std::string, std::set<std::string>> namedSpools(const std::string& state)
 {
     std::map<std::string, std::set<std::string>> named;
@@ -97,13 +97,10 @@ std::map<std::string, std::set<std::string>> namedSpools(const std::string& stat
             std::istringstream fields(line);
             std::string uid, id;
             if (fields >> uid >> id)
-                named[name].insert(lower(id.substr(0, id.find(':'))));
+                named[name].insert(lower(spoolFileOf(id)));
         }
     return named;
 }
-
-// The id of "msg<id>.msg" or "hdr<id>.pack".
-std::string spoolIdOf(const std::string& name) { return lower(name.substr(3, name.rfind('.') - 3)); }
 
 // Spool files that no account state file names.
 std::vector<std::string> orphanedSpools(const std::string& state)
@@ -113,7 +110,7 @@ std::vector<std::string> orphanedSpools(const std::string& state)
         named.insert(ids.begin(), ids.end());
     std::vector<std::string> orphans;
     for (const std::string& name : filesIn(state, isSpool))
-        if (named.count(spoolIdOf(name)) == 0)
+        if (named.count(lower(name)) == 0)
             orphans.push_back(name);
     return orphans;
 }

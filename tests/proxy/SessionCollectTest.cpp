@@ -26,6 +26,24 @@ namespace fs = std::filesystem;
 std::string header(int n) { return "Subject: message " + std::to_string(n) + "\r\nFrom: a@x\r\n\r\n"; }
 std::string whole(int n) { return header(n) + "body " + std::to_string(n) + "\r\n..leading dot\r\n.\r\n"; }
 
+// The names of the files in the state folder that begin with prefix.
+std::vector<std::string> stateFiles(const std::string& prefix)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0)
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Record line -> its spool field.
+std::string fieldOf(const std::string& line)
+{
+    const size_t first = line.find(' ');
+    return line.substr(first + 1, line.rfind(' ') - first - 1);
+}
+
 class SessionCollection : public ::testing::Test
 {
 protected:
@@ -146,16 +164,33 @@ TEST_F(SessionCollection, RejectedMessagesAreDeletedUpstreamAndNumbersCloseUp)
 
 TEST_F(SessionCollection, WithoutTopWholeMessagesAreSpooled)
 {
-    serve(2, {{"TOP 1 0", "-ERR no TOP here\r\n"}});
+    // Of other lengths, the longest first: each goes to a file of its own.
+    const std::string long2 = header(2) + std::string(5000, 'b') + "\r\n.\r\n";
+    serve(4, {{"TOP 1 0", "-ERR no TOP here\r\n"}, {"RETR 2", "+OK\r\n" + long2}});
     EXPECT_EQ(login(), "+OK\r\n");
-    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2"}));
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3", "RETR 4"}));
     // Served from the spool, dot-stuffing and all.
-    EXPECT_EQ(m_client->command("RETR 1"), "+OK " + std::to_string(whole(1).size()) + " octets\r\n");
-    EXPECT_EQ(m_client->body(), whole(1));
-    EXPECT_EQ(upstreamAfterLogin().size(), 5u) << "nothing fetched again";
-    m_client->command("QUIT");
-    for (const auto& line : splitLines(readFile(accountFile())))
-        EXPECT_EQ(line.back(), '0') << "whole messages: " << line;
+    for (int n = 1; n <= 4; ++n) {
+        const std::string text = n == 2 ? long2 : whole(n);
+        EXPECT_EQ(m_client->command("RETR " + std::to_string(n)), "+OK " + std::to_string(text.size()) + " octets\r\n");
+        EXPECT_EQ(m_client->body(), text) << n;
+    }
+    EXPECT_EQ(upstreamAfterLogin().size(), 7u) << "nothing fetched again";
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    m_client.reset();
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 4u);
+    std::vector<std::string> files;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].back(), '0') << "whole messages: " << lines[i];
+        files.push_back("msg" + fieldOf(lines[i]) + ".msg");
+        EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + files.back()), i == 1 ? long2 : whole(int(i) + 1));
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(stateFiles("msg"), files) << "a file each, none to spare";
+    EXPECT_EQ(stateFiles("hdr"), std::vector<std::string>{}) << "no headers to pack";
 }
 
 TEST_F(SessionCollection, WithoutUidlEverythingIsJudgedAnew)
@@ -177,24 +212,6 @@ TEST_F(SessionCollection, AmbiguousUidsAreNotTrusted)
     EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0"}));
     EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
     EXPECT_EQ(m_client->body(), header(1) + ".\r\n") << "message 1 never gets message 2's text";
-}
-
-// The names of the files in the state folder that begin with prefix.
-std::vector<std::string> stateFiles(const std::string& prefix)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0)
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Record line -> its spool field.
-std::string fieldOf(const std::string& line)
-{
-    const size_t first = line.find(' ');
-    return line.substr(first + 1, line.rfind(' ') - first - 1);
 }
 
 TEST_F(SessionCollection, TheHeadersOfACollectionShareOnePackThatLaterSessionsServe)
@@ -299,9 +316,34 @@ TEST_F(SessionCollection, ARecordItsPackDoesNotBearOutIsFetchedAgain)
     EXPECT_EQ(login(), "+OK\r\n");
     EXPECT_EQ(upstreamAfterLogin(),
               (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "TOP 3 0", "TOP 4 0", "TOP 5 0"}));
+    // The sizes the server listed, not those of the records turned down.
+    std::string listing;
+    for (int n = 1; n <= 5; ++n)
+        listing += std::to_string(n) + " " + std::to_string(whole(n).size()) + "\r\n";
+    EXPECT_EQ(m_client->command("LIST").rfind("+OK 5 ", 0), 0u);
+    EXPECT_EQ(m_client->body(), listing + ".\r\n");
     for (int n = 1; n <= 5; ++n) {
         EXPECT_EQ(m_client->command("TOP " + std::to_string(n) + " 0"), "+OK top of message follows.\r\n") << n;
         EXPECT_EQ(m_client->body(), header(n) + ".\r\n") << n;
+    }
+}
+
+TEST_F(SessionCollection, ARecordThatDoesNotSayItIsWholeStandsForAHeader)
+{
+    serve(2);
+    const std::string state = programContext().dataRoot + "/state/";
+    const std::string h1 = header(1) + ".\r\n", h2 = header(2) + ".\r\n";
+    // Damaged records: a pack's text marked whole, a spool without a mark.
+    writeFile(state + "hdr000e1.pack", h1);
+    writeFile(state + "msg000e2.msg", h2);
+    writeFile(accountFile(), "uid-1 000e1:0:" + std::to_string(h1.size()) + " 0\nuid-2 000e2\n");
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL"}));
+    for (int n = 1; n <= 2; ++n) {
+        EXPECT_EQ(m_client->command("RETR " + std::to_string(n)), "+OK\r\n") << "relayed, never the header alone";
+        EXPECT_EQ(m_client->body(), whole(n));
+        EXPECT_EQ(m_client->command("TOP " + std::to_string(n) + " 0"), "+OK top of message follows.\r\n");
+        EXPECT_EQ(m_client->body(), header(n) + ".\r\n");
     }
 }
 
@@ -422,13 +464,13 @@ TEST_F(SessionCollection, AReplyCutShortLeavesNoSpool)
     EXPECT_EQ(m_client->command("STAT"), "-ERR Mailbox anaylsis failed\r\n");
     m_client->command("QUIT");
     EXPECT_EQ(readFile(accountFile()), "old-uid 000dd 1\n");
-    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state")) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
-        if (name.rfind("msg", 0) == 0) {
-            EXPECT_EQ(readFile(entry.path()), header(1) + ".\r\n") << name << " is not the spool of message 1";
-        }
-    }
+    for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{}) << "no scratch spool left";
+    // The pack holds the header before the cut one, and nothing of that.
+    const std::vector<std::string> packs = stateFiles("hdr");
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]), header(1) + ".\r\n");
 }
 
 TEST_F(SessionCollection, MalformedListingFailsTheCollection)
