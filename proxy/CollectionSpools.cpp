@@ -48,7 +48,7 @@ CollectionSpools::~CollectionSpools()
 
 std::string CollectionSpools::scratchPath() const
 {
-    return m_folder + "/msg" + m_scratchId + ".msg";
+    return m_folder + "/" + SpoolField::spoolFileName(m_scratchId);
 }
 
 bool CollectionSpools::scratch(std::string& path, UniqueFd& file)
@@ -112,12 +112,12 @@ bool CollectionSpools::appendToPack(const std::string& text, std::string& field)
     if (static_cast<long>(text.size()) > SpoolField::kMaxSlice)
         return false;
     if (!m_pack) {
-        m_packId = createFreshFile(m_folder, "hdr", ".pack", m_pack);
+        m_packId = createFreshFile(m_folder, SpoolField::packFileName, m_pack);
         if (m_packId.empty()) {
             CEventLog().LogEvent(1, "Unable to create a spool file in %s", m_folder.c_str());
             return false;
         }
-        m_packPath = m_folder + "/hdr" + m_packId + ".pack";
+        m_packPath = m_folder + "/" + SpoolField::packFileName(m_packId);
         m_packSize = 0;
     }
     if (!writeFully(m_pack.get(), text.data(), text.size())) {

@@ -529,7 +529,7 @@ bool CSession::createVirtualMessage(const std::string& subject, const std::strin
     const std::string id = reserveSpoolFile();
     if (id.empty())
         return false;
-    const std::string path = stateFolder() + "/msg" + id + ".msg";
+    const std::string path = stateFolder() + "/" + SpoolField::spoolFileName(id);
     char date[64];
     const std::string header = formatText("Message-Id: <%08x@mail.quillfence.invalid>\r\n",
                                           static_cast<unsigned>(GetNextId())) +

@@ -41,7 +41,7 @@ bool decimal(const std::string& text, long& value)
 
 std::string SpoolField::fileName() const
 {
-    return inPack() ? "hdr" + id + ".pack" : "msg" + id + ".msg";
+    return inPack() ? packFileName(id) : spoolFileName(id);
 }
 
 std::string SpoolField::text() const
@@ -72,12 +72,13 @@ bool SpoolField::parse(const std::string& field, SpoolField& out)
     return true;
 }
 
-std::string createFreshFile(const std::string& folder, const char* prefix, const char* suffix, UniqueFd& file)
+std::string createFreshFile(const std::string& folder, std::string (*nameOf)(const std::string& id),
+                            UniqueFd& file)
 {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         char id[16];
         std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(GetNextId()));
-        const std::string path = folder + "/" + prefix + id + suffix;
+        const std::string path = folder + "/" + nameOf(id);
         UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (fd) {
             file = std::move(fd);

@@ -25,14 +25,16 @@ struct SpoolField {
     bool inPack() const { return length >= 0; }
     // "msg<id>.msg" or "hdr<id>.pack".
     std::string fileName() const;
+    static std::string spoolFileName(const std::string& id) { return "msg" + id + ".msg"; }
+    static std::string packFileName(const std::string& id) { return "hdr" + id + ".pack"; }
     // The field as the state file has it.
     std::string text() const;
     // False, out unchanged, for anything but the two forms above.
     static bool parse(const std::string& field, SpoolField& out);
 };
 
-// Creates a new, empty file "<prefix><id><suffix>" in folder under a fresh id
-// from GetNextId ("%05x"); a name in use is skipped, never replaced.  Its id,
-// the file open for writing into file; empty (errno set) when none could be
-// made.
-std::string createFreshFile(const std::string& folder, const char* prefix, const char* suffix, UniqueFd& file);
+// Creates a new, empty file nameOf(id) in folder under a fresh id from
+// GetNextId ("%05x"); a name in use is skipped, never replaced.  Its id, the
+// file open for writing into file; empty (errno set) when none could be made.
+std::string createFreshFile(const std::string& folder, std::string (*nameOf)(const std::string& id),
+                            UniqueFd& file);

@@ -12,7 +12,7 @@
 
 std::string SpoolReserve::create(const std::string& folder, UniqueFd& file)
 {
-    return createFreshFile(folder, "msg", ".msg", file);
+    return createFreshFile(folder, SpoolField::spoolFileName, file);
 }
 
 SpoolReserve::SpoolReserve(std::string folder, size_t count) : m_folder(std::move(folder))
@@ -30,7 +30,7 @@ SpoolReserve::~SpoolReserve()
     m_maker.join();
     for (auto& [id, fd] : m_ready) {
         fd.reset();
-        ::unlink((m_folder + "/msg" + id + ".msg").c_str());
+        ::unlink((m_folder + "/" + SpoolField::spoolFileName(id)).c_str());
     }
 }
 
