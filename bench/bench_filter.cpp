@@ -388,11 +388,11 @@ void BM_Filter(benchmark::State& state, RuleSet set, int maxSpamKb)
 
 // Puts every spool file back as it was spooled and drops the archive's
 // staging files, as the next session would find them.
-void restoreSpool()
+void restoreSpool(FilterContext& context)
 {
     for (const SpooledMessage& message : corpus().messages)
         writeText(message.path, message.text);
-    mergeArchives(false);
+    discardStagedArchives(context);
 }
 
 // Rating and the shipped band actions: the report entry, the subject
@@ -412,13 +412,13 @@ void BM_FilterWithBandActions(benchmark::State& state, RuleSet set, int maxSpamK
     int through = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        restoreSpool();
+        restoreSpool(context);
         state.ResumeTiming();
         for (const SpooledMessage& message : messages)
             through += judge(context, link, message);
         benchmark::DoNotOptimize(through);
     }
-    restoreSpool();
+    restoreSpool(context);
     const double judged = static_cast<double>(state.iterations()) * static_cast<double>(messages.size());
     state.counters["msgs/s"] = benchmark::Counter(judged, benchmark::Counter::kIsRate);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * corpus().bytes);

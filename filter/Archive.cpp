@@ -3,6 +3,8 @@
 #include "filter/FileRetry.h"
 #include "filter/FilterSettings.h"
 #include "filter/LineEnds.h"
+#include "filter/StagingFile.h"
+#include "filter/SessionLink.h"
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -21,7 +23,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,17 +110,36 @@ bool copyBytes(int in, int out, long length)
 }
 
 
+// A staging file's name: "sf", six digits, optionally "." and eight hex
+// digits (the session's tag), ".tmp"; any letter case.  A name without a
+// tag is that of an earlier version's shared staging file.
+bool isStagingName(const std::string& name, bool& tagged)
+{
+    const std::string low = lower(name);
+    tagged = low.size() == 21;
+    if (low.size() != 12 && !tagged)
+        return false;
+    if (tagged && low[8] != '.')
+        return false;
+    if (tagged)
+        for (size_t i = 9; i < 17; ++i)
+            if (!std::isxdigit(static_cast<unsigned char>(low[i])))
+                return false;
+    return isArchiveName(low.substr(0, 8) + low.substr(low.size() - 4), ".tmp");
+}
+
 // The names of the staging files in folder.
 std::vector<std::string> stagingFiles(const std::string& folder)
 {
     std::vector<std::string> staged;
+    bool tagged = false;
     for (CVDir it(folder.c_str(), "sf*.tmp"); !it.atEnd(); it.moveNext())
-        if (!it.isDir() && isArchiveName(it.fileName(), ".tmp"))
+        if (!it.isDir() && isStagingName(it.fileName(), tagged))
             staged.push_back(it.fileName());
     return staged;
 }
 
-// Today's staging or day file name: "SFyymmdd" + suffix.
+// Today's file name: "SFyymmdd" + suffix.
 std::string todaysName(const char* suffix)
 {
     CVDateTime now;
@@ -125,60 +148,249 @@ std::string todaysName(const char* suffix)
     return name;
 }
 
+// The day file a staging file is merged into: its name up to the first ".",
+// then ".txt".
+std::string dayFileOf(const std::string& stagingPath)
+{
+    const size_t slash = stagingPath.rfind('/') + 1;
+    return stagingPath.substr(0, stagingPath.find('.', slash)) + ".txt";
+}
+
+bool preadFully(int fd, char* buf, size_t size, long offset)
+{
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, buf, size, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        buf += got;
+        size -= static_cast<size_t>(got);
+        offset += got;
+    }
+    return true;
+}
+
+bool writeText(int fd, const std::string& text)
+{
+    return writeFully(fd, text.data(), text.size());
+}
+
+bool pwriteFully(int fd, const std::string& text, long offset)
+{
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t put = ::pwrite(fd, p, left, offset);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        p += put;
+        left -= static_cast<size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
+// Appends length bytes of in from offset to out.
+bool appendRange(int in, long offset, long length, int out)
+{
+    std::vector<char> block(65536);
+    while (length > 0) {
+        const size_t want = std::min<size_t>(block.size(), static_cast<size_t>(length));
+        if (!preadFully(in, block.data(), want, offset) || !writeFully(out, block.data(), want))
+            return false;
+        offset += static_cast<long>(want);
+        length -= static_cast<long>(want);
+    }
+    return true;
+}
+
+// The ranges of the staging file that go into the day file, in order.
+std::vector<std::pair<long, long>> mergedRanges(const StagingContents& contents)
+{
+    std::vector<std::pair<long, long>> ranges;
+    if (!contents.recorded) {
+        ranges.emplace_back(0, contents.end);
+        return ranges;
+    }
+    for (const StagedCopy& copy : contents.copies)
+        if (!copy.dropped)
+            ranges.emplace_back(copy.offset, copy.length);
+    return ranges;
+}
+
+enum class DayFileHolds { Nothing, Part, All };
+
+// How much of the ranges the day file holds from at on.
+DayFileHolds dayFileHolds(int day, long at, int staging, const std::vector<std::pair<long, long>>& ranges)
+{
+    struct stat st {};
+    if (::fstat(day, &st) != 0 || st.st_size <= at)
+        return DayFileHolds::Nothing;
+    std::vector<char> ours(65536), theirs(65536);
+    long position = at;
+    for (const auto& [offset, length] : ranges) {
+        for (long done = 0; done < length;) {
+            const long left = static_cast<long>(st.st_size) - position;
+            if (left <= 0)
+                return DayFileHolds::Part;
+            const size_t want = static_cast<size_t>(std::min<long>({length - done, left, 65536L}));
+            if (!preadFully(staging, ours.data(), want, offset + done) ||
+                !preadFully(day, theirs.data(), want, position) ||
+                std::memcmp(ours.data(), theirs.data(), want) != 0)
+                return DayFileHolds::Nothing;   // something else is there
+            done += static_cast<long>(want);
+            position += static_cast<long>(want);
+        }
+    }
+    return DayFileHolds::All;
+}
+
+// Appends the copies of the staging file open as staging (locked) to its
+// day file, flushes it and removes the staging file.  A merge that fails
+// leaves the day file as it was and the staging file for another try.
+// The offset where the merge begins is noted in the staging file first,
+// so that a merge cut short by a crash is neither doubled nor left half.
+bool mergeStagingFile(const std::string& path, int staging, const StagingContents& contents)
+{
+    const std::vector<std::pair<long, long>> ranges = mergedRanges(contents);
+    const std::string dayPath = dayFileOf(path);
+    std::lock_guard<std::mutex> lock(archiveMutex);
+    UniqueFd day(::open(dayPath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    if (!day) {
+        CEventLog().LogEvent(1, "Unable to merge archive!");
+        return false;
+    }
+    if (contents.mergeAt >= 0) {
+        const DayFileHolds holds = dayFileHolds(day.get(), contents.mergeAt, staging, ranges);
+        if (holds == DayFileHolds::All) {
+            ::unlink(path.c_str());
+            return true;
+        }
+        struct stat st {};
+        if (holds == DayFileHolds::Part && ::fstat(day.get(), &st) == 0 &&
+            ::ftruncate(day.get(), contents.mergeAt) != 0) {
+            CEventLog().LogEvent(1, "Unable to merge archive!");
+            return false;
+        }
+    }
+    struct stat st {};
+    if (::fstat(day.get(), &st) != 0) {
+        CEventLog().LogEvent(1, "Unable to merge archive!");
+        return false;
+    }
+    const long start = static_cast<long>(st.st_size);
+    bool merged = true;
+    if (contents.recorded)
+        merged = pwriteFully(staging, StagingFile::mergeLine(start), contents.end) && ::fdatasync(staging) == 0;
+    for (const auto& [offset, length] : ranges)
+        merged = merged && appendRange(staging, offset, length, day.get());
+    merged = merged && ::fsync(day.get()) == 0;
+    if (!merged) {
+        // Whole copies or none: what this merge appended goes again.
+        if (::ftruncate(day.get(), start) != 0 || ::fsync(day.get()) != 0)
+            CEventLog().LogEvent(1, "Unable to restore %s", dayPath.c_str());
+        if (contents.recorded && ::ftruncate(staging, contents.end) != 0)
+            CEventLog().LogEvent(1, "Unable to restore %s", path.c_str());
+        CEventLog().LogEvent(1, "Unable to merge archive!");
+        return false;
+    }
+    ::unlink(path.c_str());
+    return true;
+}
+
+// This session's staging file of today in folder, made on first use: -1
+// (logged) when it cannot be.  It is made under a name no other session
+// takes for a leftover, locked, given its header and only then renamed
+// into place.
+int stagingFileFor(FilterContext& context, const std::string& folder)
+{
+    const std::string day = todaysName("");
+    for (const FilterContext::StagedArchive& staged : context.stagedArchives)
+        if (staged.folder == folder && staged.day == day)
+            return staged.file.get();
+    std::random_device random;
+    for (int attempt = 1; attempt <= kStagingAttempts; ++attempt) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, ".%08x", static_cast<unsigned>(random()));
+        const std::string path = folder + day + tag + ".tmp";
+        const std::string making = folder + day + tag + ".new";
+        UniqueFd file(::open(making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!file && errno == EEXIST)
+            continue;
+        if (!file)
+            break;   // no folder, no room: waiting changes nothing
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            ::unlink(making.c_str());
+            continue;   // the name is taken
+        }
+        if (::flock(file.get(), LOCK_EX) != 0 || !writeText(file.get(), StagingFile::headerLine(context.archiveAccount)) ||
+            ::rename(making.c_str(), path.c_str()) != 0) {
+            ::unlink(making.c_str());
+            break;
+        }
+        context.stagedArchives.push_back({path, folder, day, std::move(file)});
+        return context.stagedArchives.back().file.get();
+    }
+    CEventLog().LogEvent(1, "Unable to create/open %s", (folder + todaysName(".tmp")).c_str());
+    return -1;
+}
+
 } // namespace
 
-void archiveMessage(FilterContext& context, const MessageDescriptor& message, int band)
+bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band)
 {
     try {
         const RatingBand& settings = filterSettings().bands[band];
         if (!settings.archive || message.path == nullptr)
-            return;
+            return true;
         context.message.ensureWholeMessage(&message);
-        const std::string staging = settings.archivePath + todaysName(".tmp");
-        UniqueFd out;
-        for (int attempt = 1; attempt <= kStagingAttempts; ++attempt) {
-            out.reset(::open(staging.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-            if (!out)
-                break;   // no folder, no room: waiting changes nothing
-            struct stat st {};
-            if (::flock(out.get(), LOCK_EX | LOCK_NB) == 0) {
-                if (::fstat(out.get(), &st) == 0 && st.st_nlink > 0)
-                    break;
-                out.reset();   // merged and removed meanwhile: a new one
-                continue;
-            }
-            out.reset();   // held by another writer for a moment
-            if (attempt < kStagingAttempts)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        if (!out) {
-            CEventLog().LogEvent(1, "Unable to create/open %s", staging.c_str());
-            return;
-        }
+        // A server that would not give the whole message leaves its header:
+        // it is archived, but it is no copy of the message.
+        const bool whole = context.session() == nullptr || !context.session()->isCurrentHeaderOnly();
+        const int out = stagingFileFor(context, settings.archivePath);
+        if (out < 0)
+            return false;
         UniqueFd in(::open(message.path, O_RDONLY | O_CLOEXEC));
         if (!in) {
             CEventLog().LogEvent(1, "Unable to open %s", message.path);
-            return;
+            return false;
         }
         // The message as spooled, its X-Quillfence-Pro block ahead of the
         // blank line that ends its header; a band that marks subjects has
-        // put the block into the spool already.
+        // put the block into the spool already.  It goes in as one record,
+        // its length written last: a copy that cannot be written whole is
+        // cut off again, and one cut short by a crash is no record.
         const long blank = settings.subject ? -1 : blankLineOffset(in.get());
         ::lseek(in.get(), 0, SEEK_SET);
-        bool written = true;
+        const long start = ::lseek(out, 0, SEEK_END);
+        const std::string record = StagingFile::pendingRecordLine(context.archiveKey);
+        bool written = start >= 0 && writeText(out, record);
         if (blank >= 0) {
-            written = copyBytes(in.get(), out.get(), blank);
-            const std::string block = withCrLf(context.decisionHeaders);
-            written = written && writeFully(out.get(), block.data(), block.size());
+            written = written && copyBytes(in.get(), out, blank);
+            written = written && writeText(out, withCrLf(context.decisionHeaders));
         }
-        written = written && copyBytes(in.get(), out.get(), -1);
-        if (!written)
-            CEventLog().LogEvent(1, "Unable to write %s", staging.c_str());
-        if (std::find(context.stagedArchives.begin(), context.stagedArchives.end(), staging) ==
-            context.stagedArchives.end())
-            context.stagedArchives.push_back(staging);
+        written = written && copyBytes(in.get(), out, -1);
+        const long end = written ? ::lseek(out, 0, SEEK_CUR) : -1;
+        const long length = end - start - static_cast<long>(record.size());
+        written = written && end >= 0 && pwriteFully(out, StagingFile::lengthField(length), start);
+        if (!written) {
+            for (const FilterContext::StagedArchive& staged : context.stagedArchives) {
+                if (staged.file.get() != out)
+                    continue;
+                CEventLog().LogEvent(1, "Unable to write %s", staged.path.c_str());
+                if (start < 0 || ::ftruncate(out, start) != 0)
+                    CEventLog().LogEvent(1, "Unable to restore %s", staged.path.c_str());
+            }
+            return false;
+        }
+        return whole;
     } catch (...) {
         DebugX("filter", __LINE__);
+        return false;
     }
 }
 
@@ -187,17 +399,13 @@ bool flushStagedArchives(const FilterContext& context)
     try {
         bool flushed = true;
         std::vector<std::string> folders;
-        for (const std::string& staging : context.stagedArchives) {
-            UniqueFd file(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
-            if (!file && errno == ENOENT)
-                continue;   // merged meanwhile: its day file is on disk
-            if (!file || ::fdatasync(file.get()) != 0) {
-                CEventLog().LogEvent(1, "Unable to flush %s to disk", staging.c_str());
+        for (const FilterContext::StagedArchive& staged : context.stagedArchives) {
+            if (::fdatasync(staged.file.get()) != 0) {
+                CEventLog().LogEvent(1, "Unable to flush %s to disk", staged.path.c_str());
                 flushed = false;
             }
-            const std::string folder = staging.substr(0, staging.rfind('/') + 1);
-            if (std::find(folders.begin(), folders.end(), folder) == folders.end())
-                folders.push_back(folder);
+            if (std::find(folders.begin(), folders.end(), staged.folder) == folders.end())
+                folders.push_back(staged.folder);
         }
         // A staging file made this session is found through its folder.
         // Some file systems cannot flush a folder (EINVAL): they need not.
@@ -215,31 +423,79 @@ bool flushStagedArchives(const FilterContext& context)
     }
 }
 
-void mergeArchives(bool commit)
+bool mergeStagedArchives(FilterContext& context)
+{
+    try {
+        bool merged = true;
+        auto& staged = context.stagedArchives;
+        for (auto it = staged.begin(); it != staged.end();) {
+            StagingContents contents;
+            if (StagingFile::read(it->file.get(), contents) && mergeStagingFile(it->path, it->file.get(), contents)) {
+                it = staged.erase(it);
+            } else {
+                merged = false;
+                ++it;   // left for the account's next session
+            }
+        }
+        return merged;
+    } catch (...) {
+        DebugX("filter", __LINE__);
+        return false;
+    }
+}
+
+void discardStagedArchives(FilterContext& context)
+{
+    try {
+        for (const FilterContext::StagedArchive& staged : context.stagedArchives)
+            ::unlink(staged.path.c_str());
+        context.stagedArchives.clear();
+    } catch (...) {
+        DebugX("filter", __LINE__);
+    }
+}
+
+void mergeLeftoverArchives(const std::string& account, const std::function<bool(const std::string&)>& judgedAgain)
 {
     try {
         for (const RatingBand& band : filterSettings().bands) {
-            const std::string& folder = band.archivePath;
-            for (const std::string& name : stagingFiles(folder)) {
-                const std::string staging = folder + name;
-                // Held while it is read and removed: a copy being staged
-                // meanwhile waits, then goes to a new staging file.
-                UniqueFd in(::open(staging.c_str(), O_RDONLY | O_CLOEXEC));
-                if (in)
-                    ::flock(in.get(), LOCK_EX);
-                if (!commit) {
-                    ::unlink(staging.c_str());
+            for (const std::string& name : stagingFiles(band.archivePath)) {
+                const std::string path = band.archivePath + name;
+                UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+                struct stat st {};
+                // Locked: its session is still alive.  Unlinked: merged
+                // meanwhile.
+                if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.get(), &st) != 0 ||
+                    st.st_nlink == 0)
+                    continue;
+                StagingContents contents;
+                if (!StagingFile::read(file.get(), contents))
+                    continue;
+                if (contents.recorded && contents.account != account)
+                    continue;   // waits for its own account
+                // A copy of a message that this session judges again is
+                // staged again; unless its merge had begun already, when
+                // every copy belongs in the day file.
+                bool marked = false;
+                if (contents.mergeAt < 0) {
+                    for (StagedCopy& copy : contents.copies) {
+                        if (copy.dropped || copy.key == "-" || !judgedAgain(copy.key))
+                            continue;
+                        if (!pwriteFully(file.get(), "D", copy.lengthAt))
+                            break;
+                        copy.dropped = marked = true;
+                    }
+                }
+                if (marked && ::fdatasync(file.get()) != 0)
+                    continue;
+                long bytes = 0;
+                for (const auto& range : mergedRanges(contents))
+                    bytes += range.second;
+                if (bytes == 0) {
+                    ::unlink(path.c_str());
                     continue;
                 }
-                const std::string day = folder + name.substr(0, name.find('.')) + ".txt";
-                std::lock_guard<std::mutex> lock(archiveMutex);
-                UniqueFd out(::open(day.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
-                // The copy goes only once the day file holds it on disk.
-                if (!in || !out || !copyBytes(in.get(), out.get(), -1) || ::fsync(out.get()) != 0) {
-                    CEventLog().LogEvent(1, "Unable to merge archive!");
-                    return;
-                }
-                ::unlink(staging.c_str());
+                mergeStagingFile(path, file.get(), contents);
             }
         }
     } catch (...) {

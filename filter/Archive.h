@@ -2,32 +2,51 @@
 // "SFyymmdd.txt" of the band's folder (ArchivePath<n>), for the message
 // viewer; and the once-a-day tidy of old day files.
 //
-// A copy is staged during the session ("SFyymmdd.tmp", the message with its
-// X-Quillfence-Pro block) and goes into the day file only once the server
-// has confirmed the session's QUIT: a message that stays on the server is
-// collected and archived again next time.  A staging file is deleted only
-// once its contents are on disk in the day file, or after a QUIT the server
-// refused or never got; one left by a session that ended abruptly is merged
-// at the start of the next session (a duplicate in the archive is
-// harmless, a lost copy is not).
+// A copy is staged during the session in a staging file of the session's
+// own ("SFyymmdd.<tag>.tmp", see StagingFile.h: the message with its
+// X-Quillfence-Pro block, the account and the message's state key) and
+// goes into the day file only once the server has confirmed the session's
+// QUIT: a message that stays on the server is collected and archived again
+// next time.  A session removes only its own staging files: merged, or
+// after a QUIT the server refused or never got.  A file that a session
+// left (a failed merge, a crash) is settled by the next session of the same
+// account once it has the server's listing: a copy of a message that
+// session judges again is dropped, every other copy is merged.  A merge
+// appends whole copies or none, and is never doubled.
 #pragma once
 
 #include "filter/FilterContext.h"
 #include "filter/MessageDescriptor.h"
 
+#include <functional>
+#include <string>
+
 // Appends the message, X-Quillfence-Pro block inserted before its blank
-// line, to today's staging file of band (0 to 4) when the band archives.
-void archiveMessage(FilterContext& context, const MessageDescriptor& message, int band);
+// line, to this session's staging file of today in band (0 to 4) when the
+// band archives.  True when the band does not archive, or when the whole
+// message is staged; false when no whole copy could be staged (the
+// server gave only the header, a file could not be opened or written: what
+// was written of the copy is removed again).
+bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band);
 // Flushes the staging files context has written to, and their folders, to
-// disk: true when all of them are there (or there are none; a file merged
-// meanwhile is in its day file, flushed).  Run before the server is told to
-// end the session, so that a power cut just after the server has deleted a
-// message cannot take its only copy with it.
+// disk: true when all of them are there (or there are none).  Run before
+// the server is told to end the session, so that a power cut just after
+// the server has deleted a message cannot take its only copy with it.
 bool flushStagedArchives(const FilterContext& context);
-// commit: the staging files are appended to their day files (each flushed
-// to disk, then deleted); a file that cannot be merged stays for the next
-// session ("Unable to merge archive!").  Not commit: they are deleted.
-void mergeArchives(bool commit);
+// After a confirmed QUIT: context's staging files are appended to their day
+// files (each flushed to disk, then the staging file deleted).  A file that
+// cannot be merged stays ("Unable to merge archive!"), for the account's
+// next session; false then.
+bool mergeStagedArchives(FilterContext& context);
+// After a QUIT the server refused or never got: context's staging files
+// are deleted.
+void discardStagedArchives(FilterContext& context);
+// The staging files no live session holds that account's sessions left:
+// each copy whose state key judgedAgain answers true for is dropped (the
+// message is on the server and is judged and archived again now), the
+// rest merged.  Files of an earlier version, which name no account, are
+// merged whole.
+void mergeLeftoverArchives(const std::string& account, const std::function<bool(const std::string&)>& judgedAgain);
 // Once per day of the year: when Tidy is on, day files older than TidyDays
 // are deleted; LastReportDay is stored.
 void dailyTidy();

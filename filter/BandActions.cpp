@@ -10,21 +10,31 @@
 #include <cstdio>
 #include <fstream>
 
-void writeReportEntry(FilterContext& context, float total, int band)
+namespace {
+
+// The message's From and Subject, each made one line: header values are
+// one line each in the report, whatever they hold.
+void senderAndSubject(FilterContext& context, std::string& from, std::string& subject)
 {
-    if (!filterSettings().bands[band].collectionEmail)
-        return;
     MessageInfo& record = context.message;
-    std::string from, subject;
     if (record.open(context.currentMessage) && record.selectSegment(1)) {
         record.chunk()->getHeader(record.file(), "FROM", from);
         record.chunk()->getHeader(record.file(), "SUBJECT", subject);
     }
-    // Header values are one line each in the report, whatever they hold.
     for (std::string* value : {&from, &subject})
         for (char& c : *value)
             if (c == '\r' || c == '\n')
                 c = ' ';
+}
+
+} // namespace
+
+void writeReportEntry(FilterContext& context, float total, int band)
+{
+    if (!filterSettings().bands[band].collectionEmail)
+        return;
+    std::string from, subject;
+    senderAndSubject(context, from, subject);
     char verdict[64];
     if (context.isOk)
         std::snprintf(verdict, sizeof verdict, "Message OK\n");
@@ -33,6 +43,17 @@ void writeReportEntry(FilterContext& context, float total, int band)
     context.writeReportEntry("-----------------\nFrom: " + from + "\nSubject: " + subject +
                              "\n=================\n" + verdict + "=================\n" + context.reportText +
                              "-----------------\n\n");
+}
+
+void noteKeptOnServer(FilterContext& context, double total, int band)
+{
+    std::string from, subject;
+    senderAndSubject(context, from, subject);
+    char line[128];
+    std::snprintf(line, sizeof line, "rated %.1f (rating band %d), ", total, band + 1);
+    context.notices.push_back("Not deleted: no whole archive copy could be saved of the message\n"
+                              "From: " + from + "\nSubject: " + subject + "\n" + line +
+                              "so it was left on the server and delivered.\n");
 }
 
 namespace {

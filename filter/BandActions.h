@@ -14,4 +14,8 @@
 
 // band: 0 to 4.
 void writeReportEntry(FilterContext& context, float total, int band);
+// A notice for the collection report: the message (From, Subject, rating)
+// that its band would have deleted was kept on the server, since no whole
+// archive copy of it could be saved.
+void noteKeptOnServer(FilterContext& context, double total, int band);
 void rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band);

@@ -135,15 +135,23 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         const int band = settings.bandOf(total);
         context.lastTotal = total;
         context.lastBand = band;
+        bool allowThrough = settings.bands[band].allowThrough;
         if (!context.ratingOnly) {
             if (decided)
                 writeReportEntry(context, static_cast<float>(shown), band);
             rewriteSubject(context, message, band);
-            archiveMessage(context, message, band);
+            // A message is deleted only when its whole copy is staged; else
+            // it is delivered, marked as its band says.
+            if (!archiveMessage(context, message, band) && !allowThrough) {
+                CEventLog().LogEvent(1, "No whole archive copy of %s: the message stays on the server",
+                                     message.path ? message.path : "");
+                noteKeptOnServer(context, shown, band);
+                allowThrough = true;
+            }
         }
         context.message.closeFile();
         context.closeOpenFiles();
-        return settings.bands[band].allowThrough;
+        return allowThrough;
     } catch (...) {
         DebugX("filter", __LINE__);
         context.message.closeFile();

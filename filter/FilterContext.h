@@ -18,6 +18,7 @@
 #pragma once
 
 #include "antivirus/VirusScanner.h"
+#include "common/UniqueFd.h"
 #include "filter/MessageDescriptor.h"
 #include "filter/MessageInfo.h"
 
@@ -77,8 +78,25 @@ public:
     bool reportWritten = false;    // at least one entry was written
     std::string decisionDetails;
     std::string decisionHeaders;
-    // The archive staging files this session has written copies to.
-    std::vector<std::string> stagedArchives;
+    // The archive staging files this session has written copies to (see
+    // Archive.h), each held locked for as long as the context lives: no
+    // other session takes a file that is still being written for a
+    // leftover.
+    struct StagedArchive {
+        std::string path;
+        std::string folder;
+        std::string day;   // "SFyymmdd"
+        UniqueFd file;
+    };
+    std::vector<StagedArchive> stagedArchives;
+    // Whose copies this session stages (the account state file's name),
+    // and the state key of the message being judged ("" for none).
+    std::string archiveAccount;
+    std::string archiveKey;
+    // Lines the session's collection report carries whatever else it
+    // holds: what went wrong with a message that the user must know of.
+    // Kept in memory, so that a full disk cannot lose them.
+    std::vector<std::string> notices;
     bool isOk = false;
     bool isSpam = false;
     bool stopChecking = false;

@@ -126,9 +126,6 @@ unsigned CSession::run()
     const ContextRegistration registration(*filter);
     tidyStateFolderDaily(stateFolder(), CVDateTime::currentTime());
     dailyTidy();
-    // Archive copies that an abruptly ended session staged after its QUIT
-    // was confirmed: merged now rather than lost.
-    mergeArchives(true);
     // Messages the user saved to the learn folders since the last session,
     // learned before this session rates anything.
     learnSavedMessages(programContext().dataRoot);
@@ -171,10 +168,10 @@ unsigned CSession::run()
         closeConnections();
     }
     // Copies staged for messages the server keeps (no QUIT confirmed) go;
-    // after a confirmed QUIT they are already merged, or wait for the next
-    // session when the merge failed.
+    // after a confirmed QUIT they are already merged, or wait for the
+    // account's next session when the merge failed.
     if (!m_quitConfirmed)
-        mergeArchives(false);
+        discardStagedArchives(*filter);
     return 0;
 }
 

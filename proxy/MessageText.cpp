@@ -8,16 +8,16 @@
 #include <cstring>
 
 MessageText::MessageText(const CMessage& message)
-    : m_fd(::open(message.path.c_str(), O_RDONLY | O_CLOEXEC)), m_offset(message.textOffset),
+    : m_fd(message.path.empty() ? -1 : ::open(message.path.c_str(), O_RDONLY | O_CLOEXEC)), m_offset(message.textOffset),
       m_length(std::max(message.textLength, 0L)),
       m_tail(message.textTail)
 {}
 
 long MessageText::read(char* buf, size_t size)
 {
-    if (!m_fd)
-        return -1;
     if (m_position < m_length) {
+        if (!m_fd)
+            return -1;
         const size_t want = std::min(size, static_cast<size_t>(m_length - m_position));
         ssize_t n;
         do {

@@ -15,7 +15,8 @@ class MessageText
 public:
     explicit MessageText(const CMessage& message);
 
-    bool isOpen() const { return static_cast<bool>(m_fd); }
+    // A text held in memory alone (no file bytes) needs no file.
+    bool isOpen() const { return m_length == 0 || static_cast<bool>(m_fd); }
     // The whole text's length, tail included.
     long size() const { return m_length + static_cast<long>(m_tail.size()); }
     // Up to size bytes of the text from the current position: the count,

@@ -15,6 +15,7 @@
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
+#include "filter/Archive.h"
 #include "filter/Evaluation.h"
 #include "proxy/CollectionSpools.h"
 #include "proxy/SpoolField.h"
@@ -104,6 +105,14 @@ bool CSession::collect()
             if (!collectListing() || !collectIds())
                 return false;
         }
+        // What this account's earlier sessions left staged: merged, but for
+        // the copies of messages judged again now.
+        filter->archiveAccount = accountFile;
+        mergeLeftoverArchives(accountFile, [this](const std::string& key) {
+            return std::any_of(mailbox.begin(), mailbox.end(), [&](const auto& message) {
+                return message->stateKey == key && !message->hasText();
+            });
+        });
 
         const size_t unspooled = static_cast<size_t>(std::count_if(
             mailbox.begin(), mailbox.end(), [](const auto& message) { return !message->hasText(); }));
@@ -128,8 +137,8 @@ bool CSession::collect()
         }
         addPendingMessages();
         filter->closeReport();
-        if (collectionReport && filter->reportWritten)
-            createCollectionReport(filter->reportPath);
+        if ((collectionReport && filter->reportWritten) || !filter->notices.empty())
+            createCollectionReport(collectionReport && filter->reportWritten ? filter->reportPath : "");
         m_collected = true;
         return true;
     } catch (const UpstreamLost& lost) {
@@ -397,6 +406,7 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
     MessageDescriptor descriptor;
     descriptor.path = currentSpoolPath.c_str();
     descriptor.id = static_cast<uint32_t>(GetNextId());
+    filter->archiveKey = message.stateKey;
     bool letThrough = true;
     try {
         letThrough = m_judge.judge(*filter, descriptor, static_cast<int>(message.size));
@@ -465,9 +475,16 @@ void CSession::writeAccountState(bool committed)
     for (const auto& message : mailbox) {
         // A message without a key cannot be found again, nor one without a
         // spool: its spool (if any) goes, and the next session judges it.
+        if (message->pending) {
+            // A file of the pending folder goes only once the client has
+            // it: retrieved whole or deleted, and the QUIT confirmed.
+            if (committed && (message->retrieved || message->deleted))
+                obsolete.insert(message->path);
+            continue;
+        }
         if (message->local || (committed && message->deleted) || message->stateKey.empty() ||
             message->spoolId.empty()) {
-            const std::string spool = message->pending ? message->path : message->filePath(stateFolder());
+            const std::string spool = message->filePath(stateFolder());
             if (!spool.empty())
                 obsolete.insert(spool);
             continue;
@@ -526,44 +543,57 @@ long CSession::currentMessageSize() const
 
 bool CSession::createVirtualMessage(const std::string& subject, const std::string& body)
 {
-    const std::string id = reserveSpoolFile();
-    if (id.empty())
-        return false;
-    const std::string path = stateFolder() + "/" + SpoolField::spoolFileName(id);
     char date[64];
-    const std::string header = formatText("Message-Id: <%08x@mail.quillfence.invalid>\r\n",
-                                          static_cast<unsigned>(GetNextId())) +
-                               "Date: " + GetInternetTimeString(date, sizeof date) +
-                               "\r\nTo: \"Local User\"\r\nFrom: \"Quillfence\"\r\nReply-To: null\r\n"
-                               "Subject: " + subject + "\r\n\r\n";
-    AtomicFile file(path, 0600);
-    if (!file.write(header + body + ".\r\n") || !file.commit()) {
-        CEventLog().LogEvent(1, "Unable to create %s", path.c_str());
-        deleteFileRetry(path);
-        return false;
-    }
-    CEventLog().LogEvent(4, "Writing spam report to virtual message %s", path.c_str());
+    const std::string text = formatText("Message-Id: <%08x@mail.quillfence.invalid>\r\n",
+                                        static_cast<unsigned>(GetNextId())) +
+                             "Date: " + GetInternetTimeString(date, sizeof date) +
+                             "\r\nTo: \"Local User\"\r\nFrom: \"Quillfence\"\r\nReply-To: null\r\n"
+                             "Subject: " + subject + "\r\n\r\n" + body + ".\r\n";
     auto message = std::make_unique<CMessage>();
     message->local = true;
     message->uid = CMessage::generatedUid();
-    message->spoolId = id;
-    message->path = path;
+    const std::string id = reserveSpoolFile();
+    const std::string path = id.empty() ? std::string() : stateFolder() + "/" + SpoolField::spoolFileName(id);
+    if (!id.empty()) {
+        AtomicFile file(path, 0600);
+        if (file.write(text) && file.commit()) {
+            CEventLog().LogEvent(4, "Writing spam report to virtual message %s", path.c_str());
+            message->spoolId = id;
+            message->path = path;
+            mailbox.push_back(std::move(message));
+            return true;
+        }
+        CEventLog().LogEvent(1, "Unable to create %s", path.c_str());
+        deleteFileRetry(path);
+    }
+    // No room on disk: the message is served from memory, so that what it
+    // tells the user still reaches them.
+    message->textLength = 0;
+    message->textTail = text;
+    message->size = static_cast<long>(text.size());
     mailbox.push_back(std::move(message));
-    return true;
+    return false;
 }
 
 void CSession::createCollectionReport(const std::string& reportPath)
 {
-    std::ifstream report(reportPath, std::ios::binary);
-    if (!report)
-        return;
-    // The entries unchanged, their lines ended with CR LF (and stuffed: a
-    // line of the report never ends the message early).
+    // The notices first, then the entries unchanged; lines ended with CR
+    // LF (and stuffed: a line of the report never ends the message early).
     std::string body;
-    for (std::string line; std::getline(report, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        body += (line.rfind(".", 0) == 0 ? "." : "") + line + "\r\n";
+    auto add = [&body](std::istream& lines) {
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            body += (line.rfind(".", 0) == 0 ? "." : "") + line + "\r\n";
+        }
+    };
+    for (const std::string& notice : filter->notices) {
+        std::istringstream lines(notice + "\n");
+        add(lines);
+    }
+    if (!reportPath.empty()) {
+        std::ifstream report(reportPath, std::ios::binary);
+        add(report);
     }
     createVirtualMessage("Quillfence Pro Collection Report", body);
 }

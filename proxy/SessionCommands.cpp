@@ -139,6 +139,7 @@ void CSession::sendText(CMessage& message, long n)
             throw SpoolReadFailed{message.path};
         sendClientRaw(block, static_cast<size_t>(got));
     }
+    message.retrieved = true;
 }
 
 void CSession::sendFile(CMessage& message, long n)
@@ -297,6 +298,7 @@ void CSession::sendTopOfText(CMessage& message, long n, long lines)
     long bodyLines = 0;
     long bodyBytes = 0;
     long offset = 0;
+    long sent = 0;
     char previous = '\0';
     bool done = false;
     char block[16384];
@@ -341,11 +343,15 @@ void CSession::sendTopOfText(CMessage& message, long n, long lines)
         else
             status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(total / 1024 + 1));
         sendClientRaw(block, static_cast<size_t>(sendUpTo));
+        sent += sendUpTo;
         offset += got;
     }
     // Without a blank line the whole text has gone, its own "." included.
     if (headerEnd >= 0)
         sendClientRaw(".\r\n", 3);
+    // As many lines as the body has or more (TOP n 99999999): retrieved.
+    if (sent >= bodyEnd)
+        message.retrieved = true;
 }
 
 void CSession::sendTopOfFile(CMessage& message, long n, long lines)
@@ -415,6 +421,9 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     const std::string reply = readServer();
     m_quitConfirmed = beginsWith(reply, "+OK");
     writeAccountState(m_quitConfirmed);
-    mergeArchives(m_quitConfirmed);
+    if (m_quitConfirmed)
+        mergeStagedArchives(*filter);
+    else
+        discardStagedArchives(*filter);
     sendClient(reply + "\r\n");
 }

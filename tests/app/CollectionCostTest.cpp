@@ -179,9 +179,9 @@ TEST(CollectionCost, AnArchivedMessageIsOnDiskBeforeTheServerIsToldToDeleteIt)
     EXPECT_NE(days.find("archived body"), std::string::npos) << "the copy is in a day file";
 }
 
-// A staging file that cannot be flushed (here a link that leads nowhere
-// but to itself): the server is left without its QUIT, so it deletes
-// nothing, and the client is told.
+// A staging file that cannot be flushed (here its folder, which holds its
+// name, has gone, and a file stands in its place): the server is left
+// without its QUIT, so it deletes nothing, and the client is told.
 TEST(CollectionCost, ACopyThatCannotBeFlushedKeepsEveryMessageOnTheServer)
 {
     MailboxServer server(kRejectedSecond, 0);
@@ -198,8 +198,8 @@ TEST(CollectionCost, ACopyThatCannotBeFlushedKeepsEveryMessageOnTheServer)
             if (entry.path().extension() == ".tmp")
                 staged.push_back(entry.path());
         ASSERT_EQ(staged.size(), 1u) << "the rejected message's copy is staged";
-        std::filesystem::remove(staged[0]);
-        std::filesystem::create_symlink(staged[0].filename(), staged[0]);
+        std::filesystem::rename(archive, archive + ".gone");
+        writeFile(archive, "");
         EXPECT_EQ(client.command("QUIT"), "-ERR Unable to save the archive copies, nothing deleted\r\n");
         EXPECT_TRUE(client.closedByServer());
     }

@@ -1,14 +1,18 @@
 // A POP3 server on loopback holding a fixed mailbox, for tests that run the
 // program against a server: it takes any number of connections, each on a
 // thread of its own, so that a client that vanishes in the middle of a reply
-// (a killed program) never holds up the next one.  Nothing is ever deleted:
-// DELE is answered and forgotten, and every session sees the same mailbox.
+// (a killed program) never holds up the next one.  Unless deleteAtQuit()
+// is called, nothing is ever deleted: DELE is answered and forgotten, and
+// every session sees the same mailbox.  With it, the messages a session
+// marked go when it sends QUIT, as a real server's do; each message keeps
+// its uid ("uid-" and its first position).
 #pragma once
 
 #include "support/Loopback.h"
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -24,6 +28,8 @@ public:
     MailboxServer(std::vector<std::string> messages, int topDelayMs)
         : m_messages(std::move(messages)), m_topDelayMs(topDelayMs)
     {
+        for (size_t i = 0; i < m_messages.size(); ++i)
+            m_uids.push_back("uid-" + std::to_string(i + 1));
         m_acceptor = std::thread([this] { acceptAll(); });
     }
     ~MailboxServer()
@@ -44,6 +50,13 @@ public:
     MailboxServer& operator=(const MailboxServer&) = delete;
 
     int port() const { return m_listener.port(); }
+    void deleteAtQuit() { m_deleteAtQuit = true; }
+    // The uids of the messages the mailbox holds now.
+    std::vector<std::string> uids()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_uids;
+    }
     const std::vector<std::string>& messages() const { return m_messages; }
 
     // How many commands have come in so far, over all connections.
@@ -123,8 +136,7 @@ private:
             std::string text = "+OK\r\n";
             for (size_t i = 0; i < m_messages.size(); ++i) {
                 const std::string number = std::to_string(i + 1);
-                text += number + " " +
-                        (command == "LIST" ? std::to_string(m_messages[i].size()) : "uid-" + number) + "\r\n";
+                text += number + " " + (command == "LIST" ? std::to_string(m_messages[i].size()) : m_uids[i]) + "\r\n";
             }
             return text + ".\r\n";
         }
@@ -142,6 +154,7 @@ private:
     void serve(int fd)
     {
         std::string pending;
+        std::vector<size_t> marked;   // DELE n of this connection
         bool open = sendText(fd, "+OK mailbox ready\r\n");
         char chunk[4096];
         while (open) {
@@ -157,7 +170,18 @@ private:
                     m_commands.push_back(command);
                 }
                 m_changed.notify_all();
+                if (numbered(command, "DELE", false))
+                    marked.push_back(static_cast<size_t>(std::stoi(command.substr(5)) - 1));
                 if (command == "QUIT") {
+                    if (m_deleteAtQuit) {
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        std::sort(marked.begin(), marked.end());
+                        marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
+                        for (auto it = marked.rbegin(); it != marked.rend(); ++it) {
+                            m_messages.erase(m_messages.begin() + static_cast<long>(*it));
+                            m_uids.erase(m_uids.begin() + static_cast<long>(*it));
+                        }
+                    }
                     sendText(fd, "+OK bye\r\n");
                     open = false;
                 } else {
@@ -175,7 +199,9 @@ private:
     }
 
     LoopbackListener m_listener;
-    const std::vector<std::string> m_messages;
+    std::vector<std::string> m_messages;
+    std::vector<std::string> m_uids;
+    bool m_deleteAtQuit = false;
     const int m_topDelayMs;
     std::mutex m_mutex;
     std::condition_variable m_changed;

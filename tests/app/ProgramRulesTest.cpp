@@ -99,10 +99,11 @@ TEST(ProgramRules, RulesAreReadAgainForEachConnectionOnceTheLastSessionHasEnded)
 
 // Killed the moment the server has confirmed QUIT (so the rejected message
 // is gone from the server): its archive copy must still reach the day file,
-// at the latest when the next session starts.
+// once, when the account's next session has the server's listing.
 TEST(ProgramRules, AnArchiveCopyOutlivesAKillRightAfterTheServerConfirmedQuit)
 {
     MailboxServer server({message("Hello", "first"), message("cheap viagra", "archived body"), message("Bye", "x")}, 0);
+    server.deleteAtQuit();
     ProxyProgram program;
     const std::string archive = program.folder() / "archive5";
     program.setting("ALLOWTHROUGH5", "0");
@@ -122,11 +123,16 @@ TEST(ProgramRules, AnArchiveCopyOutlivesAKillRightAfterTheServerConfirmedQuit)
         process->kill(SIGKILL);
         process->wait();
     }
+    EXPECT_EQ(server.uids(), (std::vector<std::string>{"uid-1", "uid-3"})) << "the server deleted it";
     process = program.start();
-    {
+    for (const char* account : {"other", "me"}) {
+        // Another account's session leaves the copy alone; the account's
+        // own merges it.
         PopClient next(program.port(), 20000);
-        EXPECT_EQ(next.line(), "+OK Quillfence\r\n");   // the session has started: leftovers merged
-        EXPECT_EQ(next.command("QUIT"), "+OK Session closed.\r\n");
+        EXPECT_EQ(next.line(), "+OK Quillfence\r\n");
+        next.command(std::string("USER ") + account + "@127.0.0.1:" + std::to_string(server.port()));
+        next.command("PASS secret");
+        EXPECT_EQ(next.command("QUIT").substr(0, 3), "+OK");
     }
     EXPECT_EQ(program.stop(*process), 0);
     std::string days;
@@ -135,73 +141,11 @@ TEST(ProgramRules, AnArchiveCopyOutlivesAKillRightAfterTheServerConfirmedQuit)
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << "no staging file left: " << name;
         days += readFile(entry.path());
     }
-    EXPECT_NE(days.find("archived body"), std::string::npos) << "the copy is in a day file";
+    size_t copies = 0;
+    for (size_t at = 0; (at = days.find("archived body", at)) != std::string::npos; ++at)
+        ++copies;
+    EXPECT_EQ(copies, 1u) << "the copy is in a day file, once";
     EXPECT_NE(days.find("X-Quillfence-Pro: Rule 'Viagra' detected spam"), std::string::npos);
-}
-
-// Header values holding a bare CR, a bare LF and a "." line: the marked
-// message and the collection report stay well-formed POP3 answers.
-TEST(ProgramRules, MessageTextCannotBreakTheReportOrTheDecisionBlock)
-{
-    const std::string hostile = "From: evil\rX-Forged: 1 <e@x.org>\r\nSubject: one\ntwo\r\nX-Dot: .\r\n\r\n..\r\nbody\r\n";
-    MailboxServer server({hostile, message("Plain", "plain")}, 0);
-    ProxyProgram program;
-    std::filesystem::create_directories(program.dataRoot() + "/rules");
-    writeFile(program.dataRoot() + "/rules/user.sfr",
-              "#rule \"Evil\" 70\nif HEADERFIELDEXISTS(\"X-Dot\") then\n"
-              "    ADDDECISIONDETAILS(HEADERFIELDVALUE(\"From\"))\n    ISSPAM()\nendif\n#endrule\n");
-    auto process = program.start();
-    PopClient client(program.port(), 20000);
-    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
-    client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
-    EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
-    EXPECT_EQ(client.command("STAT").substr(0, 6), "+OK 3 ") << "two messages and the report";
-    std::vector<std::string> answers;
-    for (int n = 1; n <= 3; ++n) {
-        EXPECT_EQ(client.command("RETR " + std::to_string(n)).substr(0, 4), "+OK ");
-        answers.push_back(client.body());
-        EXPECT_EQ(answers.back().substr(answers.back().size() - 3), ".\r\n") << "a whole answer";
-    }
-    EXPECT_EQ(client.command("NOOP"), "+OK\r\n") << "the dialogue is in step";
-    const std::string& marked = answers[0];
-    EXPECT_NE(marked.find("\r\nX-Quillfence-Pro: Rule 'Evil' detected spam from evil X-Forged: 1 <e@x.org>, "
-                          "rating total 7.0\r\n\tevil X-Forged: 1 <e@x.org>\r\n\r\n..\r\nbody\r\n.\r\n"),
-              std::string::npos)
-        << marked;
-    const std::string& report = answers[2];
-    EXPECT_NE(report.find("\r\nFrom: evil X-Forged: 1 <e@x.org>\r\n"), std::string::npos) << report;
-    const auto lines = splitLines(report);
-    for (size_t i = 0; i + 1 < lines.size(); ++i)
-        EXPECT_NE(lines[i], ".\r") << "only the final line is \".\"";
-    EXPECT_EQ(client.command("QUIT").substr(0, 3), "+OK");
-    EXPECT_EQ(program.stop(*process), 0);
-}
-
-TEST(ProgramRules, TheProgramExportsOnlyTheRuleFunctions)
-{
-    // The C names of the dynamic symbol table: C++ names there are the
-    // library instantiations and copied data (vtables, stdout) that the
-    // shared libraries bind to, never functions of the program's own, and
-    // "__" names belong to the implementation (the sanitizers' runtimes);
-    // _edata and _end are the linker's own marks, exported when a library
-    // the program links (Qt's) refers to them.
-    Subprocess nm({"/usr/bin/nm", "-D", "--defined-only", QUILLFNC_PATH});
-    std::vector<std::string> exported;
-    for (const std::string& line : splitLines(nm.readAll())) {
-        const std::string name = line.substr(line.rfind(' ') + 1);
-        if (name.rfind("_Z", 0) != 0 && name.rfind("__", 0) != 0 && name.find('@') == std::string::npos &&
-            name != "_edata" && name != "_end")
-            exported.push_back(name);
-    }
-    EXPECT_EQ(nm.wait(), 0);
-    std::vector<std::string> declared;
-    for (const std::string& line : splitLines(readFile(QF_SHIPPED_INCLUDE)))
-        if (line.rfind("#declare ", 0) == 0)
-            declared.push_back(line.substr(9, line.find('(') - 9));
-    declared.push_back("FreeString");
-    std::sort(exported.begin(), exported.end());
-    std::sort(declared.begin(), declared.end());
-    EXPECT_EQ(exported, declared);
 }
 
 } // namespace

@@ -2,13 +2,20 @@
 // decision block, the report entry, the archive copy, its merge and the
 // daily tidy, and the viewer's entries.
 #include "filter/Archive.h"
+#include "filter/ArchiveMessages.h"
 #include "filter/BandActions.h"
+#include "filter/StagingFile.h"
 
 #include "common/CVDateTime.h"
 
 #include "FilterHarness.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/time.h>
+
+#include <algorithm>
+#include <csignal>
 
 namespace {
 
@@ -41,6 +48,30 @@ protected:
         char name[32];
         std::snprintf(name, sizeof name, "SF%02d%02d%02d%s", now.year() % 100, now.month(), now.day(), suffix);
         return name;
+    }
+
+    // The staging files of band 4, by path.
+    static std::vector<std::string> stagingFiles()
+    {
+        std::vector<std::string> paths;
+        if (std::filesystem::exists(band4()))
+            for (const auto& entry : std::filesystem::directory_iterator(band4()))
+                if (entry.path().extension() == ".tmp")
+                    paths.push_back(entry.path());
+        return paths;
+    }
+
+    // The copies a staging file holds, as the day file would get them.
+    static std::vector<std::string> stagedCopies(const std::string& path)
+    {
+        const std::string text = readFile(path);
+        UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        StagingContents contents;
+        EXPECT_TRUE(StagingFile::read(file.get(), contents));
+        std::vector<std::string> copies;
+        for (const StagedCopy& copy : contents.copies)
+            copies.push_back(text.substr(static_cast<size_t>(copy.offset), static_cast<size_t>(copy.length)));
+        return copies;
     }
 
     // A rule rated 70 (band 4 with the default thresholds) over text.
@@ -133,22 +164,24 @@ TEST_F(BandActions, ReportEntriesFollowTheBandsSetting)
 TEST_F(BandActions, AnArchivedCopyIsStagedThenMergedOnlyWhenTheServerConfirms)
 {
     judgeInBandFour(kMessage);
-    const std::string staged = readFile(band4() + today(".tmp"));
-    EXPECT_EQ(staged, readFile(m_path)) << "the marked message, its decision block once";
+    ASSERT_EQ(stagingFiles().size(), 1u) << "one staging file of the session's own";
+    EXPECT_EQ(stagedCopies(stagingFiles()[0]), std::vector<std::string>{readFile(m_path)})
+        << "the marked message, its decision block once";
     EXPECT_FALSE(std::filesystem::exists(band4() + today(".txt")));
 
-    mergeArchives(false);   // a QUIT the server refused
-    EXPECT_FALSE(std::filesystem::exists(band4() + today(".tmp")));
+    discardStagedArchives(context());   // a QUIT the server refused
+    EXPECT_TRUE(stagingFiles().empty());
     EXPECT_FALSE(std::filesystem::exists(band4() + today(".txt")));
 
     judgeInBandFour(kMessage);
-    mergeArchives(true);
+    const std::string staged = stagedCopies(stagingFiles()[0]).at(0);
+    EXPECT_TRUE(mergeStagedArchives(context()));
     const std::string first = readFile(band4() + today(".txt"));
-    EXPECT_EQ(first, staged);
-    EXPECT_FALSE(std::filesystem::exists(band4() + today(".tmp"))) << "gone once merged";
+    EXPECT_EQ(first, staged) << "the copy alone, without the staging records";
+    EXPECT_TRUE(stagingFiles().empty()) << "gone once merged";
 
     judgeInBandFour(crlf("Subject: second\n\nsecond body\n.\n"));
-    mergeArchives(true);
+    EXPECT_TRUE(mergeStagedArchives(context()));
     const std::string both = readFile(band4() + today(".txt"));
     EXPECT_EQ(both.substr(0, first.size()), first) << "a later session appends";
     EXPECT_NE(both.find("second body"), std::string::npos);
@@ -158,24 +191,165 @@ TEST_F(BandActions, AnUnmarkedCopyGetsTheDecisionBlock)
 {
     setting("Subject4", 0);
     judgeInBandFour(kMessage);
-    EXPECT_EQ(readFile(band4() + today(".tmp")),
-              crlf("Received: from relay\nFrom: Sender <sender@example.org>\nSubject: Hello\nTo: me@example.net\n"
-                   "X-Quillfence-Pro: Rule 'Seventy' detected spam from Sender <sender@example.org>, rating total 7.0\n"
-                   "\twhy\n\nBody line\n..stuffed\n.\n"));
+    ASSERT_EQ(stagingFiles().size(), 1u);
+    EXPECT_EQ(stagedCopies(stagingFiles()[0]),
+              std::vector<std::string>{crlf(
+                  "Received: from relay\nFrom: Sender <sender@example.org>\nSubject: Hello\nTo: me@example.net\n"
+                  "X-Quillfence-Pro: Rule 'Seventy' detected spam from Sender <sender@example.org>, rating total 7.0\n"
+                  "\twhy\n\nBody line\n..stuffed\n.\n")});
     EXPECT_EQ(readFile(m_path), kMessage) << "the delivered message unchanged";
 }
 
-TEST_F(BandActions, AStagingFileThatCannotBeMergedIsKept)
+TEST_F(BandActions, AStagingFileThatCannotBeMergedIsKeptForTheAccountsNextSession)
 {
+    context().archiveAccount = "me@mail.example.dat";
+    context().archiveKey = "uid-1";
     judgeInBandFour(kMessage);
     // The day file's name is taken by a folder: the append fails.
     std::filesystem::create_directory(band4() + today(".txt"));
-    mergeArchives(true);
-    EXPECT_TRUE(std::filesystem::exists(band4() + today(".tmp"))) << "kept for the next session";
+    EXPECT_FALSE(mergeStagedArchives(context()));
+    m_registration.reset();
+    m_context.reset();   // the session ends: its file is a leftover now
+    ASSERT_EQ(stagingFiles().size(), 1u) << "kept for the next session";
     std::filesystem::remove(band4() + today(".txt"));
-    mergeArchives(true);
-    EXPECT_FALSE(std::filesystem::exists(band4() + today(".tmp")));
+
+    const auto never = [](const std::string&) { return false; };
+    mergeLeftoverArchives("other@mail.example.dat", never);
+    EXPECT_EQ(stagingFiles().size(), 1u) << "another account's session leaves it alone";
+    mergeLeftoverArchives("me@mail.example.dat", never);
+    EXPECT_TRUE(stagingFiles().empty());
     EXPECT_NE(readFile(band4() + today(".txt")).find("Body line"), std::string::npos);
+}
+
+TEST_F(BandActions, ALeftoverCopyOfAMessageJudgedAgainIsDroppedAndTheRestMergedOnce)
+{
+    context().archiveAccount = "me@mail.example.dat";
+    for (const char* key : {"kept-on-server", "gone-from-server"}) {
+        context().archiveKey = key;
+        judgeInBandFour(crlf(std::string("Subject: ") + key + "\n\nbody of " + key + "\n.\n"));
+    }
+    // A session that holds its file: never taken for a leftover.
+    mergeLeftoverArchives("me@mail.example.dat", [](const std::string&) { return false; });
+    EXPECT_EQ(stagingFiles().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(band4() + today(".txt")));
+
+    m_registration.reset();
+    m_context.reset();   // killed before its QUIT was confirmed
+    std::vector<std::string> asked;
+    mergeLeftoverArchives("me@mail.example.dat", [&](const std::string& key) {
+        asked.push_back(key);
+        return key == "kept-on-server";
+    });
+    EXPECT_EQ(asked, (std::vector<std::string>{"kept-on-server", "gone-from-server"}));
+    const std::string day = readFile(band4() + today(".txt"));
+    EXPECT_EQ(day.find("body of kept-on-server"), std::string::npos) << "archived again by the session judging it";
+    EXPECT_NE(day.find("body of gone-from-server"), std::string::npos) << day;
+    EXPECT_TRUE(stagingFiles().empty());
+    mergeLeftoverArchives("me@mail.example.dat", [](const std::string&) { return false; });
+    EXPECT_EQ(readFile(band4() + today(".txt")), day) << "merged once";
+}
+
+// A merge that a crash cut off part-way: the copies it had appended are
+// found by the offset it noted, and the day file holds each copy once.
+TEST_F(BandActions, AMergeCutShortByACrashIsCompletedWithoutDoubling)
+{
+    const std::string earlier = crlf("Subject: earlier\n\nearlier body\n.\n");
+    for (const bool appendedAll : {false, true}) {
+        SCOPED_TRACE(appendedAll ? "the crash came after the whole copy" : "the crash came mid-copy");
+        std::filesystem::remove_all(archiveRoot());
+        context().archiveAccount = "me@mail.example.dat";
+        context().archiveKey = "uid-1";
+        judgeInBandFour(kMessage);
+        const std::string staging = stagingFiles().at(0);
+        const std::string copy = stagedCopies(staging).at(0);
+        m_registration.reset();
+        m_context.reset();
+        writeFile(band4() + today(".txt"), earlier + (appendedAll ? copy : copy.substr(0, copy.size() / 2)));
+        appendFile(staging, "QFMERGE " + std::to_string(earlier.size()) + "\r\n");
+
+        mergeLeftoverArchives("me@mail.example.dat", [](const std::string&) { return false; });
+        EXPECT_TRUE(readFile(band4() + today(".txt")) == earlier + copy);
+        EXPECT_TRUE(stagingFiles().empty());
+    }
+}
+
+// RLIMIT_FSIZE stands in for a full disk: a write past limit bytes of a
+// file fails (EFBIG) part-way, as one on a full file system would.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        struct rlimit low = m_saved;
+        low.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &low);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_signal);
+    }
+
+private:
+    struct rlimit m_saved {};
+    void (*m_signal)(int);
+};
+
+TEST_F(BandActions, AMessageWithoutAWholeArchiveCopyIsNotDeletedAndTheReportSaysSo)
+{
+    setting("AllowThrough4", 0);
+    const std::string big = crlf("Subject: first\n\n" + std::string(4000, 'x') + "\n.\n");
+    judgeInBandFour(big);
+    EXPECT_FALSE(context().notices.size()) << "a whole copy: deleted";
+    const std::string staging = stagingFiles().at(0);
+    const size_t before = std::filesystem::file_size(staging);
+    {
+        const FileSizeLimit full(before + 60);
+        EXPECT_TRUE(judge(kMessage)) << "the copy could not be written whole: not deleted";
+    }
+    EXPECT_EQ(std::filesystem::file_size(staging), before) << "what was written of the copy went again";
+    ASSERT_EQ(context().notices.size(), 1u);
+    EXPECT_NE(context().notices[0].find("From: Sender <sender@example.org>\n"), std::string::npos);
+    EXPECT_NE(context().notices[0].find("Not deleted"), std::string::npos);
+
+    m_session.refusesWhole = true;   // TOP works, RETR is refused
+    EXPECT_TRUE(judge(kMessage, true)) << "only the header could be had: not deleted";
+    EXPECT_EQ(context().notices.size(), 2u);
+    m_session.refusesWhole = false;
+    EXPECT_FALSE(judge(kMessage, true)) << "fetched whole: deleted";
+
+    EXPECT_TRUE(mergeStagedArchives(context()));
+    std::vector<std::string> days;
+    splitArchive(readFile(band4() + today(".txt")), [&](const std::string& text) { days.push_back(text); });
+    ASSERT_EQ(days.size(), 3u) << "the first copy, the header and the last copy; nothing cut";
+    EXPECT_NE(days[0].find(std::string(4000, 'x')), std::string::npos);
+    EXPECT_NE(days[2].find("Body line"), std::string::npos);
+}
+
+TEST_F(BandActions, AMergeThatFailsPartWayLeavesTheDayFileAsItWas)
+{
+    // A day file larger than the staging file: the merge fails in the
+    // day file, past the first copy.
+    const std::string earlier = crlf("Subject: earlier\n\n" + std::string(20000, 'e') + "\n.\n");
+    std::filesystem::create_directories(band4());
+    writeFile(band4() + today(".txt"), earlier);
+    context().archiveAccount = "me@mail.example.dat";
+    judgeInBandFour(crlf("Subject: one\n\n" + std::string(3000, 'q') + "\n.\n"));
+    judgeInBandFour(crlf("Subject: two\n\n" + std::string(3000, 'z') + "\n.\n"));
+    {
+        const FileSizeLimit full(earlier.size() + 4000);   // room for one copy, not both
+        EXPECT_FALSE(mergeStagedArchives(context()));
+    }
+    EXPECT_TRUE(readFile(band4() + today(".txt")) == earlier) << "no copy, and no part of one";
+    m_registration.reset();
+    m_context.reset();
+    mergeLeftoverArchives("me@mail.example.dat", [](const std::string&) { return false; });
+    const std::string day = readFile(band4() + today(".txt"));
+    EXPECT_EQ(std::count(day.begin(), day.end(), 'q'), 3000);
+    EXPECT_EQ(std::count(day.begin(), day.end(), 'z'), 3000);
+    EXPECT_TRUE(stagingFiles().empty());
 }
 
 void dayFile(const std::string& folder, int daysAgo)

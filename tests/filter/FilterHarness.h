@@ -31,7 +31,7 @@ public:
     void fetchWholeMessage() override
     {
         ++fetches;
-        if (!headerOnly)
+        if (!headerOnly || refusesWhole)
             return;
         writeFile(path, whole);
         headerOnly = false;
@@ -42,6 +42,7 @@ public:
     std::string path;
     std::string whole;
     int fetches = 0;
+    bool refusesWhole = false;   // a server that answers RETR with -ERR
 };
 
 class FilterHarness : public ::testing::Test

@@ -78,6 +78,12 @@ inline void writeFile(const std::string& path, const std::string& data)
     out << data;
 }
 
+inline void appendFile(const std::string& path, const std::string& data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << data;
+}
+
 inline std::vector<std::string> splitLines(const std::string& text)
 {
     std::vector<std::string> lines;
