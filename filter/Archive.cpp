@@ -301,6 +301,24 @@ bool mergeStagingFile(const std::string& path, int staging, const StagingContent
     return true;
 }
 
+// Marks the copies of messages judged again as dropped, on disk; unless
+// the file's merge had begun already, when every copy belongs in the day
+// file.  False when the marks cannot be written.
+bool dropJudgedAgain(int file, StagingContents& contents, const std::function<bool(const std::string&)>& judgedAgain)
+{
+    if (contents.mergeAt >= 0)
+        return true;
+    bool marked = false;
+    for (StagedCopy& copy : contents.copies) {
+        if (copy.dropped || copy.key == "-" || !judgedAgain(copy.key))
+            continue;
+        if (!pwriteFully(file, "D", copy.lengthAt))
+            return false;
+        copy.dropped = marked = true;
+    }
+    return !marked || ::fdatasync(file) == 0;
+}
+
 // This session's staging file of today in folder, made on first use: -1
 // (logged) when it cannot be.  It is made under a name no other session
 // takes for a leftover, locked, given its header and only then renamed
@@ -341,7 +359,7 @@ int stagingFileFor(FilterContext& context, const std::string& folder)
 
 } // namespace
 
-bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band)
+bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band, bool wholeOnly)
 {
     try {
         const RatingBand& settings = filterSettings().bands[band];
@@ -349,8 +367,10 @@ bool archiveMessage(FilterContext& context, const MessageDescriptor& message, in
             return true;
         context.message.ensureWholeMessage(&message);
         // A server that would not give the whole message leaves its header:
-        // it is archived, but it is no copy of the message.
+        // that may be archived, but it is no copy of the message.
         const bool whole = context.session() == nullptr || !context.session()->isCurrentHeaderOnly();
+        if (!whole && wholeOnly)
+            return false;
         const int out = stagingFileFor(context, settings.archivePath);
         if (out < 0)
             return false;
@@ -423,14 +443,16 @@ bool flushStagedArchives(const FilterContext& context)
     }
 }
 
-bool mergeStagedArchives(FilterContext& context)
+bool mergeStagedArchives(FilterContext& context, const std::function<bool(const std::string&)>& judgedAgain)
 {
     try {
         bool merged = true;
         auto& staged = context.stagedArchives;
         for (auto it = staged.begin(); it != staged.end();) {
             StagingContents contents;
-            if (StagingFile::read(it->file.get(), contents) && mergeStagingFile(it->path, it->file.get(), contents)) {
+            if (StagingFile::read(it->file.get(), contents) &&
+                (!judgedAgain || dropJudgedAgain(it->file.get(), contents, judgedAgain)) &&
+                mergeStagingFile(it->path, it->file.get(), contents)) {
                 it = staged.erase(it);
             } else {
                 merged = false;
@@ -473,20 +495,7 @@ void mergeLeftoverArchives(const std::string& account, const std::function<bool(
                     continue;
                 if (contents.recorded && contents.account != account)
                     continue;   // waits for its own account
-                // A copy of a message that this session judges again is
-                // staged again; unless its merge had begun already, when
-                // every copy belongs in the day file.
-                bool marked = false;
-                if (contents.mergeAt < 0) {
-                    for (StagedCopy& copy : contents.copies) {
-                        if (copy.dropped || copy.key == "-" || !judgedAgain(copy.key))
-                            continue;
-                        if (!pwriteFully(file.get(), "D", copy.lengthAt))
-                            break;
-                        copy.dropped = marked = true;
-                    }
-                }
-                if (marked && ::fdatasync(file.get()) != 0)
+                if (!dropJudgedAgain(file.get(), contents, judgedAgain))
                     continue;
                 long bytes = 0;
                 for (const auto& range : mergedRanges(contents))

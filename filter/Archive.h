@@ -26,18 +26,20 @@
 // band archives.  True when the band does not archive, or when the whole
 // message is staged; false when no whole copy could be staged (the
 // server gave only the header, a file could not be opened or written: what
-// was written of the copy is removed again).
-bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band);
+// was written of the copy is removed again).  wholeOnly: a header alone is
+// not staged either.
+bool archiveMessage(FilterContext& context, const MessageDescriptor& message, int band, bool wholeOnly = false);
 // Flushes the staging files context has written to, and their folders, to
 // disk: true when all of them are there (or there are none).  Run before
 // the server is told to end the session, so that a power cut just after
 // the server has deleted a message cannot take its only copy with it.
 bool flushStagedArchives(const FilterContext& context);
 // After a confirmed QUIT: context's staging files are appended to their day
-// files (each flushed to disk, then the staging file deleted).  A file that
-// cannot be merged stays ("Unable to merge archive!"), for the account's
-// next session; false then.
-bool mergeStagedArchives(FilterContext& context);
+// files (each flushed to disk, then the staging file deleted), but for the
+// copies whose state key judgedAgain, when given, answers true for.  A
+// file that cannot be merged stays ("Unable to merge archive!"), for the
+// account's next session; false then.
+bool mergeStagedArchives(FilterContext& context, const std::function<bool(const std::string&)>& judgedAgain = {});
 // After a QUIT the server refused or never got: context's staging files
 // are deleted.
 void discardStagedArchives(FilterContext& context);

@@ -70,6 +70,7 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         context.reportText.clear();
         context.isOk = false;
         context.isSpam = false;
+        context.keptUnarchived = false;
 
         if (size > settings.sizeLimit) {
             CEventLog().LogEvent(4, "Large message, skipping scanning phase");
@@ -141,11 +142,13 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
                 writeReportEntry(context, static_cast<float>(shown), band);
             rewriteSubject(context, message, band);
             // A message is deleted only when its whole copy is staged; else
-            // it is delivered, marked as its band says.
-            if (!archiveMessage(context, message, band) && !allowThrough) {
+            // it is delivered, marked as its band says, and judged again
+            // next time.
+            if (!archiveMessage(context, message, band, !allowThrough) && !allowThrough) {
                 CEventLog().LogEvent(1, "No whole archive copy of %s: the message stays on the server",
                                      message.path ? message.path : "");
                 noteKeptOnServer(context, shown, band);
+                context.keptUnarchived = true;
                 allowThrough = true;
             }
         }

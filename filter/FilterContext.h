@@ -106,6 +106,9 @@ public:
     // Rating only (quillfnc -rate): evaluation judges, but writes no
     // report entry and neither rewrites nor archives the message.
     bool ratingOnly = false;
+    // The last evaluation let through a message its band deletes, as no
+    // whole archive copy of it could be staged.
+    bool keptUnarchived = false;
     // The last evaluation's outcome: its total and band (0 to 4).
     double lastTotal = 0.0;
     int lastBand = 0;

@@ -53,6 +53,8 @@ public:
     bool headerOnly = false;
     // The client has had the whole text (RETR, or a TOP of every line).
     bool retrieved = false;
+    // The whole message could not be fetched while it was judged.
+    bool wholeRefused = false;
     long textOffset = 0;    // where in path the text begins
     long textLength = -1;   // bytes of path that are the text; -1: no text
     std::string textTail;   // served after them when the file lacks the end

@@ -140,8 +140,9 @@ public:
 
     // At QUIT: records the kept messages for the next session and removes
     // the files of local and (committed) deleted ones.  Only after a
-    // complete collection.
-    void writeAccountState(bool committed);
+    // complete collection.  False when the new state could not be written
+    // (the old one stands: the messages of this session are judged again).
+    bool writeAccountState(bool committed);
     // For the filter: the whole of the current header-only message into its
     // spool file; the current entry's header-only flag and size.
     void fetchWholeMessage() override;

@@ -413,6 +413,10 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
     } catch (...) {
         DebugX(__FILE__, __LINE__);   // let through
     }
+    // Let through for want of an archive copy: not recorded, so that the
+    // next session judges it again and, with room, archives and deletes it.
+    if (letThrough && filter->keptUnarchived)
+        message.stateKey.clear();
     if (!letThrough) {
         sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
         readServerKept();
@@ -451,13 +455,13 @@ void CSession::addPendingMessages()
     }
 }
 
-void CSession::writeAccountState(bool committed)
+bool CSession::writeAccountState(bool committed)
 {
     // Only a complete collection may replace the records of earlier
     // sessions: after a refused login or a failed collection the mailbox
     // would be empty or partial.
     if (!m_collected)
-        return;
+        return true;
     const std::string path = stateFolder() + "/" + accountFile;
     std::unique_ptr<AtomicFile> file;
     for (int attempt = 0; attempt < 10; ++attempt) {
@@ -468,7 +472,7 @@ void CSession::writeAccountState(bool committed)
     }
     if (!file->isOpen()) {
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
-        return;
+        return false;
     }
     std::set<std::string> obsolete;
     std::set<std::string> named;   // the spool files the new state names
@@ -499,13 +503,13 @@ void CSession::writeAccountState(bool committed)
     if (m_unsyncedSpools) {
         if (!syncFileSystem(stateFolder())) {
             CEventLog().LogEvent(1, "Unable to flush %s to disk", stateFolder().c_str());
-            return;
+            return false;
         }
         m_unsyncedSpools = false;
     }
     if (!file->commit()) {
         CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
-        return;
+        return false;
     }
     // Files go once the state that no longer names them is safely written;
     // a header pack stays while a record names any of its texts.
@@ -514,6 +518,7 @@ void CSession::writeAccountState(bool committed)
     for (const std::string& spool : obsolete)
         if (named.count(spool) == 0)
             deleteFileRetry(spool);
+    return true;
 }
 
 void CSession::fetchWholeMessage()
@@ -521,11 +526,13 @@ void CSession::fetchWholeMessage()
     if (currentIndex < 0 || static_cast<size_t>(currentIndex) >= mailbox.size())
         return;
     CMessage& message = *mailbox[static_cast<size_t>(currentIndex)];
-    if (!message.headerOnly)
+    if (!message.headerOnly || message.wholeRefused)
         return;
-    // A failure leaves the header-only spool as it was.
-    spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), currentSpoolPath, -1, true,
-                 currentIndex + 1);
+    // A failure leaves the header-only spool as it was, and is not tried
+    // again for this message: every rule that reads the body would ask.
+    if (spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), currentSpoolPath, -1, true,
+                     currentIndex + 1) != Spooled::Done)
+        message.wholeRefused = true;
 }
 
 bool CSession::isCurrentHeaderOnly() const

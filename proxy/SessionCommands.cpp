@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -420,10 +421,20 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     sendServer("QUIT\r\n");
     const std::string reply = readServer();
     m_quitConfirmed = beginsWith(reply, "+OK");
-    writeAccountState(m_quitConfirmed);
-    if (m_quitConfirmed)
+    const bool recorded = writeAccountState(m_quitConfirmed);
+    if (m_quitConfirmed && recorded) {
         mergeStagedArchives(*filter);
-    else
+    } else if (m_quitConfirmed) {
+        // Without the new state the messages kept on the server are judged
+        // and archived again next time: only the copies of those deleted
+        // go into the archive now.
+        mergeStagedArchives(*filter, [this](const std::string& key) {
+            return std::any_of(mailbox.begin(), mailbox.end(), [&](const auto& message) {
+                return message->stateKey == key && !message->deleted;
+            });
+        });
+    } else {
         discardStagedArchives(*filter);
+    }
     sendClient(reply + "\r\n");
 }

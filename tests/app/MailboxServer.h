@@ -51,6 +51,9 @@ public:
 
     int port() const { return m_listener.port(); }
     void deleteAtQuit() { m_deleteAtQuit = true; }
+    // RETR is answered "-ERR" (TOP still works), as by a server that will
+    // not give a message whole.
+    void refuseRetr() { m_refuseRetr = true; }
     // The uids of the messages the mailbox holds now.
     std::vector<std::string> uids()
     {
@@ -140,6 +143,8 @@ private:
             }
             return text + ".\r\n";
         }
+        if (m_refuseRetr && numbered(command, "RETR", false))
+            return "-ERR message unavailable\r\n";
         if (const std::string* text = numbered(command, "RETR", false))
             return "+OK " + std::to_string(text->size()) + " octets\r\n" + *text + ".\r\n";
         if (const std::string* text = numbered(command, "TOP", true)) {
@@ -165,16 +170,13 @@ private:
             for (size_t end; open && (end = pending.find("\r\n")) != std::string::npos;) {
                 const std::string command = pending.substr(0, end);
                 pending.erase(0, end + 2);
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_commands.push_back(command);
-                }
-                m_changed.notify_all();
                 if (numbered(command, "DELE", false))
                     marked.push_back(static_cast<size_t>(std::stoi(command.substr(5)) - 1));
-                if (command == "QUIT") {
-                    if (m_deleteAtQuit) {
-                        std::lock_guard<std::mutex> lock(m_mutex);
+                {
+                    // A QUIT is seen by waitForCommand once its deletions
+                    // are done.
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    if (command == "QUIT" && m_deleteAtQuit) {
                         std::sort(marked.begin(), marked.end());
                         marked.erase(std::unique(marked.begin(), marked.end()), marked.end());
                         for (auto it = marked.rbegin(); it != marked.rend(); ++it) {
@@ -182,6 +184,10 @@ private:
                             m_uids.erase(m_uids.begin() + static_cast<long>(*it));
                         }
                     }
+                    m_commands.push_back(command);
+                }
+                m_changed.notify_all();
+                if (command == "QUIT") {
                     sendText(fd, "+OK bye\r\n");
                     open = false;
                 } else {
@@ -202,6 +208,7 @@ private:
     std::vector<std::string> m_messages;
     std::vector<std::string> m_uids;
     bool m_deleteAtQuit = false;
+    bool m_refuseRetr = false;
     const int m_topDelayMs;
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -148,4 +148,43 @@ TEST(ProgramRules, AnArchiveCopyOutlivesAKillRightAfterTheServerConfirmedQuit)
     EXPECT_NE(days.find("X-Quillfence-Pro: Rule 'Viagra' detected spam"), std::string::npos);
 }
 
+// A server that gives the header (TOP) but refuses RETR: a held-back
+// message cannot be archived whole, so it is not deleted; it is delivered,
+// marked, and the collection report says why.
+TEST(ProgramRules, AMessageTheServerWillNotGiveWholeIsNotDeleted)
+{
+    MailboxServer server({message("Hello", "first"), message("cheap viagra", "held body")}, 0);
+    server.refuseRetr();
+    server.deleteAtQuit();
+    ProxyProgram program;
+    program.setting("ALLOWTHROUGH5", "0");
+    program.setting("ARCHIVE5", "1");
+    program.setting("SUBJECT5", "1");
+    std::filesystem::create_directories(program.dataRoot() + "/rules");
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    auto process = program.start();
+    {
+        PopClient client(program.port(), 20000);
+        EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+        client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+        EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
+        EXPECT_EQ(client.command("STAT").substr(0, 6), "+OK 3 ") << "both messages and the report";
+        EXPECT_EQ(client.command("TOP 2 0").substr(0, 3), "+OK");
+        EXPECT_NE(client.body().find("Subject: SPAM - cheap viagra\r\n"), std::string::npos) << "marked";
+        EXPECT_EQ(client.command("RETR 3").substr(0, 3), "+OK");
+        const std::string report = client.body();
+        EXPECT_NE(report.find("Not deleted: no whole archive copy could be saved"), std::string::npos) << report;
+        EXPECT_NE(report.find("Subject: SPAM - cheap viagra"), std::string::npos) << report;
+        EXPECT_EQ(client.command("QUIT").substr(0, 3), "+OK");
+    }
+    EXPECT_EQ(program.stop(*process), 0);
+    const auto sent = server.commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "RETR 2"), 1) << "the whole message was asked for";
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "DELE 2"), 0);
+    EXPECT_EQ(server.uids(), (std::vector<std::string>{"uid-1", "uid-2"})) << "nothing deleted";
+    const std::string archive = program.dataRoot() + "/archive/rating5";
+    EXPECT_TRUE(!std::filesystem::exists(archive) || std::filesystem::is_empty(archive)) << "no header-only copy";
+}
+
 } // namespace

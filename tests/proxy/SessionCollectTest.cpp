@@ -403,6 +403,52 @@ TEST_F(SessionCollection, PendingMessagesComeLastAndGoAtQuit)
     EXPECT_FALSE(fs::exists(pending));
 }
 
+// A pending file goes only when the client has it and the server has
+// confirmed the session's QUIT; in every other case the next session gets
+// it again.
+TEST_F(SessionCollection, APendingMessageStaysUntilTheClientHasItAndQuitIsConfirmed)
+{
+    struct Case {
+        const char* name;
+        std::vector<const char*> commands;   // after PASS, before QUIT
+        const char* quitReply;
+        bool removed;
+    };
+    const Case cases[] = {
+        {"listed, not retrieved", {"STAT"}, "+OK bye\r\n", false},
+        {"retrieved, QUIT refused", {"RETR 2"}, "-ERR cannot update\r\n", false},
+        {"a TOP of the header only", {"TOP 2 0"}, "+OK bye\r\n", false},
+        {"a TOP of every line", {"TOP 2 99999999"}, "+OK bye\r\n", true},
+        {"retrieved", {"RETR 2"}, "+OK bye\r\n", true},
+        {"deleted unread", {"DELE 2"}, "+OK bye\r\n", true},
+    };
+    const std::string text = "Subject: pending\r\n\r\nhello\r\nworld\r\n.\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        serve(1, {{"QUIT", c.quitReply}});
+        fs::create_directories(programContext().dataRoot + "/pending");
+        const std::string pending = programContext().dataRoot + "/pending/x.msg";
+        writeFile(pending, text);
+        EXPECT_EQ(login(), "+OK\r\n");
+        for (const char* command : c.commands) {
+            const std::string reply = m_client->command(command);
+            EXPECT_EQ(reply.substr(0, 3), "+OK") << command;
+            if (std::string(command) != "STAT" && std::string(command) != "DELE 2")
+                m_client->body();
+        }
+        EXPECT_EQ(m_client->command("QUIT"), c.quitReply);
+        EXPECT_TRUE(m_client->closedByServer());
+        m_client.reset();
+        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(fs::exists(pending), !c.removed);
+        if (!c.removed) {
+            EXPECT_EQ(readFile(pending), text) << "unchanged";
+        }
+        fs::remove_all(programContext().dataRoot + "/pending");
+    }
+}
+
 TEST_F(SessionCollection, TimeOutLeavesANoticeAndTheRestOnTheServer)
 {
     // Whole seconds are counted: 1 s in, the limit of 2 s is not passed;
