@@ -59,6 +59,11 @@ struct FamilyRow {
     int family;
 };
 
+void PrintTo(const FamilyRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class PeerOwnerOfOwnConnection : public ::testing::TestWithParam<FamilyRow>
 {};
 

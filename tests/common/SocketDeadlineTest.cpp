@@ -77,6 +77,11 @@ struct TimeoutRow {
     int timeoutMs;
 };
 
+void PrintTo(const TimeoutRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class SocketDeadline : public ::testing::TestWithParam<TimeoutRow>
 {};
 
