@@ -168,6 +168,13 @@ std::optional<uid_t> peerOwner(int fd, std::string& why)
                 why = "the kernel answered for another socket";
                 return std::nullopt;
             }
+            // A socket its process has closed has no inode: a closing
+            // connection, or one in TIME_WAIT, which the kernel reports as
+            // uid 0 whoever made it.
+            if (found->idiag_inode == 0) {
+                why = "the connecting socket has been closed";
+                return std::nullopt;
+            }
             return static_cast<uid_t>(found->idiag_uid);
         }
     }

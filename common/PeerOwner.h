@@ -11,10 +11,10 @@
 //
 // Returns no value, with why set to a sentence for the event log, when the
 // owner cannot be told: fd is not a connected TCP socket, the kernel has no
-// socket diagnostics, the peer's socket is gone (the client closed at once),
-// or the kernel's answer is not one the function understands.  A peer that
-// has closed and lingers in TIME_WAIT has no owner of its own; the kernel
-// reports uid 0 for it.
+// socket diagnostics, the peer's socket is gone or its process has closed
+// it already (a connection closing or in TIME_WAIT, for which the kernel
+// would report uid 0, whoever made it), or the kernel's answer is not one
+// the function understands.
 //
 // Waits at most kPeerOwnerReplyTimeoutMs for the kernel and reads at most
 // kPeerOwnerMaxReplies datagrams of kPeerOwnerReplyBufferBytes each: it

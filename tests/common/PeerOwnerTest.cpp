@@ -1,7 +1,7 @@
 // peerOwner on real connections: the owner of either end of a loopback
 // connection made here is this process's user, over IPv4 and IPv6; a client
 // run as another user is told as that user; what is not a connected TCP
-// socket has no owner.
+// socket, or a peer that has closed its socket, has no owner.
 #include "common/PeerOwner.h"
 #include "common/UniqueFd.h"
 
@@ -84,6 +84,17 @@ TEST_P(PeerOwnerOfOwnConnection, IsThisProcesssUserFromEitherEnd)
 INSTANTIATE_TEST_SUITE_P(Families, PeerOwnerOfOwnConnection,
                          ::testing::Values(FamilyRow{"IPv4", AF_INET}, FamilyRow{"IPv6", AF_INET6}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PeerOwner, NoOwnerOnceThePeerHasClosedItsSocket)
+{
+    std::optional<Connection> connection = loopbackConnection(AF_INET);
+    ASSERT_TRUE(connection.has_value());
+    connection->connecting.reset();
+    std::string why;
+    const std::optional<uid_t> owner = peerOwner(connection->accepted.get(), why);
+    EXPECT_FALSE(owner.has_value()) << "got uid " << *owner << " for a closed socket";
+    EXPECT_EQ(why, "the connecting socket has been closed");
+}
 
 TEST(PeerOwner, IsToldForAClientOfAnotherUser)
 {
