@@ -366,8 +366,13 @@ void Socket::waitReady(short events, int timeoutMs) const
     const int fd = socket();
     if (fd < 0)
         throw static_cast<int>(EBADF);
-    const bool unlimited = timeoutMs <= 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto now = std::chrono::steady_clock::now();
+    bool unlimited = timeoutMs <= 0;
+    auto deadline = now + std::chrono::milliseconds(timeoutMs);
+    if (m_hasDeadline && (unlimited || m_deadline < deadline)) {
+        deadline = m_deadline;
+        unlimited = false;
+    }
     for (;;) {
         int slice = StopToken::kSliceMs;
         if (!unlimited) {
@@ -621,6 +626,22 @@ void Socket::SetTimeout(int readMs, int writeMs)
 {
     m_readTimeout = readMs;
     m_writeTimeout = writeMs;
+}
+
+void Socket::setDeadline(std::chrono::steady_clock::time_point when)
+{
+    m_deadline = when;
+    m_hasDeadline = true;
+}
+
+void Socket::clearDeadline()
+{
+    m_hasDeadline = false;
+}
+
+bool Socket::deadlinePassed() const
+{
+    return m_hasDeadline && std::chrono::steady_clock::now() >= m_deadline;
 }
 
 int Socket::getLastError() const

@@ -14,7 +14,10 @@
 // A send to a peer that has gone raises int EPIPE; it never raises SIGPIPE.
 //
 // Time-outs are in milliseconds; 0 waits without limit (still ending on a
-// stop request).  A Socket is used by one thread at a time.
+// stop request).  A deadline (setDeadline) bounds every wait further: each
+// waits at most until then, whatever its time-out, so that a peer that
+// sends a byte now and then cannot stretch a whole exchange.  A Socket is
+// used by one thread at a time.
 //
 // Handles: the constructor from another Socket and operator= share the
 // other's handle.  A shared handle belongs to all the Sockets holding it and
@@ -27,6 +30,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <memory>
 
 using SocketHandle = int;
@@ -121,6 +125,15 @@ public:
     Socket& operator<<(unsigned long value);
 
     void SetTimeout(int readMs, int writeMs);
+    // From now on every readiness wait (reads, sends, connect, the TLS
+    // handshake, the drain of a disconnect) ends by when at the latest and
+    // then raises long kTimedOut (connect and startTls report it their
+    // way); one already past lets only what is ready at once through.  Kept
+    // across reset and connect, until clearDeadline.
+    void setDeadline(std::chrono::steady_clock::time_point when);
+    void clearDeadline();
+    // A deadline is set and has passed.
+    bool deadlinePassed() const;
     int GetBytesIn() const { return m_bytesIn; }
     int GetBytesOut() const { return m_bytesOut; }
     void ResetBytesIn() { m_bytesIn = 0; }
@@ -170,5 +183,7 @@ private:
     int m_bytesIn = 0;
     int m_bytesOut = 0;
     bool m_connected = false;
+    bool m_hasDeadline = false;
+    std::chrono::steady_clock::time_point m_deadline;
     std::unique_ptr<TlsChannel> m_tls;
 };

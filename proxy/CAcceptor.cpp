@@ -2,16 +2,21 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/PeerOwner.h"
 #include "common/ProgramContext.h"
 #include "common/Socket.h"
+#include "common/UniqueFd.h"
 #include "filter/FilterContext.h"
 #include "proxy/CSession.h"
 #include "proxy/MainWindowLink.h"
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 namespace {
 
@@ -20,6 +25,30 @@ void fail(const char* text)
     CEventLog().LogEvent(1, "%s", text);
     if (MainWindowLink* link = mainWindowLink())
         link->listenerFailed(text);
+}
+
+// True when the client of handle may be served: it runs as the proxy's own
+// user, or other users are allowed.  A refused client gets kRefusal and is
+// closed here, at once: its connection never becomes a session, so it can
+// never hold back the user's own sessions.
+bool admitted(SocketHandle handle, bool allowOtherUsers)
+{
+    if (allowOtherUsers || handle == kInvalidSocket)
+        return true;
+    std::string why;
+    const std::optional<uid_t> owner = peerOwner(handle, why);
+    const uid_t own = ::geteuid();
+    if (owner && *owner == own)
+        return true;
+    if (owner)
+        CEventLog().LogEvent(2, "Connection from user %u refused: only user %u is served (AllowOtherUsers is off)",
+                             static_cast<unsigned>(*owner), static_cast<unsigned>(own));
+    else
+        CEventLog().LogEvent(2, "Connection refused: its user cannot be told (%s)", why.c_str());
+    // Never waits: the client may not read, and the listener must go on.
+    UniqueFd refused(handle);
+    ::send(refused.get(), CAcceptor::kRefusal, std::strlen(CAcceptor::kRefusal), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return false;
 }
 
 } // namespace
@@ -33,10 +62,13 @@ unsigned CAcceptor::run()
 {
     try {
         int port = kDefaultPort;
+        bool allowOtherUsers = false;
         {
             CRegistry reg;
-            if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+            if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
                 reg.QueryValue("ListenPort", port);
+                reg.QueryValue("AllowOtherUsers", allowOtherUsers);
+            }
         }
         Socket listener(1, 0, 0, 0);
         int on = 1;
@@ -69,6 +101,10 @@ unsigned CAcceptor::run()
                 // A failed accept goes unnoticed: the session made for the
                 // invalid handle ends at once.
             }
+            // Before the wait below: a client of another user is turned
+            // away without waiting for the running session to end.
+            if (!admitted(handle, allowOtherUsers))
+                continue;
             // Waits until the previous session has released its filter
             // context: sessions run one after another.
             if (!initialiseFilter()) {

@@ -2,6 +2,12 @@
 // ListenPort (default 110) and gives every accepted client a CSession, one
 // session at a time.  Made once by the main window, with new; runs until the
 // program stops it.
+//
+// Every local user can reach a loopback port.  A client whose socket
+// belongs to another user than the proxy's own (or whose user cannot be
+// told) is sent kRefusal and closed before any session is made for it,
+// unless the setting AllowOtherUsers (read at the start, default off) lets
+// every local user in, for an installation that serves several.
 #pragma once
 
 #include "common/CWorkerThread.h"
@@ -13,6 +19,8 @@ public:
     static constexpr int kDefaultPort = 110;
     // The accept loop waits at most this long between looks at its stop flag.
     static constexpr int kPollMs = 500;
+    // The one line a client of another user gets.
+    static constexpr const char* kRefusal = "-ERR Quillfence Pro serves only its own user\r\n";
 
     // setup is given to every session (the rules judge when it is empty).
     explicit CAcceptor(SessionSetup setup = {});

@@ -117,6 +117,9 @@ void CSession::readSettings()
     reg.QueryValue("MaxCollectionTime", maxCollectionTime);
     reg.QueryValue("TlsCAFile", m_tlsCAFile);
     reg.QueryValue("TlsVerify", m_tlsVerify);
+    reg.QueryValue("UpstreamDeadline", m_upstreamDeadline);
+    if (m_upstreamDeadline < 1)
+        m_upstreamDeadline = kDefaultUpstreamDeadline;
 }
 
 unsigned CSession::run()

@@ -17,6 +17,7 @@
 #include "filter/SessionLink.h"
 #include "proxy/CMessage.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -52,6 +53,11 @@ public:
     // to close: a client that lingers after QUIT must not hold back the
     // next client for a whole read time-out.
     static constexpr int kCloseDrainMs = 5000;
+    // Connecting upstream, TLS and the login together may wait this many
+    // seconds for the server, unless the setting UpstreamDeadline says
+    // otherwise: a server that trickles its greeting or its handshake a byte
+    // at a time cannot hold the session, and every client after it, longer.
+    static constexpr int kDefaultUpstreamDeadline = 60;
     // The APOP timestamp and the account state file name are refused, not
     // cut, beyond these lengths.
     static constexpr size_t kMaxTimestamp = 79;
@@ -227,6 +233,18 @@ private:
     bool startUpstreamTls();
     // CAPA (unless required) and STLS; false when the session cannot go on.
     bool negotiateStls(bool required);
+    // USER's upstream part on the fresh connection: connect, TLS, the
+    // greeting, STLS and the server's USER reply; the client is answered.
+    void openUpstream(const std::string& user, int port, TlsMode tls);
+    // PASS's exchange with the server by authMethod; reply receives the
+    // server's last reply.  False when the client has been answered already.
+    bool authenticate(const std::string& password, std::string& reply);
+    // The login's time ran out: the upstream connection is dropped and the
+    // client told.
+    void loginTimedOut();
+    // For the length of one login command, every wait of the server socket
+    // ends when the login's time left runs out.
+    class LoginClock;
     // Entry n (1-based) or null when n is out of range.
     CMessage* entry(long n);
     // LIST n and UIDL n: the entry named by the first argument, or null
@@ -265,6 +283,11 @@ private:
     bool m_replyBegun = false;
     bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
     bool m_quitConfirmed = false;   // the server answered QUIT with +OK
+    // Seconds the server's part of a login may take (UpstreamDeadline),
+    // and what is left of them: USER and PASS draw on the same time, the
+    // client's own pause between them does not count.
+    int m_upstreamDeadline = kDefaultUpstreamDeadline;
+    std::chrono::milliseconds m_loginTimeLeft{0};
     std::string m_tlsCAFile;        // setting TlsCAFile
     bool m_tlsVerify = true;        // setting TlsVerify
     MessageJudge& m_judge;

@@ -14,6 +14,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -36,6 +37,38 @@ std::string accountFileName(const std::string& user, const std::string& server)
 }
 
 } // namespace
+
+class CSession::LoginClock
+{
+public:
+    explicit LoginClock(CSession& session)
+        : m_session(session), m_end(std::chrono::steady_clock::now() + session.m_loginTimeLeft)
+    {
+        session.server.setDeadline(m_end);
+    }
+    ~LoginClock()
+    {
+        m_session.server.clearDeadline();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            m_end - std::chrono::steady_clock::now());
+        m_session.m_loginTimeLeft = std::max(left, std::chrono::milliseconds(0));
+    }
+    LoginClock(const LoginClock&) = delete;
+    LoginClock& operator=(const LoginClock&) = delete;
+
+private:
+    CSession& m_session;
+    const std::chrono::steady_clock::time_point m_end;
+};
+
+void CSession::loginTimedOut()
+{
+    CEventLog().LogEvent(1, "The mail server %s did not complete the login within %d seconds, connection dropped",
+                         serverHost.c_str(), m_upstreamDeadline);
+    dropUpstream();
+    sendClient(formatText("-ERR The mail server did not complete the login within %d seconds\r\n",
+                          m_upstreamDeadline));
+}
 
 bool CSession::refuseSecondLogin()
 {
@@ -125,11 +158,29 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     accountFile = account;
     serverHost = host;
 
-    // A second USER starts again with a fresh upstream connection.
+    // A second USER starts again with a fresh upstream connection, and the
+    // whole of the login's time.
     if (connected)
         dropUpstream();
+    m_loginTimeLeft = std::chrono::seconds(m_upstreamDeadline);
+    const LoginClock clock(*this);
+    try {
+        openUpstream(user, port, tls);
+    } catch (const UpstreamLost&) {
+        if (!server.deadlinePassed())
+            throw;
+        loginTimedOut();
+    }
+}
+
+void CSession::openUpstream(const std::string& user, int port, TlsMode tls)
+{
     status("Connecting");
     if (server.connect(serverHost.c_str(), port) != 0) {
+        if (server.deadlinePassed()) {
+            loginTimedOut();
+            return;
+        }
         sendClient(formatText("-ERR Unable to connect to %s:%d, error %d\r\n", serverHost.c_str(), port,
                               server.getLastError()));
         return;
@@ -181,6 +232,10 @@ bool CSession::startUpstreamTls()
     if (server.startTls(options, error)) {
         CEventLog().LogEvent(4, "TLS with %s", serverHost.c_str());
         return true;
+    }
+    if (server.deadlinePassed()) {
+        loginTimedOut();
+        return false;
     }
     // Nothing more goes to a server that could not be verified.
     CEventLog().LogEvent(1, "TLS with %s failed: %s", serverHost.c_str(), error.c_str());
@@ -247,33 +302,18 @@ void CSession::cmdPass(const std::vector<std::string>&)
     }
     status("Authenticating");
     std::string reply;
-    switch (authMethod) {
-    case 0:
-        sendServer("PASS " + password + "\r\n", true);
-        reply = readServer();
-        break;
-    case 1: {
-        MD5_CTX context;
-        MD5Init(&context);
-        const std::string text = apopTimestamp + password;
-        MD5Update(&context, reinterpret_cast<const unsigned char*>(text.data()),
-                  static_cast<unsigned>(text.size()));
-        unsigned char digest[16];
-        MD5Final(digest, &context);
-        char hex[33];
-        for (int i = 0; i < 16; ++i)
-            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        sendServer("APOP " + upstreamUser + " " + hex + "\r\n");
-        reply = readServer();
-        break;
-    }
-    default:
-        if (!SecurityInterface::available()) {
-            sendClient("-ERR MSN authentication package not available\r\n");
+    {
+        // The collection below has time limits of its own.
+        const LoginClock clock(*this);
+        try {
+            if (!authenticate(password, reply))
+                return;
+        } catch (const UpstreamLost&) {
+            if (!server.deadlinePassed())
+                throw;
+            loginTimedOut();
             return;
         }
-        msnLogin(upstreamUser, password, reply);
-        break;
     }
     if (!beginsWith(reply, "+OK")) {
         sendClient(reply + "\r\n");
@@ -293,6 +333,37 @@ void CSession::cmdPass(const std::vector<std::string>&)
     sendClientRaw("\r\n", 2);
 }
 
+bool CSession::authenticate(const std::string& password, std::string& reply)
+{
+    switch (authMethod) {
+    case 0:
+        sendServer("PASS " + password + "\r\n", true);
+        reply = readServer();
+        return true;
+    case 1: {
+        MD5_CTX context;
+        MD5Init(&context);
+        const std::string text = apopTimestamp + password;
+        MD5Update(&context, reinterpret_cast<const unsigned char*>(text.data()),
+                  static_cast<unsigned>(text.size()));
+        unsigned char digest[16];
+        MD5Final(digest, &context);
+        char hex[33];
+        for (int i = 0; i < 16; ++i)
+            std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+        sendServer("APOP " + upstreamUser + " " + hex + "\r\n");
+        reply = readServer();
+        return true;
+    }
+    default:
+        if (!SecurityInterface::available()) {
+            sendClient("-ERR MSN authentication package not available\r\n");
+            return false;
+        }
+        msnLogin(upstreamUser, password, reply);
+        return true;
+    }
+}
 
 bool CSession::msnLogin(const std::string& user, const std::string& password, std::string& reply)
 {
