@@ -16,6 +16,7 @@
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
+#include "filter/SessionNotices.h"
 #include "proxy/CollectionSpools.h"
 #include "proxy/SpoolField.h"
 #include "proxy/SpoolReserve.h"
@@ -127,6 +128,8 @@ bool CSession::collect()
                 ++i;
         }
         addPendingMessages();
+        if (collectionReport)
+            writeSessionNotices(*filter);
         filter->closeReport();
         if (collectionReport && filter->reportWritten)
             createCollectionReport(filter->reportPath);

@@ -1,0 +1,34 @@
+#include "filter/SessionNotices.h"
+
+#include "common/HiveNotices.h"
+
+namespace {
+
+std::string entry(const std::string& title, const std::string& lines)
+{
+    return "-----------------\n" + title + "\n=================\n" + lines + "-----------------\n\n";
+}
+
+std::string settingsNotice(const HiveSetAside& notice)
+{
+    std::string lines = "The settings file " + notice.path + " was damaged and could not be read whole.\n";
+    if (notice.asidePath.empty())
+        lines += "It could not be set aside; its values are not used.\n";
+    else
+        lines += "It has been set aside as " + notice.asidePath + ".\n";
+    lines += notice.shipped ? "The shipped settings are used in its place: check your settings.\n"
+                            : "The default settings are used in its place: check your settings.\n";
+    return entry("Settings file damaged", lines);
+}
+
+} // namespace
+
+bool writeSessionNotices(FilterContext& context)
+{
+    bool written = false;
+    for (const HiveSetAside& notice : takeHiveSetAsides()) {
+        context.writeReportEntry(settingsNotice(notice));
+        written = true;
+    }
+    return written;
+}
