@@ -57,14 +57,18 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
 {
     try {
         const RatingBand& settings = filterSettings().bands[band];
-        if (!settings.subject || message.path == nullptr)
+        const bool newSubject = settings.subject;
+        if ((!newSubject && context.headerNotes.empty()) || message.path == nullptr)
             return;
         MessageInfo& record = context.message;
-        record.ensureWholeMessage(&message);
         std::string subject;
-        if (record.open(&message) && record.selectSegment(1))
-            record.chunk()->expandMacros(record.file(), settings.subjectMacro, subject);
+        if (newSubject) {
+            record.ensureWholeMessage(&message);
+            if (record.open(&message) && record.selectSegment(1))
+                record.chunk()->expandMacros(record.file(), settings.subjectMacro, subject);
+        }
         record.closeFile();
+        const std::string lines = (newSubject ? context.decisionHeaders : std::string()) + context.headerNotes;
         // One line, whatever the message's header held.
         for (char& c : subject)
             if (c == '\r' || c == '\n')
@@ -92,16 +96,16 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             if (complete)
                 line += '\n';
             if (line == "\r\n" || line == "\n") {
-                if (!subjectSeen)
+                if (newSubject && !subjectSeen)
                     header += "Subject: " + subject + "\r\n";
-                header += withCrLf(context.decisionHeaders) + line;
+                header += withCrLf(lines) + line;
                 blankSeen = true;
                 break;
             }
             if (inSubject && (line[0] == ' ' || line[0] == '\t'))
                 continue;   // the old subject's folded lines: the new one holds it all
             inSubject = false;
-            if (startsWithNoCase(line, 0, "Subject:")) {
+            if (newSubject && startsWithNoCase(line, 0, "Subject:")) {
                 header += "Subject: " + subject + "\r\n";
                 subjectSeen = inSubject = true;
                 continue;

@@ -21,6 +21,16 @@ std::string settingsNotice(const HiveSetAside& notice)
     return entry("Settings file damaged", lines);
 }
 
+std::string scanningNotice(const std::vector<VirusScanner::Unscanned>& unscanned)
+{
+    std::string lines;
+    for (const VirusScanner::Unscanned& why : unscanned)
+        lines += "Virus scanning is inactive: " + why.reason + ".\n" + why.remedy + "\n";
+    lines += "Until then attachments are delivered unscanned; each such message says so in its\n"
+             "\"X-Quillfence-Pro: attachments not scanned\" header line.\n";
+    return entry("Virus scanning inactive", lines);
+}
+
 } // namespace
 
 bool writeSessionNotices(FilterContext& context)
@@ -28,6 +38,11 @@ bool writeSessionNotices(FilterContext& context)
     bool written = false;
     for (const HiveSetAside& notice : takeHiveSetAsides()) {
         context.writeReportEntry(settingsNotice(notice));
+        written = true;
+    }
+    const VirusScanner* scanner = context.scannerIfMade();
+    if (scanner && !scanner->sessionUnscanned().empty()) {
+        context.writeReportEntry(scanningNotice(scanner->sessionUnscanned()));
         written = true;
     }
     return written;

@@ -5,6 +5,8 @@
 //
 //  - every settings file found damaged and set aside since the last
 //    report (HiveNotices): each is told once, in one report;
+//  - virus scanning that could not be done in this session (the session's
+//    VirusScanner::sessionUnscanned): why, and what mends it.
 //
 // The session calls it once per collection, before closing the report,
 // and only when a collection report is made: notices not written wait for
