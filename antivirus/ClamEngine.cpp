@@ -112,8 +112,11 @@ EngineVerdict clamScanFile(const std::string& path, const ClamOptions& options)
     }
     std::shared_lock<std::shared_mutex> scanning(e.lock);
     EngineVerdict verdict;
-    if (e.engine == nullptr)
-        return verdict;   // inactive: clean
+    if (e.engine == nullptr) {
+        verdict.kind = EngineVerdict::Unscanned;
+        verdict.reason = "no virus signatures in " + e.folder;
+        return verdict;
+    }
     cl_scan_options scan{};
     scan.general = CL_SCAN_GENERAL_HEURISTICS;
     scan.parse = ~0u;

@@ -5,18 +5,21 @@
 //
 // Without any database in the folder, scanning is inactive: that is logged
 // once per reload ("virus: No virus database in %s, scanning inactive") and
-// every file is clean, so that no attachment is ever stripped for want of
-// signatures.
+// every file is Unscanned, so that no attachment is ever stripped for want
+// of signatures, and none passes for scanned either.
 #pragma once
 
 #include <string>
 #include <vector>
 
 struct EngineVerdict {
-    enum Kind { Clean, Virus, EncryptedArchive, Error };
+    // Unscanned: the engine could not look at the file at all (no
+    // signatures, no scanner); the file is delivered as it is.
+    enum Kind { Clean, Virus, EncryptedArchive, Error, Unscanned };
     Kind kind = Clean;
     std::string virus;   // Virus: the signature's name
     int error = 0;       // Error: ClamAV's error code
+    std::string reason;  // Unscanned: why, as a phrase ("no virus signatures in /x")
 };
 
 struct ClamOptions {

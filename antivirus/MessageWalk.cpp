@@ -253,6 +253,16 @@ void MessageWalk::write(const std::string& text)
     std::fwrite(text.data(), 1, text.size(), m_out);
 }
 
+bool MessageWalk::exemptType(const std::string& type) const
+{
+    std::vector<char> text(type.begin(), type.end());
+    text.push_back('\0');
+    for (const std::string& pattern : m_scanner.mimeTypes)
+        if (WildcardMatch(text.data(), pattern.c_str()))
+            return true;
+    return false;
+}
+
 std::string MessageWalk::workFolder() const
 {
     return m_scanner.quarantine ? m_scanner.quarantinePath : m_stateFolder;
@@ -309,11 +319,7 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
                 std::string bare = contentType.substr(0, std::min(contentType.find(';'), size_t{79}));
                 while (!bare.empty() && std::isspace(static_cast<unsigned char>(bare.back())))
                     bare.pop_back();
-                for (const std::string& pattern : m_scanner.mimeTypes) {
-                    std::vector<char> text(bare.begin(), bare.end());
-                    text.push_back('\0');
-                    exempt = exempt || WildcardMatch(text.data(), pattern.c_str());
-                }
+                exempt = exemptType(bare);
                 if (name.empty())
                     name = findParameter(field, "name");
             }
@@ -329,6 +335,9 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
                 name = file;
         }
     }
+    // Without a Content-Type field an entity is plain text (RFC 2045).
+    if (contentType.empty() && name.empty())
+        exempt = exemptType("text/plain");
     const bool blankEnded = !ender.empty() && isBlankLine(ender);
 
     if (multipart && !boundary.empty()) {
@@ -381,7 +390,16 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
     if (!exempt) {
         std::string endLine;
         bool ended = false;
-        if (extractBody(name, encoding, delimiter, endLine, ended)) {
+        // A message that is one attachment keeps its own header fields when
+        // the notice replaces it: only the content fields describe the notice.
+        m_keptHeader.clear();
+        if (top)
+            for (const std::string& field : header)
+                if (!startsWithNoCase(field, "Content-"))
+                    m_keptHeader += field;
+        const bool replaced = extractBody(name, encoding, delimiter, endLine, ended);
+        m_keptHeader.clear();
+        if (replaced) {
             write(endLine);
             if (!delimiter.empty() && endLine.compare(0, delimiter.size(), delimiter) == 0)
                 return endLine.compare(delimiter.size(), 2, "--") == 0 ? Ending::Closing : Ending::Sibling;
@@ -410,7 +428,7 @@ bool MessageWalk::extractBody(const std::string& name, const std::string& encodi
     std::string path;
     FILE* work = createWorkfile(name.empty() ? "unnamed.att" : name, path);
     if (work == nullptr) {
-        CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + cleanName(name)).c_str());
+        workfileFailed(name);
         return false;
     }
     const bool base64 = startsWithNoCase(encoding, "base64");
@@ -466,7 +484,7 @@ bool MessageWalk::checkUuencode(const std::string& line, const std::string& deli
     std::string path;
     FILE* work = createWorkfile(file, path);
     if (work == nullptr) {
-        CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + cleanName(file)).c_str());
+        workfileFailed(file);
         return false;
     }
     std::vector<std::string> block;
@@ -504,8 +522,7 @@ bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimi
         if (decoder.headerRead() && work == nullptr && !failed) {
             work = createWorkfile(decoder.name(), path);
             if (work == nullptr) {
-                CEventLog().LogEvent(1, "virus: Unable to create workfile %s",
-                                     (workFolder() + "/" + cleanName(decoder.name())).c_str());
+                workfileFailed(decoder.name());
                 failed = true;
             }
         }
@@ -631,7 +648,8 @@ bool MessageWalk::checkTnef(const std::string& workfile)
         if (!unreadable) {
             CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", path.c_str(), m_spoolPath.c_str());
             verdict = m_scanner.judgeFile(path);
-            if (verdict.kind != EngineVerdict::Clean && !passesLocked(verdict, path))
+            if (verdict.kind != EngineVerdict::Clean && verdict.kind != EngineVerdict::Unscanned &&
+                !passesLocked(verdict, path))
                 findings.push_back({verdict, component});
         }
         VirusScanner::deleteWorkfile(path);
@@ -723,11 +741,22 @@ FILE* MessageWalk::createWorkfile(const std::string& name, std::string& path)
     return nullptr;
 }
 
+void MessageWalk::workfileFailed(const std::string& name)
+{
+    const int error = errno;
+    const std::string path = workFolder() + "/" + cleanName(name);
+    CEventLog().LogEvent(1, "virus: Unable to create workfile %s", path.c_str());
+    m_scanner.noteUnscanned("no work file could be made in " + workFolder() + " (" + std::strerror(error) + ")",
+                            "Make sure the folder " + workFolder() + " exists and can be written.");
+}
+
 bool MessageWalk::judge(const std::string& workfile)
 {
     CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", workfile.c_str(), m_spoolPath.c_str());
     const EngineVerdict verdict = m_scanner.judgeFile(workfile);
-    if (verdict.kind == EngineVerdict::Clean || passesLocked(verdict, workfile))
+    // Unscanned: delivered as it is; the scanner has noted why.
+    if (verdict.kind == EngineVerdict::Clean || verdict.kind == EngineVerdict::Unscanned ||
+        passesLocked(verdict, workfile))
         return false;
     writeNotice(verdict, workfile);
     return true;
@@ -811,7 +840,7 @@ void MessageWalk::writeNotice(const EngineVerdict& verdict, const std::string& w
     m_clean = false;
     const std::string file = workfile.substr(workfile.rfind('/') + 1);
     const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);
-    std::string text = noticeHead(file);
+    std::string text = std::exchange(m_keptHeader, {}) + noticeHead(file);
     switch (verdict.kind) {
     case EngineVerdict::Virus:
         text += "Attachment \"" + file + "\" has been removed due to the following types\r\nof virus being found:\r\n\r\n";
@@ -849,7 +878,7 @@ void MessageWalk::writeTnefNotice(const std::vector<TnefFinding>& findings, cons
     m_clean = false;
     const std::string file = workfile.substr(workfile.rfind('/') + 1);
     const std::string spoolName = m_spoolPath.substr(m_spoolPath.rfind('/') + 1);
-    std::string text = noticeHead(file);
+    std::string text = std::exchange(m_keptHeader, {}) + noticeHead(file);
     text += "Microsoft TNEF block \"" + file + "\" has been removed due to the following virus issues\r\n"
             "found in encapsulated attachments:\r\n\r\n";
     EngineVerdict::Kind worst = EngineVerdict::Virus;

@@ -112,7 +112,12 @@ private:
     std::string keepOrDelete(const std::string& workfile, bool keep, EngineVerdict::Kind worst, const char* what);
     std::string quarantineFile(const std::string& workfile);
     void report(const std::string& line);
+    // Logs that no work file could be made for name, and notes the
+    // attachment as unscanned.
+    void workfileFailed(const std::string& name);
     std::string workFolder() const;
+    // The bare content type ("text/plain") is one the settings leave unscanned.
+    bool exemptType(const std::string& type) const;
 
     VirusScanner& m_scanner;
     FILE* m_in;
@@ -120,6 +125,9 @@ private:
     std::string m_spoolPath;
     std::string m_stateFolder;
     std::vector<std::string> m_pushedBack;
+    // The header fields (content fields left out) the notice replacing a
+    // single-part message begins with; empty otherwise.
+    std::string m_keptHeader;
     bool m_clean = true;
     bool m_failed = false;
     int m_entities = 0;

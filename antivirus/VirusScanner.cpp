@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -103,6 +104,7 @@ bool VirusScanner::scanMessage(const std::string& spoolPath, const std::string& 
             deleteWorkfile(m_workfilePath);
             m_workfilePath.clear();
         }
+        m_messageUnscanned.clear();
         if (!scanEnabled)
             return true;
         ::unlink((m_stateFolder + "/infection.txt").c_str());
@@ -188,11 +190,28 @@ void VirusScanner::terminateEngine()
 
 EngineVerdict VirusScanner::judgeFile(const std::string& path)
 {
+    EngineVerdict verdict;
     if (engine == 0)
-        return clamScanFile(path, ClamOptions{clamDatabase, scanArchives, fullScan, macVirusCheck});
-    if (engine == 1)
-        return runSweep(path);
-    return readThrough(path);
+        verdict = clamScanFile(path, ClamOptions{clamDatabase, scanArchives, fullScan, macVirusCheck});
+    else if (engine == 1)
+        verdict = runSweep(path);
+    else
+        verdict = readThrough(path);
+    if (verdict.kind == EngineVerdict::Unscanned)
+        noteUnscanned(verdict.reason,
+                      engine == 0 ? "Run freshclam as root (\"sudo freshclam\") to fetch the virus signatures."
+                                  : "Put a sweep program in " + sweepPath + ", or choose another engine.");
+    return verdict;
+}
+
+void VirusScanner::noteUnscanned(const std::string& reason, const std::string& remedy)
+{
+    if (std::find(m_messageUnscanned.begin(), m_messageUnscanned.end(), reason) == m_messageUnscanned.end())
+        m_messageUnscanned.push_back(reason);
+    for (const Unscanned& seen : m_sessionUnscanned)
+        if (seen.reason == reason)
+            return;
+    m_sessionUnscanned.push_back({reason, remedy});
 }
 
 EngineVerdict VirusScanner::runSweep(const std::string& path)
@@ -216,6 +235,8 @@ EngineVerdict VirusScanner::runSweep(const std::string& path)
     if (code == ENOENT || code == EACCES) {
         // No scanner installed: inactive, as reported at start; an
         // attachment is never stripped for want of a scanner.
+        verdict.kind = EngineVerdict::Unscanned;
+        verdict.reason = "no sweep program in " + sweepPath;
         return verdict;
     }
     if (code != 0) {

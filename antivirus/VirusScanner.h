@@ -12,6 +12,11 @@
 //      to its end is clean (a resident scanner blocks infected files)
 // Work files (decoded attachments) and quarantined files are private to the
 // user (0600 in folders of 0700) and never named outside their folder.
+//
+// An attachment that could not be scanned at all (no signatures, no sweep
+// program, no work file) is delivered as it is; the scanner remembers why,
+// for the message (unscannedReasons) and for the session (sessionUnscanned),
+// so that neither passes for scanned.
 #pragma once
 
 #include "antivirus/ClamEngine.h"
@@ -39,8 +44,22 @@ public:
     void terminateEngine();
     const std::string& workfilePath() const { return m_workfilePath; }
 
-    // The engine's verdict on one decoded attachment.
+    // The engine's verdict on one decoded attachment; an Unscanned one is
+    // noted (noteUnscanned).
     EngineVerdict judgeFile(const std::string& path);
+
+    // Why some attachment could not be scanned: reason is a phrase for the
+    // message's header ("no virus signatures in /var/lib/clamav"), remedy a
+    // sentence telling the user how to mend it.
+    struct Unscanned {
+        std::string reason;
+        std::string remedy;
+    };
+    void noteUnscanned(const std::string& reason, const std::string& remedy);
+    // The reasons of the last scanMessage, each once, in the order met.
+    const std::vector<std::string>& unscannedReasons() const { return m_messageUnscanned; }
+    // Every reason met since the scanner was made (the session), each once.
+    const std::vector<Unscanned>& sessionUnscanned() const { return m_sessionUnscanned; }
 
     // Deletes or moves a file, up to 25 attempts 100 ms apart; logs a final
     // failure.  True when done.
@@ -76,4 +95,6 @@ private:
 
     std::string m_workfilePath;
     std::string m_stateFolder;
+    std::vector<std::string> m_messageUnscanned;
+    std::vector<Unscanned> m_sessionUnscanned;
 };

@@ -12,6 +12,7 @@
 #include "common/CVFile.h"
 #include "common/CWorkerThread.h"
 #include "common/DataRoots.h"
+#include "common/HiveNotices.h"
 #include "common/ProgramContext.h"
 #include "common/SocketsAPI.h"
 #include "common/SystemInfo.h"
@@ -251,16 +252,12 @@ bool CProxyApp::chooseDataRoot()
 
 void CProxyApp::copyDefaults()
 {
-    // The proxy's settings hive lives in the "config" folder beside the data
-    // root; default.dat seeds it on the first run.
-    const std::string& root = programContext().dataRoot;
-    const std::string config = root.substr(0, root.find_last_of('/')) + "/config";
-    const std::string target = config + "/quilfpro_usr.dat";
+    // default.dat seeds the proxy's settings hive on the first run, and
+    // takes its place whenever the settings store finds it damaged and sets
+    // it aside: the shipped settings, never a half-read file.
     const std::string source = programContext().programFolder + "/default.dat";
-    if (!CVFile::exists(target.c_str()) && CVFile::exists(source.c_str())) {
-        makeFolders(config);
-        CVFile::copy(source.c_str(), target.c_str());
-    }
+    if (CVFile::exists(source.c_str()))
+        CRegistry::setSeedFile(programContext().settingsHive, "quilfpro", source);
 }
 
 void CProxyApp::openEventLog()
@@ -278,6 +275,8 @@ void CProxyApp::openEventLog()
     // Any other value logs as much as 0 does.
     CEventLog::SetLogging(logging == 1 ? 0x2007 : logging == 2 ? 0x2003 : 0x20C7);
     CEventLog::Initialize((programContext().dataRoot + "/log").c_str(), "quilfpro", "qf");
+    // The hive read above may have been set aside before the log was open.
+    logHiveSetAsides();
 }
 
 void CProxyApp::recordVersion()

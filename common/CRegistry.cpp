@@ -109,6 +109,15 @@ bool CRegistry::flush(eRegKeyType type, const char* hive)
     return found != nullptr && found->save();
 }
 
+bool CRegistry::setSeedFile(eRegKeyType type, const char* hive, const std::string& seedPath)
+{
+    HiveList* list = GetHive(type);
+    if (list == nullptr)
+        return false;
+    list->setSeed(hive, seedPath);
+    return true;
+}
+
 unsigned long CRegistry::sequenceNumber() const
 {
     return isOpen() ? m_hive->sequenceNumber() : 0;

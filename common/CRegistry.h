@@ -48,6 +48,10 @@ public:
 
     // Writes the named hive back when it is loaded in this process.
     static bool flush(eRegKeyType type, const char* hive);
+    // The file (the program's shipped settings) copied in as the named hive
+    // when its file is missing or found damaged and set aside; call before
+    // the hive is first opened.  False for an unknown family.
+    static bool setSeedFile(eRegKeyType type, const char* hive, const std::string& seedPath);
     unsigned long sequenceNumber() const;
 
     bool QueryValue(const char* name, int& value) const;

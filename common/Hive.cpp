@@ -3,6 +3,7 @@
 #include "common/AtomicFile.h"
 #include "common/CEventLog.h"
 #include "common/CVDir.h"
+#include "common/HiveNotices.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,6 +24,8 @@ constexpr int kLockAttempts = 200;
 constexpr int kPauseMs = 5;
 // Hives are small; a larger file is not a hive.
 constexpr off_t kMaxHiveFile = 64 << 20;
+// Set-aside copies of one hive file: ".damaged", then ".damaged.2" to this.
+constexpr int kMaxSetAside = 1000;
 
 // "/A" continues as "/A/..."; the root "/" is continued by every other path.
 std::string childPrefix(const std::string& upperPath)
@@ -71,24 +74,106 @@ bool Hive::readFile(std::string& data) const
     }
 }
 
+void Hive::setSeed(std::string seedPath)
+{
+    CVMutexLocker lock(m_lock);
+    m_seed = std::move(seedPath);
+}
+
 bool Hive::load()
 {
     CVMutexLocker lock(m_lock);
     m_entries.clear();
     m_sequence = 0;
     m_unsaved = false;
+    std::optional<FileLock> fileLock;
+    if (!m_seed.empty() && ::access(m_path.c_str(), F_OK) != 0 &&
+        FileLock::acquire(m_path + ".lock", kLockAttempts, kPauseMs, fileLock) == FileLock::Result::Acquired)
+        installSeed();
     std::string data;
     if (!readFile(data))
         return false;
     hiveformat::Parsed parsed = hiveformat::parseHive(data);
-    if (!parsed.hasSequence) {
-        if (!data.empty())
-            CEventLog().LogEvent(1, "Corrupt settings file %s, no sequence number", m_path.c_str());
-        return true;
+    if (!data.empty() && !parsed.whole) {
+        // A damaged file is set aside under the lock, so that of several
+        // processes loading it only one moves it.  Without the lock the hive
+        // stays empty: a partial content is never used.
+        if (!fileLock &&
+            FileLock::acquire(m_path + ".lock", kLockAttempts, kPauseMs, fileLock) != FileLock::Result::Acquired)
+            return true;
+        replaceDamaged(data, parsed);
     }
+    if (!parsed.hasSequence)
+        return true;   // an empty file: a new, empty hive
     m_sequence = parsed.sequence;
     m_entries = std::move(parsed.entries);
     return true;
+}
+
+bool Hive::replaceDamaged(std::string& data, hiveformat::Parsed& parsed)
+{
+    // Another process may have set it aside since it was read here.
+    if (!readFile(data))
+        data.clear();
+    parsed = hiveformat::parseHive(data);
+    if (data.empty() || parsed.whole)
+        return true;
+    HiveSetAside notice;
+    notice.path = m_path;
+    notice.asidePath = setAside();
+    bool replaced = !notice.asidePath.empty();
+    if (replaced) {
+        notice.shipped = installSeed();
+        if (!readFile(data))
+            data.clear();
+        parsed = hiveformat::parseHive(data);
+    }
+    noteHiveSetAside(std::move(notice));
+    if (!parsed.whole)
+        parsed = hiveformat::Parsed();   // empty, or a damaged seed: not used either
+    return replaced;
+}
+
+std::string Hive::setAside() const
+{
+    for (int copy = 1; copy <= kMaxSetAside; ++copy) {
+        const std::string aside = m_path + ".damaged" + (copy > 1 ? "." + std::to_string(copy) : "");
+        // link() never replaces an existing file, as rename() would.
+        if (::link(m_path.c_str(), aside.c_str()) == 0) {
+            ::unlink(m_path.c_str());
+            return aside;
+        }
+        if (errno != EEXIST)
+            return {};
+    }
+    return {};
+}
+
+bool Hive::installSeed() const
+{
+    if (m_seed.empty() || ::access(m_path.c_str(), F_OK) == 0)
+        return false;
+    std::string data;
+    {
+        UniqueFd fd(::open(m_seed.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd)
+            return false;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            if (n == 0)
+                break;
+            data.append(buffer, static_cast<size_t>(n));
+            if (data.size() > static_cast<size_t>(kMaxHiveFile))
+                return false;
+        }
+    }
+    AtomicFile file(m_path, 0600);
+    return file.write(data) && file.commit();
 }
 
 void Hive::ensureLoaded()
@@ -151,6 +236,10 @@ bool Hive::beginUpdate()
     if (!readFile(data))
         return false;
     hiveformat::Parsed parsed = hiveformat::parseHive(data);
+    // Never written over before it is set aside; when it cannot be, no
+    // update opens and changes stay in memory.
+    if (!data.empty() && !parsed.whole && !replaceDamaged(data, parsed))
+        return false;
     const uint32_t onDisk = parsed.hasSequence ? parsed.sequence : 0;
     if (onDisk != m_sequence) {
         // Another process has written the file since it was read here.

@@ -11,6 +11,14 @@
 // the file on disk always holds one complete content, even after a crash.
 // When the lock cannot be had, changes stay in memory and save() writes
 // nothing.
+//
+// A file that does not read whole (HiveFormat's Parsed::whole: cut short,
+// or not a hive at all) is never used as it stands, nor written over: under
+// the update lock it is renamed aside to "<file>.damaged" (".damaged.2" and
+// on when taken: an earlier copy is never replaced), the seed file, when one
+// is set, is copied in its place, and the notice goes to HiveNotices.  The
+// seed is also copied in when the file does not exist.  Whoever takes the
+// lock first sets the file aside; the others find the replacement whole.
 #pragma once
 
 #include "common/CVMutex.h"
@@ -32,9 +40,13 @@ public:
 
     const std::string& path() const { return m_path; }
     const std::string& name() const { return m_name; }
+    // The file copied in when the hive file is missing or damaged (the
+    // program's shipped settings); empty: none, the hive starts empty.
+    void setSeed(std::string seedPath);
 
-    // Reads the file, creating it empty when missing.  False when it could
-    // not be opened or read (the hive is then empty).
+    // Reads the file, creating it (from the seed, or empty) when missing; a
+    // damaged file is set aside first.  False when it could not be opened or
+    // read (the hive is then empty).
     bool load();
     // load() once: every opener waits until the first load is complete.
     void ensureLoaded();
@@ -68,6 +80,17 @@ public:
 private:
     bool beginUpdate();
     bool readFile(std::string& data) const;
+    // With the update lock held: reads the file again and, when it is still
+    // not whole, sets it aside and puts the seed in its place; data and
+    // parsed then hold what the file holds now (empty when not whole).
+    // False when the damaged file could not be set aside.
+    bool replaceDamaged(std::string& data, hiveformat::Parsed& parsed);
+    // The damaged file renamed aside, never over another file; the new
+    // path, or empty when it could not be moved.
+    std::string setAside() const;
+    // With the update lock held: the seed copied in when the file is
+    // missing.  True when copied.
+    bool installSeed() const;
     // The file's sequence number is still the one read or written here.
     bool unchangedOnDisk() const;
     // Marks the entries as holding a change the file lacks when no update
@@ -78,6 +101,7 @@ private:
     hiveformat::Entries m_entries;
     const std::string m_path;
     const std::string m_name;
+    std::string m_seed;
     mutable CVMutex m_lock;
     std::optional<FileLock> m_updateFile;
     uint32_t m_sequence = 0;

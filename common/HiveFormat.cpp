@@ -44,12 +44,13 @@ private:
     size_t m_pos = 0;
 };
 
-void processRecord(const std::string& record, Entries& entries)
+// False when the record does not parse (it is dropped).
+bool processRecord(const std::string& record, Entries& entries)
 {
     // record starts with '"'
     const size_t close = record.find('"', 1);
     if (close == std::string::npos)
-        return;
+        return false;
     std::string path;
     decode(std::string_view(record).substr(0, close + 1), path);
     path = upperPath(path);
@@ -61,9 +62,10 @@ void processRecord(const std::string& record, Entries& entries)
             ++start;
         value = record.substr(start);
         if (value.empty())
-            return;
+            return false;
     }
     entries.emplace(std::move(path), std::move(value));
+    return true;
 }
 
 } // namespace
@@ -152,32 +154,42 @@ Parsed parseHive(std::string_view data)
     std::string_view line;
     bool tooLong = false;
     bool dropping = false;   // the record holds an over-long line
+    bool ended = false;      // the end marker was read
+    bool damaged = false;    // a line or record no writer of this format makes
     while (reader.next(line, tooLong)) {
         if (line.empty())
             continue;
-        if (line[0] == '~')
+        if (line[0] == '~') {
+            ended = true;
             break;
+        }
         if (tooLong) {
             // Cannot have been written by a writer of this format: the
             // record it belongs to is dropped.
             dropping = true;
+            damaged = true;
             record.clear();
         } else if (line[0] == '"') {
             record.assign(line);
             dropping = false;
         } else if (line[0] == '+') {
+            if (!dropping && record.empty())
+                damaged = true;   // a continuation of nothing
             if (!dropping)
                 record.append(line.substr(1));
+        } else {
+            damaged = true;
         }
         if (reader.peek() != '+' && !record.empty() && record[0] == '"') {
-            processRecord(record, parsed.entries);
+            damaged = !processRecord(record, parsed.entries) || damaged;
             record.clear();
         }
         if (reader.peek() != '+')
             dropping = false;
     }
     if (!record.empty() && record[0] == '"')
-        processRecord(record, parsed.entries);
+        damaged = !processRecord(record, parsed.entries) || damaged;
+    parsed.whole = ended && !damaged;
     return parsed;
 }
 

@@ -11,7 +11,8 @@
 // Lines end in CR LF when written; LF alone also ends a line when read.  A
 // line holds at most kMaxHiveLine characters: longer lines are dropped when
 // read, and formatHive() is never given a record that would need one.
-// Parsing never throws on bad input: malformed records are dropped.
+// Parsing never throws on bad input: malformed records are dropped, and the
+// result says whether the data was read whole.
 #pragma once
 
 #include "common/CommonExport.h"
@@ -47,6 +48,11 @@ struct Parsed {
     bool hasSequence = false;   // false: no number at the head of the data
     uint32_t sequence = 0;
     Entries entries;
+    // The data is a whole hive as a writer of this format leaves it: a
+    // sequence number, then only records that parse (and their continuation
+    // lines), then the end marker.  A file cut short, or bytes that are not
+    // a hive, are not whole.
+    bool whole = false;
 };
 COMMONKIT_API Parsed parseHive(std::string_view data);
 

@@ -52,8 +52,12 @@ Hive* HiveList::open(const char* name, const std::string& upperKey)
             m_dirReady = true;
         }
         auto& slot = m_hives[lower];
-        if (!slot)
+        if (!slot) {
             slot = std::make_unique<Hive>(m_dir + "/" + lower + m_suffix, lower);
+            auto seed = m_seeds.find(lower);
+            if (seed != m_seeds.end())
+                slot->setSeed(seed->second);
+        }
         hive = slot.get();
     }
     // Loaded outside the list's lock, so other hives stay available.
@@ -69,4 +73,14 @@ Hive* HiveList::find(const char* name)
     CVMutexLocker lock(m_lock);
     auto it = m_hives.find(lower);
     return it == m_hives.end() ? nullptr : it->second.get();
+}
+
+void HiveList::setSeed(const char* name, const std::string& seedPath)
+{
+    const std::string lower = lowerName(name);
+    CVMutexLocker lock(m_lock);
+    m_seeds[lower] = seedPath;
+    auto it = m_hives.find(lower);
+    if (it != m_hives.end())
+        it->second->setSeed(seedPath);
 }

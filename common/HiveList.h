@@ -35,6 +35,10 @@ public:
     Hive* open(const char* name, const std::string& upperKey);
     // The named hive when it is loaded in this process, else null.
     Hive* find(const char* name);
+    // The file the named hive is made from when its file is missing or
+    // damaged (see Hive::setSeed), for this process.  Set it before the
+    // hive's first use: a hive already loaded keeps what it read.
+    void setSeed(const char* name, const std::string& seedPath);
 
     static HiveList user;
     static HiveList system;
@@ -43,6 +47,7 @@ public:
 
 private:
     std::map<std::string, std::unique_ptr<Hive>> m_hives;
+    std::map<std::string, std::string> m_seeds;   // hive name to seed file
     std::string m_suffix;
     std::string m_dir;
     bool m_dirReady = false;

@@ -49,11 +49,12 @@ void noteKeptOnServer(FilterContext& context, double total, int band)
 {
     std::string from, subject;
     senderAndSubject(context, from, subject);
-    char line[128];
-    std::snprintf(line, sizeof line, "rated %.1f (rating band %d), ", total, band + 1);
-    context.notices.push_back("Not deleted: no whole archive copy could be saved of the message\n"
-                              "From: " + from + "\nSubject: " + subject + "\n" + line +
-                              "so it was left on the server and delivered.\n");
+    char rating[96];
+    std::snprintf(rating, sizeof rating, "(rated %.1f, rating band %d): left on the server and delivered.\n", total,
+                  band + 1);
+    context.notices.push_back("-----------------\nFrom: " + from + "\nSubject: " + subject +
+                              "\n=================\nNot deleted: no whole archive copy could be saved\n" + rating +
+                              "-----------------\n\n");
 }
 
 namespace {
@@ -78,14 +79,18 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
 {
     try {
         const RatingBand& settings = filterSettings().bands[band];
-        if (!settings.subject || message.path == nullptr)
+        const bool newSubject = settings.subject;
+        if ((!newSubject && context.headerNotes.empty()) || message.path == nullptr)
             return;
         MessageInfo& record = context.message;
-        record.ensureWholeMessage(&message);
         std::string subject;
-        if (record.open(&message) && record.selectSegment(1))
-            record.chunk()->expandMacros(record.file(), settings.subjectMacro, subject);
+        if (newSubject) {
+            record.ensureWholeMessage(&message);
+            if (record.open(&message) && record.selectSegment(1))
+                record.chunk()->expandMacros(record.file(), settings.subjectMacro, subject);
+        }
         record.closeFile();
+        const std::string lines = (newSubject ? context.decisionHeaders : std::string()) + context.headerNotes;
         // One line, whatever the message's header held.
         for (char& c : subject)
             if (c == '\r' || c == '\n')
@@ -113,16 +118,16 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             if (complete)
                 line += '\n';
             if (line == "\r\n" || line == "\n") {
-                if (!subjectSeen)
+                if (newSubject && !subjectSeen)
                     header += "Subject: " + subject + "\r\n";
-                header += withCrLf(context.decisionHeaders) + line;
+                header += withCrLf(lines) + line;
                 blankSeen = true;
                 break;
             }
             if (inSubject && (line[0] == ' ' || line[0] == '\t'))
                 continue;   // the old subject's folded lines: the new one holds it all
             inSubject = false;
-            if (startsWithNoCase(line, 0, "Subject:")) {
+            if (newSubject && startsWithNoCase(line, 0, "Subject:")) {
                 header += "Subject: " + subject + "\r\n";
                 subjectSeen = inSubject = true;
                 continue;

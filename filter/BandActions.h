@@ -6,7 +6,9 @@
 // Subject setting is on, replaces the spooled message's subject with the
 // band's template and puts the decision block (X-Quillfence-Pro lines) at
 // the end of its header; the new spool replaces the old one only once it
-// is complete on disk.
+// is complete on disk.  The context's headerNotes (attachments not
+// scanned) go at the end of the header whatever the Subject setting: with
+// it off, they are the only change.
 #pragma once
 
 #include "filter/FilterContext.h"

@@ -67,6 +67,7 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         context.message.reset(&message);
         context.message.clearUserMacros();
         context.decisionHeaders.clear();
+        context.headerNotes.clear();
         context.reportText.clear();
         context.isOk = false;
         context.isSpam = false;
@@ -169,6 +170,7 @@ void runSingleScript(FilterContext& context, const MessageDescriptor& message, H
     context.message.reset(&message);
     context.message.clearUserMacros();
     context.decisionHeaders.clear();
+    context.headerNotes.clear();
     context.reportText.clear();
     ResetScript(script);
     context.ruleRating = rating;

@@ -65,6 +65,8 @@ public:
     SessionLink* session() const { return m_session; }
     // The session's virus scanner, made (its settings read) on first use.
     VirusScanner& scanner();
+    // The scanner when this session has made one, else null.
+    const VirusScanner* scannerIfMade() const { return m_scanner.get(); }
     // What the token store has learned, opened on first use (so once per
     // session): training committed later is seen by the next session.
     LearnedRating& learnedRating();
@@ -78,6 +80,10 @@ public:
     bool reportWritten = false;    // at least one entry was written
     std::string decisionDetails;
     std::string decisionHeaders;
+    // "X-Quillfence-Pro: " lines the message gets whatever its band does
+    // (attachments that could not be scanned), each ending in "\n";
+    // cleared with decisionHeaders.
+    std::string headerNotes;
     // The archive staging files this session has written copies to (see
     // Archive.h), each held locked for as long as the context lives: no
     // other session takes a file that is still being written for a

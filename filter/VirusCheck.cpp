@@ -8,8 +8,14 @@ bool scanForViruses(FilterContext& context)
         return false;
     record.ensureWholeMessage(message);
     VirusScanner& scanner = context.scanner();
-    if (scanner.scanMessage(message->path, message->sender ? message->sender : "",
-                            message->recipient ? message->recipient : ""))
+    const bool clean = scanner.scanMessage(message->path, message->sender ? message->sender : "",
+                                           message->recipient ? message->recipient : "");
+    for (const std::string& reason : scanner.unscannedReasons()) {
+        const std::string line = "X-Quillfence-Pro: attachments not scanned: " + reason + "\n";
+        if (context.headerNotes.find(line) == std::string::npos)
+            context.headerNotes += line;
+    }
+    if (clean)
         return false;
     record.closeFile();
     scanner.replaceSpooledMessage(message->path);

@@ -1,5 +1,6 @@
 // CAcceptor: the listener thread.  Listens on 127.0.0.1 at the setting
-// ListenPort (default 110) and gives every accepted client a CSession, one
+// ListenPort (default 1110, the shipped value: an ordinary user cannot bind
+// ports below 1024) and gives every accepted client a CSession, one
 // session at a time.  Made once by the main window, with new; runs until the
 // program stops it.
 //
@@ -16,7 +17,7 @@
 class CAcceptor : public CWorkerThread
 {
 public:
-    static constexpr int kDefaultPort = 110;
+    static constexpr int kDefaultPort = 1110;
     // The accept loop waits at most this long between looks at its stop flag.
     static constexpr int kPollMs = 500;
     // The one line a client of another user gets.

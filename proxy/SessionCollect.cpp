@@ -17,6 +17,7 @@
 #include "common/UniqueFd.h"
 #include "filter/Archive.h"
 #include "filter/Evaluation.h"
+#include "filter/SessionNotices.h"
 #include "proxy/CollectionSpools.h"
 #include "proxy/SpoolField.h"
 #include "proxy/SpoolReserve.h"
@@ -136,6 +137,7 @@ bool CSession::collect()
                 ++i;
         }
         addPendingMessages();
+        writeSessionNotices(*filter);
         filter->closeReport();
         if ((collectionReport && filter->reportWritten) || !filter->notices.empty())
             createCollectionReport(collectionReport && filter->reportWritten ? filter->reportPath : "");

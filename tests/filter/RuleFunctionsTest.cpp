@@ -3,6 +3,8 @@
 // so the details come back in the decision headers.
 #include "FilterHarness.h"
 
+#include "filter/SessionNotices.h"
+
 #include "common/Base64.h"
 
 #include <fcntl.h>
@@ -194,6 +196,60 @@ TEST_F(RuleFunctions, IsInfectedScansAndReplacesTheAttachment)
     EXPECT_NE(spool.find("hello"), std::string::npos);
     av.DeleteValue("Engine");
     av.DeleteValue("ClamDatabase");
+}
+
+TEST_F(RuleFunctions, IsInfectedWithoutSignaturesSaysSoInTheMessageAndTheReport)
+{
+    // ClamAV chosen, its database folder empty (freshclam never ran).
+    const std::string database = programContext().dataRoot + "/clamdb-empty";
+    std::filesystem::create_directories(database);
+    CRegistry av;
+    ASSERT_TRUE(av.CreateKey(eRegUser, "quilfpro", "/antivirus", true));
+    av.SetValue("Engine", 0);
+    av.SetValue("ClamDatabase", database.c_str());
+    const std::string eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+    std::string encoded(4 * ((eicar.size() + 2) / 3) + 1, '\0');
+    MimeEncodeStr(eicar.c_str(), encoded.data(), static_cast<int>(eicar.size()));
+    encoded.resize(std::strlen(encoded.c_str()));
+    const std::string body = "--B\nContent-Type: text/plain\n\nhello\n--B\n"
+                             "Content-Type: application/octet-stream; name=\"x.com\"\n"
+                             "Content-Transfer-Encoding: base64\n\n" + encoded + "\n--B--\n.\n";
+    const std::string header = "From: a@example.org\nSubject: file\nContent-Type: multipart/mixed; boundary=\"B\"\n";
+    // No rating: band 1, whose messages are neither marked nor rewritten.
+    rules(rule("Scan", 10, "if isinfected() then adddecisiondetails(\"infected\")"));
+    loadRules();
+    for (int message = 1; message <= 2; ++message) {
+        SCOPED_TRACE("message " + std::to_string(message));
+        judge(crlf(header + "\n" + body));
+        EXPECT_EQ(readFile(m_path),
+                  crlf(header + "X-Quillfence-Pro: attachments not scanned: no virus signatures in " + database +
+                       "\n\n" + body))
+            << "delivered as it came, saying it was not scanned";
+    }
+    // A message without attachments needs no scan and gets no line.
+    judge(crlf("From: a@example.org\nSubject: plain\n\nhello\n.\n"));
+    EXPECT_EQ(readFile(m_path), crlf("From: a@example.org\nSubject: plain\n\nhello\n.\n"));
+
+    EXPECT_TRUE(writeSessionNotices(context()));
+    std::string report;
+    for (const std::string& notice : context().notices)
+        report += notice;
+    const std::string told = "Virus scanning is inactive: no virus signatures in " + database + ".\n"
+                             "Run freshclam as root (\"sudo freshclam\") to fetch the virus signatures.\n";
+    const size_t at = report.find(told);
+    EXPECT_NE(at, std::string::npos) << report;
+    EXPECT_EQ(report.find("Virus scanning is inactive", at + 1), std::string::npos) << "once for the session";
+    av.DeleteValue("Engine");
+    av.DeleteValue("ClamDatabase");
+}
+
+TEST_F(RuleFunctions, AScannedSessionWritesNoScanningNotice)
+{
+    rules(rule("Plain", 10, "adddecisiondetails(\"x\")"));
+    loadRules();
+    judge(kPlain);
+    EXPECT_FALSE(writeSessionNotices(context())) << "no scanner made, no settings set aside";
+    EXPECT_EQ(readFile(m_path), kPlain);
 }
 
 TEST(RuleFunctionsAlone, WithoutAContextTheyAnswerNeutrally)

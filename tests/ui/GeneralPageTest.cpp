@@ -42,7 +42,7 @@ TEST_F(GeneralPageTest, DefaultsAreShownAndStoredInTheIntegerForm)
     EXPECT_TRUE(page.popupStatus()->isChecked());
     EXPECT_EQ(page.separatorChar()->currentText().at(0), QChar('@'));
     EXPECT_FALSE(page.collectionReport()->isChecked());
-    EXPECT_EQ(page.listenPort()->value(), 110);
+    EXPECT_EQ(page.listenPort()->value(), 1110);
     EXPECT_EQ(page.maxCollectionTime()->value(), 0);
 
     MessageBoxWatcher boxes;
@@ -51,7 +51,7 @@ TEST_F(GeneralPageTest, DefaultsAreShownAndStoredInTheIntegerForm)
     for (const char* entry :
          {"\"/TIDY\" = 0", "\"/TIDYDAYS\" = 7", "\"/MAXSPAMSIZE\" = 30", "\"/LOGGING\" = 0", "\"/TIDYLOGS\" = 0",
           "\"/TIDYLOGDAYS\" = 7", "\"/POPUPSTATUS\" = 1", "\"/SEPARATORCHAR\" = 64", "\"/COLLECTIONREPORT\" = 0",
-          "\"/LISTENPORT\" = 110", "\"/MAXCOLLECTIONTIME\" = 0"}) {
+          "\"/LISTENPORT\" = 1110", "\"/MAXCOLLECTIONTIME\" = 0"}) {
         EXPECT_TRUE(hiveHasLine(entry)) << "missing " << entry << " in\n" << userHiveText();
     }
 }
