@@ -28,17 +28,19 @@ void fail(const char* text)
 }
 
 // True when the client of handle may be served: it runs as the proxy's own
-// user, or other users are allowed.  A refused client gets kRefusal and is
-// closed here, at once: its connection never becomes a session, so it can
-// never hold back the user's own sessions.
-bool admitted(SocketHandle handle, bool allowOtherUsers)
+// user (ownUser is then true), or other users are allowed.  A refused
+// client gets kRefusal and is closed here, at once: its connection never
+// becomes a session, so it can never hold back the user's own sessions.
+bool admitted(SocketHandle handle, bool allowOtherUsers, bool& ownUser)
 {
-    if (allowOtherUsers || handle == kInvalidSocket)
+    ownUser = false;
+    if (handle == kInvalidSocket)
         return true;
     std::string why;
     const std::optional<uid_t> owner = peerOwner(handle, why);
     const uid_t own = ::geteuid();
-    if (owner && *owner == own)
+    ownUser = owner && *owner == own;
+    if (ownUser || allowOtherUsers)
         return true;
     if (owner)
         CEventLog().LogEvent(2, "Connection from user %u refused: only user %u is served (AllowOtherUsers is off)",
@@ -103,7 +105,8 @@ unsigned CAcceptor::run()
             }
             // Before the wait below: a client of another user is turned
             // away without waiting for the running session to end.
-            if (!admitted(handle, allowOtherUsers))
+            bool ownUser = false;
+            if (!admitted(handle, allowOtherUsers, ownUser))
                 continue;
             // Waits until the previous session has released its filter
             // context: sessions run one after another.
@@ -114,7 +117,9 @@ unsigned CAcceptor::run()
             try {
                 // The session owns itself from here: its pointer is not kept,
                 // as the session may end and delete itself at any time.
-                new CSession(handle, m_setup);
+                SessionSetup setup = m_setup;
+                setup.ownUser = ownUser;
+                new CSession(handle, setup);
             } catch (...) {
                 // No session for this client; the next one is served.
                 DebugX(__FILE__, __LINE__);

@@ -63,7 +63,7 @@ std::vector<std::string> tokens(const char* line)
 CSession::CSession(SocketHandle handle, SessionSetup setup)
     : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs),
       serverActivityTick(CVDateTime::tickCount()), m_judge(setup.judge ? *setup.judge : ruleJudge()),
-      m_collection(std::move(setup.collection))
+      m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser)
 {
     filter = std::make_unique<FilterContext>(this);
     // Short replies go out at once: "+OK" and its later line end must not

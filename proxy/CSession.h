@@ -32,6 +32,9 @@ class CSession;
 struct SessionSetup {
     MessageJudge* judge = nullptr;
     std::function<bool(CSession&)> collection;
+    // The client runs as the proxy's own user: only such a session is
+    // given the messages of the pending folder, which are the user's.
+    bool ownUser = true;
 };
 
 class CSession : public CWorkerThread, public SessionLink
@@ -292,6 +295,7 @@ private:
     bool m_tlsVerify = true;        // setting TlsVerify
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
+    bool m_ownUser;
     // Spools of messages gone from the server: deleted once the new state
     // file no longer names them.
     std::vector<std::string> m_goneSpools;

@@ -136,7 +136,8 @@ bool CSession::collect()
             if (!removed)
                 ++i;
         }
-        addPendingMessages();
+        if (m_ownUser)
+            addPendingMessages();
         writeSessionNotices(*filter);
         filter->closeReport();
         if ((collectionReport && filter->reportWritten) || !filter->notices.empty())

@@ -39,10 +39,11 @@ inline std::optional<uid_t> otherTestUser(std::string& why)
 
 // A POP3 client run as the other user: connects to 127.0.0.1:port, prints
 // "connected", then "line <first line>" for the first line it receives.
-// With quit it then sends QUIT and prints "line <reply>"; in any case it
-// then prints "closed" when the server closes the connection.  "timeout"
-// when nothing comes for 10 s.  Its output is on the Subprocess's pipe.
-inline std::unique_ptr<Subprocess> otherUserClient(int port, bool quit)
+// It then sends each of commands and prints "line <reply>" for each (the
+// first line of the reply); in any case it then prints "closed" when the
+// server closes the connection.  "timeout" when nothing comes for 10 s.
+// Its output is on the Subprocess's pipe.
+inline std::unique_ptr<Subprocess> otherUserClient(int port, const std::vector<std::string>& commands)
 {
     static const char* const kScript = R"(
 import socket, sys
@@ -58,18 +59,31 @@ def line():
         data += chunk
     first, data = data.split(b"\r\n", 1)
     return first.decode("latin-1")
+def lines_until_dot():
+    while line() not in (".", None):
+        pass
 try:
     print("line", line(), flush=True)
-    if sys.argv[2] == "quit":
-        s.sendall(b"QUIT\r\n")
-        print("line", line(), flush=True)
+    for command in sys.argv[2:]:
+        s.sendall(command.encode() + b"\r\n")
+        reply = line()
+        print("line", reply, flush=True)
+        if command.split()[0].upper() in ("LIST", "UIDL", "RETR", "TOP") and len(command.split()) != 2 \
+                and reply and reply.startswith("+OK"):
+            lines_until_dot()
     if not data and s.recv(4096) == b"":
         print("closed", flush=True)
 except socket.timeout:
     print("timeout", flush=True)
 )";
-    return std::make_unique<Subprocess>(std::vector<std::string>{"/usr/sbin/runuser", "-u", kOtherUserName, "--",
-                                                                 "/usr/bin/python3", "-c", kScript,
-                                                                 std::to_string(port), quit ? "quit" : "read"},
-                                        std::vector<std::string>{}, true);
+    std::vector<std::string> argv{"/usr/sbin/runuser", "-u", kOtherUserName, "--", "/usr/bin/python3", "-c",
+                                  kScript, std::to_string(port)};
+    argv.insert(argv.end(), commands.begin(), commands.end());
+    return std::make_unique<Subprocess>(argv, std::vector<std::string>{}, true);
+}
+
+// The same client, sending only QUIT when quit is true.
+inline std::unique_ptr<Subprocess> otherUserClient(int port, bool quit)
+{
+    return otherUserClient(port, quit ? std::vector<std::string>{"QUIT"} : std::vector<std::string>{});
 }
