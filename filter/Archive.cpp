@@ -21,13 +21,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -35,7 +33,7 @@ namespace {
 // Serialises the appends to day files.
 std::mutex archiveMutex;
 
-// A staging file held by another writer is tried this often, 100 ms apart.
+// A fresh name for a session's staging file is tried this often.
 constexpr int kStagingAttempts = 20;
 
 std::string lower(std::string text)
@@ -111,12 +109,13 @@ bool copyBytes(int in, int out, long length)
 
 
 // A staging file's name: "sf", six digits, optionally "." and eight hex
-// digits (the session's tag), ".tmp"; any letter case.  A name without a
-// tag is that of an earlier version's shared staging file.
-bool isStagingName(const std::string& name, bool& tagged)
+// digits (the session's tag), suffix (".tmp"; ".new" while it is being
+// made, always with a tag); any letter case.  A ".tmp" name without a tag
+// is that of an earlier version's shared staging file.
+bool isStagingName(const std::string& name, const char* suffix)
 {
     const std::string low = lower(name);
-    tagged = low.size() == 21;
+    const bool tagged = low.size() == 21;
     if (low.size() != 12 && !tagged)
         return false;
     if (tagged && low[8] != '.')
@@ -125,16 +124,16 @@ bool isStagingName(const std::string& name, bool& tagged)
         for (size_t i = 9; i < 17; ++i)
             if (!std::isxdigit(static_cast<unsigned char>(low[i])))
                 return false;
-    return isArchiveName(low.substr(0, 8) + low.substr(low.size() - 4), ".tmp");
+    return isArchiveName(low.substr(0, 8) + low.substr(low.size() - 4), suffix);
 }
 
-// The names of the staging files in folder.
-std::vector<std::string> stagingFiles(const std::string& folder)
+// The names of the staging files in folder with suffix.
+std::vector<std::string> stagingFiles(const std::string& folder, const char* suffix = ".tmp")
 {
     std::vector<std::string> staged;
-    bool tagged = false;
-    for (CVDir it(folder.c_str(), "sf*.tmp"); !it.atEnd(); it.moveNext())
-        if (!it.isDir() && isStagingName(it.fileName(), tagged))
+    const std::string pattern = std::string("sf*") + suffix;
+    for (CVDir it(folder.c_str(), pattern.c_str()); !it.atEnd(); it.moveNext())
+        if (!it.isDir() && isStagingName(it.fileName(), suffix))
             staged.push_back(it.fileName());
     return staged;
 }
@@ -269,9 +268,7 @@ bool mergeStagingFile(const std::string& path, int staging, const StagingContent
             ::unlink(path.c_str());
             return true;
         }
-        struct stat st {};
-        if (holds == DayFileHolds::Part && ::fstat(day.get(), &st) == 0 &&
-            ::ftruncate(day.get(), contents.mergeAt) != 0) {
+        if (holds == DayFileHolds::Part && ::ftruncate(day.get(), contents.mergeAt) != 0) {
             CEventLog().LogEvent(1, "Unable to merge archive!");
             return false;
         }
@@ -289,12 +286,22 @@ bool mergeStagingFile(const std::string& path, int staging, const StagingContent
         merged = merged && appendRange(staging, offset, length, day.get());
     merged = merged && ::fsync(day.get()) == 0;
     if (!merged) {
-        // Whole copies or none: what this merge appended goes again.
+        // Whole copies or none: what this merge appended goes again.  Only
+        // once that is sure does the note of where it began go too; else
+        // the next try finds what is there by it.
         if (::ftruncate(day.get(), start) != 0 || ::fsync(day.get()) != 0)
             CEventLog().LogEvent(1, "Unable to restore %s", dayPath.c_str());
-        if (contents.recorded && ::ftruncate(staging, contents.end) != 0)
+        else if (contents.recorded && ::ftruncate(staging, contents.end) != 0)
             CEventLog().LogEvent(1, "Unable to restore %s", path.c_str());
         CEventLog().LogEvent(1, "Unable to merge archive!");
+        return false;
+    }
+    // A day file made now is found through its folder: that is on disk too
+    // before the staging file goes.
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    UniqueFd directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory || (::fsync(directory.get()) != 0 && errno != EINVAL)) {
+        CEventLog().LogEvent(1, "Unable to flush %s to disk", folder.c_str());
         return false;
     }
     ::unlink(path.c_str());
@@ -327,7 +334,7 @@ int stagingFileFor(FilterContext& context, const std::string& folder)
 {
     const std::string day = todaysName("");
     for (const FilterContext::StagedArchive& staged : context.stagedArchives)
-        if (staged.folder == folder && staged.day == day)
+        if (staged.folder == folder && staged.day == day && !staged.closed)
             return staged.file.get();
     std::random_device random;
     for (int attempt = 1; attempt <= kStagingAttempts; ++attempt) {
@@ -350,7 +357,7 @@ int stagingFileFor(FilterContext& context, const std::string& folder)
             ::unlink(making.c_str());
             break;
         }
-        context.stagedArchives.push_back({path, folder, day, std::move(file)});
+        context.stagedArchives.push_back({path, folder, day, std::move(file), false});
         return context.stagedArchives.back().file.get();
     }
     CEventLog().LogEvent(1, "Unable to create/open %s", (folder + todaysName(".tmp")).c_str());
@@ -396,14 +403,19 @@ bool archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         written = written && copyBytes(in.get(), out, -1);
         const long end = written ? ::lseek(out, 0, SEEK_CUR) : -1;
         const long length = end - start - static_cast<long>(record.size());
-        written = written && end >= 0 && pwriteFully(out, StagingFile::lengthField(length), start);
+        written = written && end >= 0 && length <= StagingFile::kMaxCopy &&
+                  pwriteFully(out, StagingFile::lengthField(length), start);
         if (!written) {
-            for (const FilterContext::StagedArchive& staged : context.stagedArchives) {
+            for (FilterContext::StagedArchive& staged : context.stagedArchives) {
                 if (staged.file.get() != out)
                     continue;
                 CEventLog().LogEvent(1, "Unable to write %s", staged.path.c_str());
-                if (start < 0 || ::ftruncate(out, start) != 0)
+                // What is left of the copy ends the file's records: the
+                // copies before it stand, later ones go to a new file.
+                if (start < 0 || ::ftruncate(out, start) != 0) {
                     CEventLog().LogEvent(1, "Unable to restore %s", staged.path.c_str());
+                    staged.closed = true;
+                }
             }
             return false;
         }
@@ -481,30 +493,44 @@ void mergeLeftoverArchives(const std::string& account, const std::function<bool(
 {
     try {
         for (const RatingBand& band : filterSettings().bands) {
-            for (const std::string& name : stagingFiles(band.archivePath)) {
+            // A file a session was making when it died holds no copy.
+            for (const std::string& name : stagingFiles(band.archivePath, ".new")) {
                 const std::string path = band.archivePath + name;
-                UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
-                struct stat st {};
-                // Locked: its session is still alive.  Unlinked: merged
-                // meanwhile.
-                if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.get(), &st) != 0 ||
-                    st.st_nlink == 0)
-                    continue;
-                StagingContents contents;
-                if (!StagingFile::read(file.get(), contents))
-                    continue;
-                if (contents.recorded && contents.account != account)
-                    continue;   // waits for its own account
-                if (!dropJudgedAgain(file.get(), contents, judgedAgain))
-                    continue;
-                long bytes = 0;
-                for (const auto& range : mergedRanges(contents))
-                    bytes += range.second;
-                if (bytes == 0) {
+                UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+                if (file && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0)
                     ::unlink(path.c_str());
-                    continue;
+            }
+            // Merges that a crash cut short first, then the rest: nothing
+            // is appended to a day file while a merge into it is unfinished.
+            for (const bool begunPass : {true, false}) {
+                for (const std::string& name : stagingFiles(band.archivePath)) {
+                    const std::string path = band.archivePath + name;
+                    UniqueFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+                    struct stat st {};
+                    // Locked: its session is still alive.  Unlinked: merged
+                    // meanwhile.
+                    if (!file || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(file.get(), &st) != 0 ||
+                        st.st_nlink == 0)
+                        continue;
+                    StagingContents contents;
+                    if (!StagingFile::read(file.get(), contents) || (contents.mergeAt >= 0) != begunPass)
+                        continue;
+                    // A file waits for its own account's session, unless its
+                    // merge had begun: then every copy belongs in the day
+                    // file, before anything else is appended there.
+                    if (contents.recorded && contents.account != StagingFile::accountField(account) &&
+                        contents.mergeAt < 0)
+                        continue;
+                    if (!dropJudgedAgain(file.get(), contents, judgedAgain))
+                        continue;
+                    long bytes = 0;
+                    for (const auto& range : mergedRanges(contents))
+                        bytes += range.second;
+                    if (bytes == 0)
+                        ::unlink(path.c_str());
+                    else
+                        mergeStagingFile(path, file.get(), contents);
                 }
-                mergeStagingFile(path, file.get(), contents);
             }
         }
     } catch (...) {

@@ -7,10 +7,11 @@
 // X-Quillfence-Pro block, the account and the message's state key) and
 // goes into the day file only once the server has confirmed the session's
 // QUIT: a message that stays on the server is collected and archived again
-// next time.  A session removes only its own staging files: merged, or
-// after a QUIT the server refused or never got.  A file that a session
-// left (a failed merge, a crash) is settled by the next session of the same
-// account once it has the server's listing: a copy of a message that
+// next time.  A session removes only its own staging files: once merged,
+// or when it sent no QUIT and recorded nothing (so that every message it
+// staged is judged again).  A file that a session left (a QUIT not
+// confirmed, a failed merge, a crash) is settled by the next session of the
+// same account once it has the server's listing: a copy of a message that
 // session judges again is dropped, every other copy is merged.  A merge
 // appends whole copies or none, and is never doubled.
 #pragma once
@@ -40,14 +41,15 @@ bool flushStagedArchives(const FilterContext& context);
 // file that cannot be merged stays ("Unable to merge archive!"), for the
 // account's next session; false then.
 bool mergeStagedArchives(FilterContext& context, const std::function<bool(const std::string&)>& judgedAgain = {});
-// After a QUIT the server refused or never got: context's staging files
-// are deleted.
+// After a session that sent no QUIT and recorded nothing: context's
+// staging files are deleted.
 void discardStagedArchives(FilterContext& context);
 // The staging files no live session holds that account's sessions left:
 // each copy whose state key judgedAgain answers true for is dropped (the
 // message is on the server and is judged and archived again now), the
 // rest merged.  Files of an earlier version, which name no account, are
-// merged whole.
+// merged whole, and so is the file of any account whose merge a crash cut
+// short.
 void mergeLeftoverArchives(const std::string& account, const std::function<bool(const std::string&)>& judgedAgain);
 // Once per day of the year: when Tidy is on, day files older than TidyDays
 // are deleted; LastReportDay is stored.

@@ -142,9 +142,9 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
             if (decided)
                 writeReportEntry(context, static_cast<float>(shown), band);
             rewriteSubject(context, message, band);
-            // A message is deleted only when its whole copy is staged; else
-            // it is delivered, marked as its band says, and judged again
-            // next time.
+            // A message of a band that archives is deleted only when its
+            // whole copy is staged; else it is delivered, marked as its
+            // band says, and judged again next time.
             if (!archiveMessage(context, message, band, !allowThrough) && !allowThrough) {
                 CEventLog().LogEvent(1, "No whole archive copy of %s: the message stays on the server",
                                      message.path ? message.path : "");

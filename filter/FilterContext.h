@@ -93,6 +93,7 @@ public:
         std::string folder;
         std::string day;   // "SFyymmdd"
         UniqueFd file;
+        bool closed;       // takes no more copies: a failed one could not be cut off
     };
     std::vector<StagedArchive> stagedArchives;
     // Whose copies this session stages (the account state file's name),

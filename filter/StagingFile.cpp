@@ -17,26 +17,28 @@ constexpr char kMerge[] = "QFMERGE ";
 // bytes: the longest is a QFSTAGE line with the longest account.
 constexpr size_t kMaxLine = StagingFile::kMaxAccount + 16;
 
-// The line at offset (without its CR LF) into line; false when there is
-// no whole line of at most kMaxLine bytes there.
-bool lineAt(int fd, long offset, long fileSize, std::string& line)
+enum class Line { Read, None, Error };
+
+// The line at offset (without its CR LF) into line; None when there is no
+// whole line of at most kMaxLine bytes there.
+Line lineAt(int fd, long offset, long fileSize, std::string& line)
 {
     char buf[kMaxLine + 2];
     const long want = std::min<long>(static_cast<long>(sizeof buf), fileSize - offset);
     if (want <= 0)
-        return false;
+        return Line::None;
     ssize_t got;
     do {
         got = ::pread(fd, buf, static_cast<size_t>(want), offset);
     } while (got < 0 && errno == EINTR);
-    if (got <= 0)
-        return false;
+    if (got < 0)
+        return Line::Error;
     const std::string_view text(buf, static_cast<size_t>(got));
     const size_t end = text.find("\r\n");
     if (end == std::string_view::npos)
-        return false;
+        return Line::None;
     line.assign(text.substr(0, end));
-    return true;
+    return Line::Read;
 }
 
 bool isKey(const std::string& key)
@@ -49,20 +51,20 @@ bool isKey(const std::string& key)
     return true;
 }
 
-// "<10 digits> <key>", or with 'D' in place of the first digit.
+// "+<10 digits> <key>", or 'D' in place of the '+'.
 bool parseRecord(const std::string& line, StagedCopy& copy)
 {
     constexpr size_t digits = StagingFile::kLengthDigits;
-    if (line.size() < digits + 2 || line[digits] != ' ')
+    if (line.size() < digits + 3 || (line[0] != '+' && line[0] != 'D') || line[digits + 1] != ' ')
         return false;
     copy.dropped = line[0] == 'D';
     long length = 0;
-    for (size_t i = copy.dropped ? 1 : 0; i < digits; ++i) {
+    for (size_t i = 1; i <= digits; ++i) {
         if (line[i] < '0' || line[i] > '9')
             return false;
         length = length * 10 + (line[i] - '0');
     }
-    copy.key = line.substr(digits + 1);
+    copy.key = line.substr(digits + 2);
     copy.length = length;
     return isKey(copy.key);
 }
@@ -84,20 +86,29 @@ bool parseOffset(const std::string& text, long& value)
 
 namespace StagingFile {
 
+std::string accountField(const std::string& account)
+{
+    std::string field = account.substr(0, kMaxAccount);
+    for (char& c : field)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    return field;
+}
+
 std::string headerLine(const std::string& account)
 {
-    return kStage + account + "\r\n";
+    return kStage + accountField(account) + "\r\n";
 }
 
 std::string pendingRecordLine(const std::string& key)
 {
-    return std::string(kLengthDigits, '?') + " " + (isKey(key) ? key : "-") + "\r\n";
+    return std::string(kLengthDigits + 1, '?') + " " + (isKey(key) ? key : "-") + "\r\n";
 }
 
 std::string lengthField(long length)
 {
-    char field[kLengthDigits + 1];
-    std::snprintf(field, sizeof field, "%010ld", length);
+    char field[kLengthDigits + 2];
+    std::snprintf(field, sizeof field, "+%010ld", length);
     return field;
 }
 
@@ -114,7 +125,10 @@ bool read(int fd, StagingContents& contents)
         return false;
     const long size = static_cast<long>(st.st_size);
     std::string line;
-    if (!lineAt(fd, 0, size, line) || line.compare(0, sizeof kStage - 1, kStage) != 0) {
+    const Line first = lineAt(fd, 0, size, line);
+    if (first == Line::Error)
+        return false;
+    if (first == Line::None || line.compare(0, sizeof kStage - 1, kStage) != 0) {
         contents.end = size;
         return true;   // no records: taken whole
     }
@@ -122,7 +136,9 @@ bool read(int fd, StagingContents& contents)
     contents.account = line.substr(sizeof kStage - 1);
     long at = static_cast<long>(line.size()) + 2;
     contents.end = at;
-    while (lineAt(fd, at, size, line)) {
+    for (Line next; (next = lineAt(fd, at, size, line)) != Line::None;) {
+        if (next == Line::Error)
+            return false;
         if (line.compare(0, sizeof kMerge - 1, kMerge) == 0) {
             long offset = 0;
             if (parseOffset(line.substr(sizeof kMerge - 1), offset))

@@ -66,8 +66,9 @@ def archived(proxy, band):
 
 def staged(proxy, band):
     """The copies that the staging files of band hold (see the proxy's
-    StagingFile.h): after a QFSTAGE line, records of a ten-digit length and
-    a key, each followed by that many bytes."""
+    StagingFile.h): after a QFSTAGE line, records of a mark ("+" kept, "D"
+    dropped), a ten-digit length and a key, each followed by that many
+    bytes."""
     folder = os.path.join(proxy.folder, "data", "Corvanta Ltd", "Quillfence Pro", "archive", "rating%d" % band)
     copies = []
     for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
@@ -76,10 +77,11 @@ def staged(proxy, band):
         with open(os.path.join(folder, name), "rb") as f:
             data = f.read()
         at = data.index(b"\r\n") + 2
-        while at < len(data) and data[at:at + 1].isdigit():
+        while at < len(data) and data[at:at + 1] in (b"+", b"D"):
             end = data.index(b"\r\n", at)
-            length = int(data[at:at + 10])
-            copies += split_archive(data[end + 2:end + 2 + length])
+            length = int(data[at + 1:at + 11])
+            if data[at:at + 1] == b"+":
+                copies += split_archive(data[end + 2:end + 2 + length])
             at = end + 2 + length
     return copies
 
