@@ -33,10 +33,10 @@ std::string scanningNotice(const std::vector<VirusScanner::Unscanned>& unscanned
 
 } // namespace
 
-bool writeSessionNotices(FilterContext& context)
+bool writeSessionNotices(FilterContext& context, bool withSettings)
 {
     bool written = false;
-    for (const HiveSetAside& notice : takeHiveSetAsides()) {
+    for (const HiveSetAside& notice : withSettings ? takeHiveSetAsides() : std::vector<HiveSetAside>{}) {
         context.notices.push_back(settingsNotice(notice));
         written = true;
     }

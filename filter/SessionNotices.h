@@ -15,4 +15,6 @@
 
 #include "filter/FilterContext.h"
 
-bool writeSessionNotices(FilterContext& context);
+// withSettings: the settings notices are taken too (only for the user's
+// own sessions: they name the user's files, and are told once).
+bool writeSessionNotices(FilterContext& context, bool withSettings = true);

@@ -170,10 +170,12 @@ unsigned CSession::run()
         DebugX(__FILE__, __LINE__);
         closeConnections();
     }
-    // Copies staged for messages the server keeps (no QUIT confirmed) go;
-    // after a confirmed QUIT they are already merged, or wait for the
-    // account's next session when the merge failed.
-    if (!m_quitConfirmed)
+    // A session that sent no QUIT and recorded nothing deleted nothing:
+    // every message it staged a copy of is judged again, so its staging
+    // files go.  Any other session's files are merged by now, or wait for
+    // the account's next session (a QUIT sent but not confirmed, a merge
+    // that failed).
+    if (!m_quitSent && !m_stateWritten)
         discardStagedArchives(*filter);
     return 0;
 }

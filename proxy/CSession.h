@@ -20,6 +20,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -151,7 +152,17 @@ public:
     // the files of local and (committed) deleted ones.  Only after a
     // complete collection.  False when the new state could not be written
     // (the old one stands: the messages of this session are judged again).
-    bool writeAccountState(bool committed);
+    // recorded, when given, receives the state keys the new state holds.
+    bool writeAccountState(bool committed, std::set<std::string>* recorded = nullptr);
+    // The key a staged archive copy of message carries: its state key, or
+    // "-" and the id the client is shown for a message never recorded.
+    static std::string archiveKeyOf(const CMessage& message);
+    // Whether the message a staged copy's key names is on the server and
+    // is judged and archived again by a later session, so that the copy
+    // must not go into the archive.  recorded null: while this session
+    // settles leftovers (the message has no text from the state); else at
+    // QUIT (not deleted, and not among the keys the new state recorded).
+    bool judgedAgain(const std::string& key, const std::set<std::string>* recorded) const;
     // For the filter: the whole of the current header-only message into its
     // spool file; the current entry's header-only flag and size.
     void fetchWholeMessage() override;
@@ -286,6 +297,8 @@ private:
     bool m_replyBegun = false;
     bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
     bool m_quitConfirmed = false;   // the server answered QUIT with +OK
+    bool m_quitSent = false;        // the server was sent QUIT
+    bool m_stateWritten = false;    // QUIT wrote the account state
     // Seconds the server's part of a login may take (UpstreamDeadline),
     // and what is left of them: USER and PASS draw on the same time, the
     // client's own pause between them does not count.

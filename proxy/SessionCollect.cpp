@@ -109,11 +109,7 @@ bool CSession::collect()
         // What this account's earlier sessions left staged: merged, but for
         // the copies of messages judged again now.
         filter->archiveAccount = accountFile;
-        mergeLeftoverArchives(accountFile, [this](const std::string& key) {
-            return std::any_of(mailbox.begin(), mailbox.end(), [&](const auto& message) {
-                return message->stateKey == key && !message->hasText();
-            });
-        });
+        mergeLeftoverArchives(accountFile, [this](const std::string& key) { return judgedAgain(key, nullptr); });
 
         const size_t unspooled = static_cast<size_t>(std::count_if(
             mailbox.begin(), mailbox.end(), [](const auto& message) { return !message->hasText(); }));
@@ -129,7 +125,13 @@ bool CSession::collect()
                 const int waiting = static_cast<int>(mailbox.size());
                 CEventLog().LogEvent(4, "Timeout during message collection, only processed %d messages of %d waiting",
                                      removed ? position - 1 : position, waiting);
-                mailbox.resize(removed ? i : i + 1);
+                // The messages not reached wait on the server for the next
+                // collection; those judged in earlier sessions stay in the
+                // mailbox, and so in the account state.
+                const size_t cut = removed ? i : i + 1;
+                mailbox.erase(std::remove_if(mailbox.begin() + static_cast<long>(cut), mailbox.end(),
+                                             [](const auto& message) { return !message->hasText(); }),
+                              mailbox.end());
                 createTimeoutNotice(position + 1, waiting);
                 break;
             }
@@ -138,7 +140,7 @@ bool CSession::collect()
         }
         if (m_ownUser)
             addPendingMessages();
-        writeSessionNotices(*filter);
+        writeSessionNotices(*filter, m_ownUser);
         filter->closeReport();
         if ((collectionReport && filter->reportWritten) || !filter->notices.empty())
             createCollectionReport(collectionReport && filter->reportWritten ? filter->reportPath : "");
@@ -409,7 +411,8 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
     MessageDescriptor descriptor;
     descriptor.path = currentSpoolPath.c_str();
     descriptor.id = static_cast<uint32_t>(GetNextId());
-    filter->archiveKey = message.stateKey;
+    message.archiveKey = archiveKeyOf(message);
+    filter->archiveKey = message.archiveKey;
     bool letThrough = true;
     try {
         letThrough = m_judge.judge(*filter, descriptor, static_cast<int>(message.size));
@@ -422,9 +425,16 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
         message.stateKey.clear();
     if (!letThrough) {
         sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
-        readServerKept();
-        mailbox.erase(mailbox.begin() + static_cast<long>(index));
-        removed = true;
+        if (beginsWith(readServerKept(), "+OK")) {
+            mailbox.erase(mailbox.begin() + static_cast<long>(index));
+            removed = true;
+            return;
+        }
+        // Kept by the server: relayed unrecorded, judged again next time
+        // (its copy staged now is dropped at QUIT).
+        CEventLog().LogEvent(2, "The server would not delete message %d: it is kept", message.serverNumber);
+        message.stateKey.clear();
+        message.headerOnly = false;
         return;
     }
     // The text is whatever the filter left in the scratch spool.
@@ -458,7 +468,7 @@ void CSession::addPendingMessages()
     }
 }
 
-bool CSession::writeAccountState(bool committed)
+bool CSession::writeAccountState(bool committed, std::set<std::string>* recorded)
 {
     // Only a complete collection may replace the records of earlier
     // sessions: after a refused login or a failed collection the mailbox
@@ -479,6 +489,7 @@ bool CSession::writeAccountState(bool committed)
     }
     std::set<std::string> obsolete;
     std::set<std::string> named;   // the spool files the new state names
+    std::set<std::string> written;   // the keys it records
     for (const auto& message : mailbox) {
         // A message without a key cannot be found again, nor one without a
         // spool: its spool (if any) goes, and the next session judges it.
@@ -498,6 +509,7 @@ bool CSession::writeAccountState(bool committed)
         }
         file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
         named.insert(message->filePath(stateFolder()));
+        written.insert(message->stateKey);
     }
     // The spools and the header pack of this session were written
     // unflushed: one flush of the file system puts them (and the new
@@ -521,7 +533,31 @@ bool CSession::writeAccountState(bool committed)
     for (const std::string& spool : obsolete)
         if (named.count(spool) == 0)
             deleteFileRetry(spool);
+    if (recorded)
+        *recorded = std::move(written);
     return true;
+}
+
+std::string CSession::archiveKeyOf(const CMessage& message)
+{
+    if (!message.stateKey.empty())
+        return message.stateKey;
+    return message.uid.empty() || message.uid.size() >= CMessage::kMaxUid ? "-" : "-" + message.uid;
+}
+
+bool CSession::judgedAgain(const std::string& key, const std::set<std::string>* recorded) const
+{
+    for (const auto& message : mailbox) {
+        if (message->local || message->serverNumber <= 0)
+            continue;
+        if (recorded == nullptr) {
+            if (archiveKeyOf(*message) == key)
+                return !message->hasText();
+        } else if (message->archiveKey == key) {
+            return !message->deleted && recorded->count(message->stateKey) == 0;
+        }
+    }
+    return false;   // gone from the server: its copy is the one left
 }
 
 void CSession::fetchWholeMessage()

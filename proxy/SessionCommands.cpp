@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <set>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -412,29 +413,27 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     // The server deletes at QUIT: the archive copies of what it deletes
     // must be on disk first.  Without them the server is left without its
     // QUIT and deletes nothing; the messages are collected again next time.
+    // The staging files stay for the account's next session, which drops
+    // the copies of what it judges again and merges those of messages
+    // recorded now.
     if (!flushStagedArchives(*filter)) {
         m_quitConfirmed = false;
-        writeAccountState(false);
+        m_stateWritten = writeAccountState(false);
         sendClient("-ERR Unable to save the archive copies, nothing deleted\r\n");
         return;
     }
+    m_quitSent = true;
     sendServer("QUIT\r\n");
     const std::string reply = readServer();
     m_quitConfirmed = beginsWith(reply, "+OK");
-    const bool recorded = writeAccountState(m_quitConfirmed);
-    if (m_quitConfirmed && recorded) {
-        mergeStagedArchives(*filter);
-    } else if (m_quitConfirmed) {
-        // Without the new state the messages kept on the server are judged
-        // and archived again next time: only the copies of those deleted
-        // go into the archive now.
-        mergeStagedArchives(*filter, [this](const std::string& key) {
-            return std::any_of(mailbox.begin(), mailbox.end(), [&](const auto& message) {
-                return message->stateKey == key && !message->deleted;
-            });
-        });
-    } else {
-        discardStagedArchives(*filter);
-    }
+    std::set<std::string> recorded;
+    m_stateWritten = writeAccountState(m_quitConfirmed, &recorded);
+    // A message kept on the server that the new state does not record is
+    // judged and archived again next time: its copy does not go in now.
+    // A QUIT without "+OK" may still have deleted some messages ("-ERR
+    // some deleted messages not removed"): its files wait for the next
+    // session, which tells which are gone.
+    if (m_quitConfirmed)
+        mergeStagedArchives(*filter, [this, &recorded](const std::string& key) { return judgedAgain(key, &recorded); });
     sendClient(reply + "\r\n");
 }

@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -54,6 +55,10 @@ public:
     // RETR is answered "-ERR" (TOP still works), as by a server that will
     // not give a message whole.
     void refuseRetr() { m_refuseRetr = true; }
+    // DELE is answered "-ERR" and nothing is marked while refuse is true.
+    void refuseDele(bool refuse) { m_refuseDele = refuse; }
+    // The reply to QUIT (after its deletions, if any).
+    void quitReply(std::string reply) { m_quitReply = std::move(reply); }
     // The uids of the messages the mailbox holds now.
     std::vector<std::string> uids()
     {
@@ -152,7 +157,7 @@ private:
             return "+OK\r\n" + text->substr(0, text->find("\r\n\r\n") + 4) + ".\r\n";
         }
         if (numbered(command, "DELE", false))
-            return "+OK deleted\r\n";
+            return m_refuseDele ? "-ERR message locked\r\n" : "+OK deleted\r\n";
         return "-ERR unknown command\r\n";
     }
 
@@ -170,7 +175,7 @@ private:
             for (size_t end; open && (end = pending.find("\r\n")) != std::string::npos;) {
                 const std::string command = pending.substr(0, end);
                 pending.erase(0, end + 2);
-                if (numbered(command, "DELE", false))
+                if (numbered(command, "DELE", false) && !m_refuseDele)
                     marked.push_back(static_cast<size_t>(std::stoi(command.substr(5)) - 1));
                 {
                     // A QUIT is seen by waitForCommand once its deletions
@@ -188,7 +193,7 @@ private:
                 }
                 m_changed.notify_all();
                 if (command == "QUIT") {
-                    sendText(fd, "+OK bye\r\n");
+                    sendText(fd, m_quitReply);
                     open = false;
                 } else {
                     open = sendText(fd, reply(command));
@@ -209,6 +214,8 @@ private:
     std::vector<std::string> m_uids;
     bool m_deleteAtQuit = false;
     bool m_refuseRetr = false;
+    std::atomic<bool> m_refuseDele{false};
+    std::string m_quitReply = "+OK bye\r\n";
     const int m_topDelayMs;
     std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -187,4 +187,85 @@ TEST(ProgramRules, AMessageTheServerWillNotGiveWholeIsNotDeleted)
     EXPECT_TRUE(!std::filesystem::exists(archive) || std::filesystem::is_empty(archive)) << "no header-only copy";
 }
 
+// The day files of folder, read together; how often text occurs in them.
+size_t copiesIn(const std::string& folder, const std::string& text)
+{
+    std::string days;
+    if (std::filesystem::exists(folder))
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+            if (entry.path().extension() == ".txt")
+                days += readFile(entry.path());
+    size_t copies = 0;
+    for (size_t at = 0; (at = days.find(text, at)) != std::string::npos; ++at)
+        ++copies;
+    return copies;
+}
+
+// A program whose rule holds back "viagra" messages into band 5's archive.
+void holdBackViagra(ProxyProgram& program, const std::string& archive)
+{
+    program.setting("ALLOWTHROUGH5", "0");
+    program.setting("ARCHIVE5", "1");
+    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
+    std::filesystem::create_directories(program.dataRoot() + "/rules");
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+}
+
+// One session that logs in, reads the mailbox's size and quits; the QUIT
+// reply.
+std::string collectAndQuit(ProxyProgram& program, MailboxServer& server)
+{
+    PopClient client(program.port(), 20000);
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    client.command("USER me@127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_EQ(client.command("PASS secret"), "+OK\r\n");
+    client.command("STAT");
+    return client.command("QUIT");
+}
+
+// "-ERR" to QUIT may come after the server deleted some messages: their
+// copies are not thrown away with the rest, but merged by the next session,
+// which sees what is gone.
+TEST(ProgramRules, ACopyOfAMessageDeletedAtAnUnconfirmedQuitIsMergedByTheNextSession)
+{
+    MailboxServer server({message("Hello", "first"), message("cheap viagra", "held body")}, 0);
+    server.deleteAtQuit();
+    server.quitReply("-ERR some deleted messages not removed\r\n");
+    ProxyProgram program;
+    const std::string archive = program.folder() / "archive5";
+    holdBackViagra(program, archive);
+    auto process = program.start();
+    EXPECT_EQ(collectAndQuit(program, server), "-ERR some deleted messages not removed\r\n");
+    EXPECT_EQ(server.uids(), (std::vector<std::string>{"uid-1"})) << "deleted none the less";
+    EXPECT_EQ(copiesIn(archive, "held body"), 0u) << "not merged after an unconfirmed QUIT";
+    server.quitReply("+OK bye\r\n");
+    EXPECT_EQ(collectAndQuit(program, server).substr(0, 3), "+OK");
+    EXPECT_EQ(program.stop(*process), 0);
+    EXPECT_EQ(copiesIn(archive, "held body"), 1u) << "the only copy, merged once";
+}
+
+// A server that will not delete: the message stays, unrecorded, its copy
+// is left out at QUIT; the next session judges, deletes and archives it,
+// once.
+TEST(ProgramRules, AMessageTheServerWouldNotDeleteIsArchivedOnceWhenItIsDeleted)
+{
+    MailboxServer server({message("Hello", "first"), message("cheap viagra", "held body")}, 0);
+    server.deleteAtQuit();
+    server.refuseDele(true);
+    ProxyProgram program;
+    const std::string archive = program.folder() / "archive5";
+    holdBackViagra(program, archive);
+    auto process = program.start();
+    EXPECT_EQ(collectAndQuit(program, server).substr(0, 3), "+OK");
+    EXPECT_EQ(server.uids(), (std::vector<std::string>{"uid-1", "uid-2"}));
+    EXPECT_EQ(copiesIn(archive, "held body"), 0u) << "still on the server: no copy yet";
+    server.refuseDele(false);
+    EXPECT_EQ(collectAndQuit(program, server).substr(0, 3), "+OK");
+    EXPECT_EQ(program.stop(*process), 0);
+    EXPECT_EQ(server.uids(), (std::vector<std::string>{"uid-1"}));
+    EXPECT_EQ(copiesIn(archive, "held body"), 1u);
+    EXPECT_TRUE(program.logShows("The server would not delete message 2"));
+}
+
 } // namespace
