@@ -272,7 +272,10 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
 {
     const long start = std::ftell(m_in) - static_cast<long>(m_pushedBack.empty() ? 0 : m_pushedBack.back().size());
     if (++m_entities > kMaxEntities || depth > kMaxDepth) {
-        // Copied as it stands.
+        // Copied as it stands, unscanned: the message says so.
+        m_scanner.noteUnscanned(depth > kMaxDepth ? "parts nested too deeply to be looked at"
+                                                  : "more parts than can be looked at",
+                                "None: such a message is delivered as it came; open its attachments with care.");
         for (std::string line; readLine(line);) {
             write(line);
             if (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)

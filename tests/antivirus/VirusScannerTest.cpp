@@ -199,6 +199,24 @@ TEST_F(Scanner, AWorkFolderThatCannotBeWrittenLeavesTheAttachmentMarkedUnscanned
     EXPECT_NE(scanner->sessionUnscanned()[0].remedy.find(scanner->quarantinePath), std::string::npos);
 }
 
+// Parts past the walk's depth limit are passed on as they are: a sender
+// cannot hide an attachment there without the message saying so.
+TEST_F(Scanner, AnAttachmentNestedPastTheDepthLimitIsMarkedUnscanned)
+{
+    auto scanner = clam();
+    std::string message = "From: a@example.org\r\nSubject: deep\r\n";
+    std::string tail;
+    for (int level = 0; level < 80; ++level) {
+        const std::string boundary = "b" + std::to_string(level);
+        message += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" + boundary + "\r\n";
+        tail = "--" + boundary + "--\r\n" + tail;
+    }
+    message += "Content-Type: application/octet-stream; name=\"x.exe\"\r\n\r\n" + kEicar + "\r\n" + tail + ".\r\n";
+    bool clean = false;
+    scanned(*scanner, message, clean);
+    EXPECT_EQ(scanner->unscannedReasons(), std::vector<std::string>{"parts nested too deeply to be looked at"});
+}
+
 TEST_F(Scanner, AMissingSweepProgramLeavesTheAttachmentMarkedUnscanned)
 {
     VirusScanner scanner;
