@@ -137,7 +137,13 @@ std::optional<uid_t> peerOwner(int fd, std::string& why)
             return std::nullopt;
         }
         int length = static_cast<int>(n);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, length);
+        // NLMSG_OK, with the lengths compared as the signed numbers they
+        // are: what is left may fall below zero after the last message.
+        const auto whole = [](const nlmsghdr* message, int left) {
+            return left >= static_cast<int>(sizeof(nlmsghdr)) && message->nlmsg_len >= sizeof(nlmsghdr) &&
+                   static_cast<long>(message->nlmsg_len) <= left;
+        };
+        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); whole(message, length);
              message = NLMSG_NEXT(message, length)) {
             if (message->nlmsg_seq != request.header.nlmsg_seq)
                 continue;
