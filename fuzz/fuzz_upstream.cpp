@@ -31,9 +31,14 @@ void check(bool ok)
         __builtin_trap();
 }
 
+// The listeners live for the whole run: one bound anew for every input
+// would take an ephemeral port each time, and the ports left in TIME_WAIT
+// run out after some ten thousand inputs.
 int listenOnLoopback(int& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    check(fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -74,6 +79,10 @@ bool drainUntilClosed(int fd, int timeoutMs)
 }
 
 std::string g_root;
+int g_upstreamListener = -1;
+int g_upstreamPort = 0;
+int g_proxyListener = -1;
+int g_proxyPort = 0;
 
 } // namespace
 
@@ -87,15 +96,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     programContext().dataRoot = g_root + "/data/Quillfence Pro";
     programContext().settingsHive = eRegUser;
     std::filesystem::create_directories(programContext().dataRoot + "/state");
+    g_upstreamListener = listenOnLoopback(g_upstreamPort);
+    g_proxyListener = listenOnLoopback(g_proxyPort);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    int upstreamPort = 0;
-    const int upstream = listenOnLoopback(upstreamPort);
     std::thread server([&] {
-        const int fd = ::accept4(upstream, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(g_upstreamListener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             return;
         sendAll(fd, reinterpret_cast<const char*>(data), size);
@@ -104,25 +113,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ::close(fd);
     });
 
-    int proxyPort = 0;
-    const int listener = listenOnLoopback(proxyPort);
     const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(proxyPort));
+    address.sin_port = htons(static_cast<uint16_t>(g_proxyPort));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     check(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
-    new CSession(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
-    ::close(listener);
+    new CSession(::accept4(g_proxyListener, nullptr, nullptr, SOCK_CLOEXEC));
 
-    const std::string commands = "USER fuzz@127.0.0.1:" + std::to_string(upstreamPort) +
+    const std::string commands = "USER fuzz@127.0.0.1:" + std::to_string(g_upstreamPort) +
                                  "\r\nPASS secret\r\nSTAT\r\nLIST\r\nUIDL\r\nRETR 1\r\nTOP 1 3\r\nTOP 2 0\r\n"
                                  "RETR 2\r\nDELE 1\r\nNOOP\r\nQUIT\r\n";
     sendAll(client, commands.data(), commands.size());
     const bool ended = drainUntilClosed(client, 8000);
     ::close(client);
     server.join();
-    ::close(upstream);
     for (int i = 0; i < 2000 && SessionList::size() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     check(ended && SessionList::size() == 0);
