@@ -23,6 +23,23 @@ bool writeFully(int fd, const void* data, size_t size)
     return true;
 }
 
+bool readToEnd(int fd, std::string& out, size_t limit)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out.append(buffer, static_cast<size_t>(n));
+        if (out.size() > limit)
+            return false;
+    }
+}
+
 bool syncParentFolder(const std::string& path)
 {
     const size_t slash = path.rfind('/');

@@ -57,21 +57,11 @@ bool Hive::readFile(std::string& data) const
         CEventLog().LogEvent(1, "Unable to open hive file %s for '%s'", m_path.c_str(), "r+");
         return false;
     }
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            CEventLog().LogEvent(1, "Unable to open hive file %s for '%s'", m_path.c_str(), "r+");
-            return false;
-        }
-        if (n == 0)
-            return true;
-        data.append(buffer, static_cast<size_t>(n));
-        if (data.size() > static_cast<size_t>(kMaxHiveFile))
-            return false;
-    }
+    if (readToEnd(fd.get(), data, static_cast<size_t>(kMaxHiveFile)))
+        return true;
+    if (data.size() <= static_cast<size_t>(kMaxHiveFile))
+        CEventLog().LogEvent(1, "Unable to open hive file %s for '%s'", m_path.c_str(), "r+");
+    return false;
 }
 
 void Hive::setSeed(std::string seedPath)
@@ -158,19 +148,8 @@ bool Hive::installSeed() const
         UniqueFd fd(::open(m_seed.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd)
             return false;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return false;
-            if (n == 0)
-                break;
-            data.append(buffer, static_cast<size_t>(n));
-            if (data.size() > static_cast<size_t>(kMaxHiveFile))
-                return false;
-        }
+        if (!readToEnd(fd.get(), data, static_cast<size_t>(kMaxHiveFile)))
+            return false;
     }
     AtomicFile file(m_path, 0600);
     return file.write(data) && file.commit();

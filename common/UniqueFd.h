@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <string>
 #include <utility>
 
 class UniqueFd
@@ -41,3 +42,7 @@ private:
 
 // True when all size bytes were written.
 COMMONKIT_API bool writeFully(int fd, const void* data, size_t size);
+
+// Appends what fd reads to its end onto out, retrying EINTR.  False on a
+// read error, and as soon as out holds more than limit bytes.
+COMMONKIT_API bool readToEnd(int fd, std::string& out, size_t limit);

@@ -35,31 +35,16 @@ std::unique_ptr<FILE, FileCloser> memoryFile(const std::string& text)
     return file;
 }
 
-// The whole file in text: read in one go when its size is known, in
-// blocks to its end in any case (a pipe has no size).
+// The whole file in text, read in blocks to its end (a pipe has no size).
 bool readWhole(const std::string& path, std::string& text)
 {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode))
         return false;
-    constexpr size_t kBlock = 65536;
-    text.resize(static_cast<size_t>(st.st_size) + 1);
-    size_t got = 0;
-    for (;;) {
-        if (got == text.size())
-            text.resize(got + kBlock);
-        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    text.resize(got);
-    return true;
+    text.clear();
+    text.reserve(static_cast<size_t>(st.st_size));
+    return readToEnd(fd.get(), text, std::string::npos);
 }
 
 } // namespace

@@ -47,17 +47,7 @@ UniqueFd openLocked(const std::string& path, bool exclusive, bool create)
 bool readAll(int fd, std::string& text)
 {
     text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    return readToEnd(fd, text, std::string::npos);
 }
 
 bool readLocked(const std::string& path, std::string& text)

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 
 namespace {
 
@@ -29,15 +28,6 @@ std::string shippedSettings(int port)
     return shipped.replace(at, listen.size(), "\"/LISTENPORT\" = " + std::to_string(port));
 }
 
-std::string randomBytes(size_t size)
-{
-    std::mt19937 generator(7);
-    std::string out(size, '\0');
-    for (char& c : out)
-        c = static_cast<char>(generator() & 0xFF);
-    return out;
-}
-
 struct DamagedCase {
     const char* name;
     // The damaged hive, given the port the intact one listened on.
@@ -52,7 +42,7 @@ std::string cutHive(int port)
            "\r\n\"/RATING4\" = 8";
 }
 
-std::string noiseHive(int) { return randomBytes(3000); }
+std::string noiseHive(int) { return randomBytes(3000, 7); }
 
 class DamagedSettings : public ::testing::TestWithParam<DamagedCase>
 {

@@ -97,6 +97,17 @@ TEST(ProgramRules, RulesAreReadAgainForEachConnectionOnceTheLastSessionHasEnded)
     EXPECT_EQ(program.stop(*process), 0);
 }
 
+// A program whose rule holds back "viagra" messages into band 5's archive.
+void holdBackViagra(ProxyProgram& program, const std::string& archive)
+{
+    program.setting("ALLOWTHROUGH5", "0");
+    program.setting("ARCHIVE5", "1");
+    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
+    std::filesystem::create_directories(program.dataRoot() + "/rules");
+    writeFile(program.dataRoot() + "/rules/user.sfr",
+              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+}
+
 // Killed the moment the server has confirmed QUIT (so the rejected message
 // is gone from the server): its archive copy must still reach the day file,
 // once, when the account's next session has the server's listing.
@@ -106,12 +117,7 @@ TEST(ProgramRules, AnArchiveCopyOutlivesAKillRightAfterTheServerConfirmedQuit)
     server.deleteAtQuit();
     ProxyProgram program;
     const std::string archive = program.folder() / "archive5";
-    program.setting("ALLOWTHROUGH5", "0");
-    program.setting("ARCHIVE5", "1");
-    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
-    std::filesystem::create_directories(program.dataRoot() + "/rules");
-    writeFile(program.dataRoot() + "/rules/user.sfr",
-              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
+    holdBackViagra(program, archive);
     auto process = program.start();
     {
         PopClient client(program.port(), 20000);
@@ -199,17 +205,6 @@ size_t copiesIn(const std::string& folder, const std::string& text)
     for (size_t at = 0; (at = days.find(text, at)) != std::string::npos; ++at)
         ++copies;
     return copies;
-}
-
-// A program whose rule holds back "viagra" messages into band 5's archive.
-void holdBackViagra(ProxyProgram& program, const std::string& archive)
-{
-    program.setting("ALLOWTHROUGH5", "0");
-    program.setting("ARCHIVE5", "1");
-    program.setting("ARCHIVEPATH5", "\"" + archive + "\"");
-    std::filesystem::create_directories(program.dataRoot() + "/rules");
-    writeFile(program.dataRoot() + "/rules/user.sfr",
-              "#rule \"Viagra\" 100\nif \"viagra\" in HEADERFIELDVALUE(\"Subject\") then ISSPAM()\n#endrule\n");
 }
 
 // One session that logs in, reads the mailbox's size and quits; the QUIT

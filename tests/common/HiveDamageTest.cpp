@@ -14,7 +14,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <random>
 
 namespace {
 
@@ -23,30 +22,8 @@ namespace fs = std::filesystem;
 // The shipped settings the seeded hives are made from.
 const std::string kSeed = "1\r\n\"/\"\r\n\"/LISTENPORT\" = 1110\r\n\"/RATING4\" = 80\r\n~\r\n";
 
-// A hive name of this test's own (rows of a table test included).
-std::string hiveName()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    for (char& c : name)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-}
-
 std::string userHiveFile(const std::string& name) { return userConfig() + "/" + name + "_usr.dat"; }
 std::string systemHiveFile(const std::string& name) { return commonConfig() + "/" + name + "_sys.dat"; }
-
-std::string randomBytes(size_t size)
-{
-    std::mt19937 generator(20240611);
-    std::string out(size, '\0');
-    for (char& c : out)
-        c = static_cast<char>(generator() & 0xFF);
-    return out;
-}
 
 bool logHolds(const std::string& text)
 {
@@ -77,7 +54,7 @@ class DamagedHive : public ::testing::TestWithParam<DamageCase>
 
 TEST_P(DamagedHive, IsSetAsideLoggedAndReplacedByTheSeed)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     const std::string file = userHiveFile(name);
     fs::create_directories(userConfig());
     writeFile(file, GetParam().content);
@@ -114,7 +91,7 @@ TEST_P(DamagedHive, IsSetAsideLoggedAndReplacedByTheSeed)
 INSTANTIATE_TEST_SUITE_P(
     Registry, DamagedHive,
     ::testing::Values(
-        DamageCase{"RandomBytes", randomBytes(4096)},
+        DamageCase{"RandomBytes", randomBytes(4096, 20240611)},
         DamageCase{"CutInAValue", "7\r\n\"/\"\r\n\"/LISTENPORT\" = 1110\r\n\"/RATING3\" = 70\r\n\"/RATING4\" = 8"},
         DamageCase{"CutAfterARecord", "7\r\n\"/\"\r\n\"/RATING3\" = 70\r\n"},
         DamageCase{"CutInAContinuation",
@@ -128,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HiveDamage, AWholeHiveIsLeftAsItIs)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     const std::string file = userHiveFile(name);
     fs::create_directories(userConfig());
     // Bytes after the end marker are an older, longer content's tail.
@@ -154,7 +131,7 @@ TEST(HiveDamage, AWholeHiveIsLeftAsItIs)
 
 TEST(HiveDamage, AMissingHiveIsMadeFromTheSeedAndAnEmptyOneStaysEmpty)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     writeFile(g_testRoot + "/" + name + ".seed", kSeed);
     CRegistry::setSeedFile(eRegUser, name.c_str(), g_testRoot + "/" + name + ".seed");
     CRegistry::setSeedFile(eRegUser, (name + "_empty").c_str(), g_testRoot + "/" + name + ".seed");
@@ -175,7 +152,7 @@ TEST(HiveDamage, AMissingHiveIsMadeFromTheSeedAndAnEmptyOneStaysEmpty)
 
 TEST(HiveDamage, AnEarlierSetAsideCopyIsNeverReplaced)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     const std::string file = systemHiveFile(name);
     fs::create_directories(commonConfig());
     writeFile(file + ".damaged", "the first damaged copy");
@@ -200,7 +177,7 @@ TEST(HiveDamage, AnEarlierSetAsideCopyIsNeverReplaced)
 
 TEST(HiveDamage, AFileDamagedWhileLoadedIsSetAsideBeforeTheNextWrite)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     const std::string file = systemHiveFile(name);
     {
         CRegistry reg;
@@ -223,10 +200,10 @@ TEST(HiveDamage, AFileDamagedWhileLoadedIsSetAsideBeforeTheNextWrite)
 
 TEST(HiveDamage, ProcessesLoadingOneDamagedFileSetItAsideOnce)
 {
-    const std::string name = hiveName();
+    const std::string name = lower(hiveName());
     const std::string file = systemHiveFile(name);
     fs::create_directories(commonConfig());
-    const std::string damaged = randomBytes(2000);
+    const std::string damaged = randomBytes(2000, 20240611);
     writeFile(file, damaged);
     const std::string tool = siblingProgram("hive_tool");
     std::vector<std::unique_ptr<Subprocess>> writers;

@@ -12,24 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A hive name of this test's own.
-std::string hiveName()
-{
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    return name;
-}
-
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string systemHiveFile(const std::string& name)
 {
     return commonConfig() + "/" + lower(name) + "_sys.dat";

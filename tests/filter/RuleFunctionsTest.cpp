@@ -167,24 +167,51 @@ TEST_F(RuleFunctions, FilesLeftOpenAreClosedAfterTheMessage)
     EXPECT_EQ(openDescriptors(), before) << "the rule's files are closed with its message";
 }
 
+// ClamAV chosen as the engine, with the signatures in database, for the
+// length of a test.
+class ClamChosen
+{
+public:
+    explicit ClamChosen(const std::string& database)
+    {
+        EXPECT_TRUE(m_av.CreateKey(eRegUser, "quilfpro", "/antivirus", true));
+        m_av.SetValue("Engine", 0);
+        m_av.SetValue("ClamDatabase", database.c_str());
+    }
+    ~ClamChosen()
+    {
+        m_av.DeleteValue("Engine");
+        m_av.DeleteValue("ClamDatabase");
+    }
+    ClamChosen(const ClamChosen&) = delete;
+    ClamChosen& operator=(const ClamChosen&) = delete;
+
+private:
+    CRegistry m_av;
+};
+
+// The parts of a multipart message of boundary "B": a text part, then the
+// EICAR test file as the attachment x.com, in base64.
+std::string eicarParts()
+{
+    const std::string eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+    std::string encoded(4 * ((eicar.size() + 2) / 3) + 1, '\0');
+    MimeEncodeStr(eicar.c_str(), encoded.data(), static_cast<int>(eicar.size()));
+    encoded.resize(std::strlen(encoded.c_str()));
+    return "--B\nContent-Type: text/plain\n\nhello\n--B\n"
+           "Content-Type: application/octet-stream; name=\"x.com\"\n"
+           "Content-Transfer-Encoding: base64\n\n" + encoded + "\n--B--\n.\n";
+}
+
 TEST_F(RuleFunctions, IsInfectedScansAndReplacesTheAttachment)
 {
     const std::string database = programContext().dataRoot + "/clamdb";
     std::filesystem::create_directories(database);
     // The EICAR test file's MD5 and size.
     writeFile(database + "/test.hdb", "44d88612fea8a8f36de82e1278abb02f:68:Quillfence-Test-Eicar\n");
-    CRegistry av;
-    ASSERT_TRUE(av.CreateKey(eRegUser, "quilfpro", "/antivirus", true));
-    av.SetValue("Engine", 0);
-    av.SetValue("ClamDatabase", database.c_str());
-    const std::string eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
-    std::string encoded(4 * ((eicar.size() + 2) / 3) + 1, '\0');
-    MimeEncodeStr(eicar.c_str(), encoded.data(), static_cast<int>(eicar.size()));
-    encoded.resize(std::strlen(encoded.c_str()));
-    const std::string message = crlf("From: a@example.org\nSubject: file\nContent-Type: multipart/mixed; boundary=\"B\"\n\n"
-                                     "--B\nContent-Type: text/plain\n\nhello\n--B\n"
-                                     "Content-Type: application/octet-stream; name=\"x.com\"\n"
-                                     "Content-Transfer-Encoding: base64\n\n" + encoded + "\n--B--\n.\n");
+    const ClamChosen clam(database);
+    const std::string message =
+        crlf("From: a@example.org\nSubject: file\nContent-Type: multipart/mixed; boundary=\"B\"\n\n" + eicarParts());
     EXPECT_EQ(seen("if isinfected() then adddecisiondetails(\"infected\")\n"
                    "if not isinfected() then adddecisiondetails(\"clean now\")",
                    message),
@@ -194,8 +221,6 @@ TEST_F(RuleFunctions, IsInfectedScansAndReplacesTheAttachment)
     EXPECT_EQ(spool.find("EICAR"), std::string::npos);
     EXPECT_NE(spool.find("Removed Attachment (x.com).txt"), std::string::npos) << spool;
     EXPECT_NE(spool.find("hello"), std::string::npos);
-    av.DeleteValue("Engine");
-    av.DeleteValue("ClamDatabase");
 }
 
 TEST_F(RuleFunctions, IsInfectedWithoutSignaturesSaysSoInTheMessageAndTheReport)
@@ -203,17 +228,8 @@ TEST_F(RuleFunctions, IsInfectedWithoutSignaturesSaysSoInTheMessageAndTheReport)
     // ClamAV chosen, its database folder empty (freshclam never ran).
     const std::string database = programContext().dataRoot + "/clamdb-empty";
     std::filesystem::create_directories(database);
-    CRegistry av;
-    ASSERT_TRUE(av.CreateKey(eRegUser, "quilfpro", "/antivirus", true));
-    av.SetValue("Engine", 0);
-    av.SetValue("ClamDatabase", database.c_str());
-    const std::string eicar = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
-    std::string encoded(4 * ((eicar.size() + 2) / 3) + 1, '\0');
-    MimeEncodeStr(eicar.c_str(), encoded.data(), static_cast<int>(eicar.size()));
-    encoded.resize(std::strlen(encoded.c_str()));
-    const std::string body = "--B\nContent-Type: text/plain\n\nhello\n--B\n"
-                             "Content-Type: application/octet-stream; name=\"x.com\"\n"
-                             "Content-Transfer-Encoding: base64\n\n" + encoded + "\n--B--\n.\n";
+    const ClamChosen clam(database);
+    const std::string body = eicarParts();
     const std::string header = "From: a@example.org\nSubject: file\nContent-Type: multipart/mixed; boundary=\"B\"\n";
     // No rating: band 1, whose messages are neither marked nor rewritten.
     rules(rule("Scan", 10, "if isinfected() then adddecisiondetails(\"infected\")"));
@@ -239,8 +255,6 @@ TEST_F(RuleFunctions, IsInfectedWithoutSignaturesSaysSoInTheMessageAndTheReport)
     const size_t at = report.find(told);
     EXPECT_NE(at, std::string::npos) << report;
     EXPECT_EQ(report.find("Virus scanning is inactive", at + 1), std::string::npos) << "once for the session";
-    av.DeleteValue("Engine");
-    av.DeleteValue("ClamDatabase");
 }
 
 TEST_F(RuleFunctions, AScannedSessionWritesNoScanningNotice)

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,6 +83,16 @@ inline void appendFile(const std::string& path, const std::string& data)
 {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << data;
+}
+
+// size bytes of noise, the same for the same seed.
+inline std::string randomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::string out(size, '\0');
+    for (char& c : out)
+        c = static_cast<char>(generator() & 0xFF);
+    return out;
 }
 
 inline std::vector<std::string> splitLines(const std::string& text)
