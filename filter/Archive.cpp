@@ -1,6 +1,5 @@
 #include "filter/Archive.h"
 
-#include "filter/FileRetry.h"
 #include "filter/FilterSettings.h"
 #include "filter/LineEnds.h"
 #include "filter/StagingFile.h"
@@ -8,6 +7,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/DayFiles.h"
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
 #include "common/ProgramContext.h"
@@ -41,19 +41,6 @@ std::string lower(std::string text)
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-// "sf" + six digits + suffix, any letter case.
-bool isArchiveName(const std::string& name, const char* suffix)
-{
-    const std::string low = lower(name);
-    const std::string tail = suffix;
-    if (low.size() != 8 + tail.size() || low.compare(0, 2, "sf") != 0 || low.compare(8, tail.size(), tail) != 0)
-        return false;
-    for (size_t i = 2; i < 8; ++i)
-        if (!std::isdigit(static_cast<unsigned char>(low[i])))
-            return false;
-    return true;
 }
 
 bool readFully(int fd, std::vector<char>& block, ssize_t& got)
@@ -124,7 +111,7 @@ bool isStagingName(const std::string& name, const char* suffix)
         for (size_t i = 9; i < 17; ++i)
             if (!std::isxdigit(static_cast<unsigned char>(low[i])))
                 return false;
-    return isArchiveName(low.substr(0, 8) + low.substr(low.size() - 4), suffix);
+    return isDayFileName(low.substr(0, 8) + low.substr(low.size() - 4), {"sf"}, suffix);
 }
 
 // The names of the staging files in folder with suffix.
@@ -378,6 +365,12 @@ bool archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         const bool whole = context.session() == nullptr || !context.session()->isCurrentHeaderOnly();
         if (!whole && wholeOnly)
             return false;
+        // Settings never loaded leave no folder: a copy is not put in
+        // whatever folder the program happens to run in.
+        if (settings.archivePath.empty() || settings.archivePath[0] != '/') {
+            CEventLog().LogEvent(1, "No archive folder for rating band %d", band + 1);
+            return false;
+        }
         const int out = stagingFileFor(context, settings.archivePath);
         if (out < 0)
             return false;
@@ -540,27 +533,8 @@ void mergeLeftoverArchives(const std::string& account, const std::function<bool(
 
 void tidyBandArchive(int band)
 {
-    try {
-        const FilterSettings& settings = filterSettings();
-        const std::string& folder = settings.bands[band].archivePath;
-        std::vector<std::string> old;
-        const long now = CVDateTime::currentTime();
-        for (CVDir it(folder.c_str(), "sf*.txt"); !it.atEnd(); it.moveNext()) {
-            const std::string name = it.fileName();
-            if (it.isDir() || !isArchiveName(name, ".txt"))
-                continue;
-            const int yy = std::stoi(name.substr(2, 2));
-            const int mm = std::stoi(name.substr(4, 2));
-            const int dd = std::stoi(name.substr(6, 2));
-            const CVDateTime date(yy < 50 ? 2000 + yy : 1900 + yy, mm, dd, 0, 0, 0);
-            if (date.daysTo(now) > settings.tidyDays)
-                old.push_back(folder + name);
-        }
-        for (const std::string& path : old)
-            deleteFileRetry(path);
-    } catch (...) {
-        DebugX("filter", __LINE__);
-    }
+    const FilterSettings& settings = filterSettings();
+    tidyDayFiles(settings.bands[band].archivePath, {"sf"}, ".txt", settings.tidyDays);
 }
 
 void dailyTidy()

@@ -80,8 +80,12 @@ void FilterSettings::load(const std::string& dataRoot)
         reg.QueryValue(bandValue("ForwardAddress", n).c_str(), band.forwardAddress);
         reg.QueryValue(bandValue("ForwardMacro", n).c_str(), band.forwardMacro);
         reg.QueryValue(bandValue("AllowThrough", n).c_str(), band.allowThrough);
-        reg.QueryValue(bandValue("ArchivePath", n).c_str(), band.archivePath);
-        if (band.archivePath.empty() || band.archivePath.back() != '/')
+        // An empty folder is the default; a relative one is the data
+        // folder's, never that of whatever folder the program started in.
+        std::string folder;
+        if (reg.QueryValue(bandValue("ArchivePath", n).c_str(), folder) && !folder.empty())
+            band.archivePath = folder[0] == '/' ? folder : dataRoot + "/" + folder;
+        if (band.archivePath.back() != '/')
             band.archivePath += '/';
         // Each missing folder on the way, private to the user.
         for (size_t slash = band.archivePath.find('/', 1); slash != std::string::npos;

@@ -7,6 +7,7 @@
 #include "common/CRegistry.h"
 #include "common/CWorkerThread.h"
 #include "common/ProgramContext.h"
+#include "filter/FilterContext.h"
 #include "proxy/CSession.h"
 #include "proxy/SessionList.h"
 
@@ -96,6 +97,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     programContext().dataRoot = g_root + "/data/Quillfence Pro";
     programContext().settingsHive = eRegUser;
     std::filesystem::create_directories(programContext().dataRoot + "/state");
+    initialiseFilter();   // the settings and rules, as the program loads them
     g_upstreamListener = listenOnLoopback(g_upstreamPort);
     g_proxyListener = listenOnLoopback(g_proxyPort);
     return 0;

@@ -16,6 +16,7 @@
 #include "filter/FilterContext.h"
 #include "filter/SessionLink.h"
 #include "proxy/CMessage.h"
+#include "proxy/LoginAddress.h"
 
 #include <chrono>
 #include <functional>
@@ -62,10 +63,9 @@ public:
     // otherwise: a server that trickles its greeting or its handshake a byte
     // at a time cannot hold the session, and every client after it, longer.
     static constexpr int kDefaultUpstreamDeadline = 60;
-    // The APOP timestamp and the account state file name are refused, not
-    // cut, beyond these lengths.
+    // The APOP timestamp is refused, not cut, beyond this length (the
+    // account file's name beyond kMaxAccountFile).
     static constexpr size_t kMaxTimestamp = 79;
-    static constexpr size_t kMaxAccountFile = 511;
     // A message whose header is larger than this is not judged: the rules
     // would hold it in memory.  It is passed on to the client unjudged.
     static constexpr long kMaxHeaderBytes = 1 << 20;
@@ -111,8 +111,6 @@ public:
     std::string readServer(size_t maxLength = kMaxReplyLine);
     // A status text for the popup (cut at 63 characters).
     void status(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Deletes a file with up to 10 attempts; logs the outcome.
-    bool deleteFileRetry(const std::string& path);
     // Deletes daily logs older than tidyLogDays.
     void tidyOldLogs();
 
@@ -136,11 +134,6 @@ public:
     // the last server reply or an "-ERR Internal error" text.  True when the
     // server accepted.
     bool msnLogin(const std::string& user, const std::string& password, std::string& reply);
-    // How the upstream connection is protected: STLS when the server
-    // offers it, TLS from the first byte ($TLS, port 995), or STLS
-    // required ($STLS).
-    enum class TlsMode { Opportunistic, Implicit, Stls };
-    static constexpr int kPop3sPort = 995;
 
     // The largest security token handled, whatever a package declares.
     static constexpr unsigned long kMaxToken = 65536;
@@ -177,7 +170,7 @@ public:
     uint32_t serverActivityTick = 0;   // CVDateTime::tickCount()
     bool useTop = true;
     std::string serverHost;
-    int authMethod = 0;
+    LoginMethod authMethod = LoginMethod::UserPass;
     long keepAliveTime = 0;
     bool analysisFailed = false;
     int maxCollectionTime = 0;

@@ -12,6 +12,7 @@
 #include "common/CVDir.h"
 #include "common/EventLogBlock.h"
 #include "common/EventLogGather.h"
+#include "common/FileRetry.h"
 #include "common/InternetDate.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
@@ -21,6 +22,7 @@
 #include "proxy/CollectionSpools.h"
 #include "proxy/SpoolField.h"
 #include "proxy/SpoolReserve.h"
+#include "upstream/ListingLines.h"
 
 #include <strings.h>
 
@@ -37,36 +39,6 @@
 #include <thread>
 
 #include <fcntl.h>
-
-namespace {
-
-// A decimal number of at most 18 digits (no sign): false otherwise.
-bool decimal(const char*& p, long& value)
-{
-    const char* start = p;
-    value = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p)) && p - start < 18)
-        value = value * 10 + (*p++ - '0');
-    return p > start && !std::isdigit(static_cast<unsigned char>(*p));
-}
-
-// A LIST line: "number size", anything after a blank following the size
-// ignored (RFC 1939 allows more information there).  False for anything
-// else, or a size beyond limit.
-bool parseListLine(const std::string& line, long limit, long& size)
-{
-    const char* p = line.c_str();
-    long number = 0;
-    if (!decimal(p, number) || *p != ' ')
-        return false;
-    while (*p == ' ')
-        ++p;
-    if (!decimal(p, size) || size > limit)
-        return false;
-    return *p == '\0' || *p == ' ' || *p == '\t';
-}
-
-} // namespace
 
 void CSession::keepAlive()
 {
@@ -196,8 +168,7 @@ bool CSession::collectIds()
         const std::string line = readServerKept();
         if (line == ".")
             return false;   // fewer ids than messages
-        const size_t blank = line.find(' ');
-        ids.push_back(blank == std::string::npos ? std::string() : line.substr(blank + 1));
+        ids.push_back(uidOfUidlLine(line));
     }
     if (readServerKept() != ".")
         return false;

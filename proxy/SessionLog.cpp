@@ -1,9 +1,9 @@
-// The session's traffic log, status texts, file deletion and log tidy.
+// The session's traffic log, status texts and log tidy.
 #include "proxy/CSession.h"
 
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
-#include "common/CVDir.h"
+#include "common/DayFiles.h"
 #include "common/ProgramContext.h"
 #include "proxy/MainWindowLink.h"
 
@@ -192,51 +192,8 @@ void CSession::status(const char* format, ...)
         link->statusText(text);
 }
 
-bool CSession::deleteFileRetry(const std::string& path)
-{
-    constexpr int kAttempts = 10;
-    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
-        if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
-            CEventLog().LogEvent(4, "Deleted %s", path.c_str());
-            return true;
-        }
-        if (attempt < kAttempts)
-            ::sched_yield();
-    }
-    CEventLog().LogEvent(1, "Unable to delete %s", path.c_str());
-    return false;
-}
-
 void CSession::tidyOldLogs()
 {
-    try {
-        const std::string folder = programContext().dataRoot + "/log";
-        std::vector<std::string> old;
-        const long now = CVDateTime::currentTime();
-        for (CVDir it(folder.c_str(), "*.log"); !it.atEnd(); it.moveNext()) {
-            std::string name = it.fileName();
-            // "qf" or "sf", then YYMMDD, then ".log": nothing else is touched.
-            std::string lower = name;
-            for (char& c : lower)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (lower.size() != 12 || (lower.compare(0, 2, "qf") != 0 && lower.compare(0, 2, "sf") != 0) ||
-                lower.compare(8, 4, ".log") != 0)
-                continue;
-            bool digits = true;
-            for (size_t i = 2; i < 8; ++i)
-                digits = digits && std::isdigit(static_cast<unsigned char>(lower[i]));
-            if (!digits)
-                continue;
-            const int yy = std::stoi(lower.substr(2, 2));
-            const int mm = std::stoi(lower.substr(4, 2));
-            const int dd = std::stoi(lower.substr(6, 2));
-            const CVDateTime date(yy < 50 ? 2000 + yy : 1900 + yy, mm, dd, 0, 0, 0);
-            if (date.daysTo(now) > tidyLogDays)
-                old.push_back(folder + "/" + name);
-        }
-        for (const std::string& path : old)
-            deleteFileRetry(path);
-    } catch (...) {
-        DebugX(__FILE__, __LINE__);
-    }
+    // "qf" or "sf", then YYMMDD, then ".log": nothing else is touched.
+    tidyDayFiles(programContext().dataRoot + "/log", {"qf", "sf"}, ".log", tidyLogDays);
 }

@@ -2,6 +2,7 @@
 // APOP or (when a security package is installed) AUTH MSN.
 #include "proxy/CSession.h"
 
+#include "proxy/LoginAddress.h"
 #include "proxy/ReplyText.h"
 
 #include "common/CEventLog.h"
@@ -22,21 +23,6 @@
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-// The account state file's name: characters that cannot stand in a file
-// name become '#'.
-std::string accountFileName(const std::string& user, const std::string& server)
-{
-    std::string name = user + "@" + server + ".dat";
-    for (char& c : name)
-        if (std::strchr("\"*/:<>?\\", c) != nullptr)
-            c = '#';
-    return name;
-}
-
-} // namespace
 
 class CSession::LoginClock
 {
@@ -88,75 +74,20 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     // bracketed IPv6 addresses are described in the README.
     const std::string syntax = formatText(
         "-ERR Quillfence requires USER <username>%c<server>[:<port>][$APOP|$MSN]\r\n", separator);
-    const std::string argument = args.empty() ? std::string() : args[0];
-    const size_t at = argument.rfind(separator);   // the last separator counts
-    if (at == std::string::npos || at == 0 || at + 1 == argument.size()) {
+    LoginAddress address;
+    switch (parseLoginAddress(args.empty() ? std::string() : args[0], separator, address)) {
+    case LoginAddressFault::Syntax:
         sendClient(syntax);
         return;
-    }
-    const std::string user = argument.substr(0, at);
-    std::string serverPart = argument.substr(at + 1);
-    // Suffixes from the end, in any order: one login method, one TLS mode.
-    int method = 0;
-    TlsMode tls = TlsMode::Opportunistic;
-    bool methodGiven = false, tlsGiven = false, valid = true;
-    for (size_t dollar; valid && (dollar = serverPart.rfind('$')) != std::string::npos;) {
-        const std::string suffix = serverPart.substr(dollar + 1);
-        serverPart.resize(dollar);
-        bool* given = &methodGiven;
-        if (::strcasecmp(suffix.c_str(), "MSN") == 0)
-            method = 2;
-        else if (::strcasecmp(suffix.c_str(), "APOP") == 0)
-            method = 1;
-        else if (::strcasecmp(suffix.c_str(), "TLS") == 0)
-            tls = TlsMode::Implicit, given = &tlsGiven;
-        else if (::strcasecmp(suffix.c_str(), "STLS") == 0)
-            tls = TlsMode::Stls, given = &tlsGiven;
-        else
-            valid = false;
-        valid = valid && !*given;
-        *given = true;
-    }
-    if (!valid || serverPart.empty()) {
-        sendClient(syntax);
-        return;
-    }
-    const std::string account = accountFileName(user, serverPart);
-    if (account.size() > kMaxAccountFile) {
+    case LoginAddressFault::TooLong:
         sendClient("-ERR User name and server too long\r\n");
         return;
+    case LoginAddressFault::None:
+        break;
     }
-    // "[v6 address]" or a name or IPv4 address, then ":port".
-    std::string host = serverPart;
-    std::string portText;
-    if (!serverPart.empty() && serverPart[0] == '[') {
-        const size_t close = serverPart.find(']');
-        if (close == std::string::npos ||
-            (close + 1 < serverPart.size() && serverPart[close + 1] != ':')) {
-            sendClient(syntax);
-            return;
-        }
-        host = serverPart.substr(1, close - 1);
-        if (close + 1 < serverPart.size())
-            portText = serverPart.substr(close + 2);
-    } else if (const size_t colon = serverPart.rfind(':'); colon != std::string::npos) {
-        host = serverPart.substr(0, colon);
-        portText = serverPart.substr(colon + 1);
-    }
-    int port = 110;
-    if (!portText.empty()) {
-        const long value = std::strtol(portText.c_str(), nullptr, 10);
-        port = value < 1 ? 110 : (value > INT_MAX ? INT_MAX : static_cast<int>(value));
-    }
-    if (host.empty()) {
-        sendClient(syntax);
-        return;
-    }
-    if (!tlsGiven && port == kPop3sPort)
-        tls = TlsMode::Implicit;
-    authMethod = method;
-    accountFile = account;
-    serverHost = host;
+    authMethod = address.method;
+    accountFile = address.accountFile;
+    serverHost = address.host;
 
     // A second USER starts again with a fresh upstream connection, and the
     // whole of the login's time.
@@ -165,7 +96,7 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     m_loginTimeLeft = std::chrono::seconds(m_upstreamDeadline);
     const LoginClock clock(*this);
     try {
-        openUpstream(user, port, tls);
+        openUpstream(address.user, address.port, address.tls);
     } catch (const UpstreamLost&) {
         if (!server.deadlinePassed())
             throw;
@@ -195,7 +126,7 @@ void CSession::openUpstream(const std::string& user, int port, TlsMode tls)
         sendClient("-ERR Server signon " + greeting + "\r\n");
         return;
     }
-    if (authMethod == 1) {
+    if (authMethod == LoginMethod::Apop) {
         apopTimestamp.clear();
         const size_t open = greeting.find('<');
         if (open == std::string::npos) {
@@ -215,7 +146,7 @@ void CSession::openUpstream(const std::string& user, int port, TlsMode tls)
     if (tls != TlsMode::Implicit && !negotiateStls(tls == TlsMode::Stls))
         return;
     upstreamUser = user;
-    if (authMethod != 0) {
+    if (authMethod != LoginMethod::UserPass) {
         sendClient("+OK user accepted\r\n");
         return;
     }
@@ -336,11 +267,11 @@ void CSession::cmdPass(const std::vector<std::string>&)
 bool CSession::authenticate(const std::string& password, std::string& reply)
 {
     switch (authMethod) {
-    case 0:
+    case LoginMethod::UserPass:
         sendServer("PASS " + password + "\r\n", true);
         reply = readServer();
         return true;
-    case 1: {
+    case LoginMethod::Apop: {
         MD5_CTX context;
         MD5Init(&context);
         const std::string text = apopTimestamp + password;
@@ -355,7 +286,7 @@ bool CSession::authenticate(const std::string& password, std::string& reply)
         reply = readServer();
         return true;
     }
-    default:
+    case LoginMethod::Msn:
         if (!SecurityInterface::available()) {
             sendClient("-ERR MSN authentication package not available\r\n");
             return false;
@@ -363,6 +294,7 @@ bool CSession::authenticate(const std::string& password, std::string& reply)
         msnLogin(upstreamUser, password, reply);
         return true;
     }
+    return false;
 }
 
 bool CSession::msnLogin(const std::string& user, const std::string& password, std::string& reply)

@@ -187,6 +187,25 @@ TEST_F(BandActions, AnArchivedCopyIsStagedThenMergedOnlyWhenTheServerConfirms)
     EXPECT_NE(both.find("second body"), std::string::npos);
 }
 
+// A folder given without a leading "/" is the data folder's, whatever
+// folder the program runs in; an empty one is the default.
+TEST_F(BandActions, ARelativeArchiveFolderIsTheDataFoldersAndAnEmptyOneTheDefault)
+{
+    CRegistry reg;
+    ASSERT_TRUE(reg.CreateKey(eRegUser, "quilfpro", "/", true));
+    const std::string relative = programContext().dataRoot + "/test-archive/relative/";
+    for (const auto& [value, folder] : {std::pair<std::string, std::string>{"test-archive/relative", relative},
+                                        {"", programContext().dataRoot + "/archive/rating4/"}}) {
+        SCOPED_TRACE("ArchivePath4 \"" + value + "\"");
+        reg.SetValue("ArchivePath4", value.c_str());
+        std::filesystem::remove_all(folder);
+        judgeInBandFour(kMessage);
+        EXPECT_TRUE(mergeStagedArchives(context()));
+        EXPECT_TRUE(std::filesystem::exists(folder + today(".txt")));
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "test-archive"));
+}
+
 TEST_F(BandActions, AnUnmarkedCopyGetsTheDecisionBlock)
 {
     setting("Subject4", 0);

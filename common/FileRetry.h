@@ -4,6 +4,8 @@
 // unlogged.  True when the file is gone.
 #pragma once
 
+#include "common/CommonExport.h"
+
 #include <string>
 
-bool deleteFileRetry(const std::string& path);
+COMMONKIT_API bool deleteFileRetry(const std::string& path);

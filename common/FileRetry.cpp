@@ -1,4 +1,4 @@
-#include "filter/FileRetry.h"
+#include "common/FileRetry.h"
 
 #include "common/CEventLog.h"
 

@@ -1,0 +1,41 @@
+// Reads the input as the lines the proxy parses alone: the argument of a
+// client's USER and the lines of a server's LIST and UIDL listings.  Traps
+// on a crash or when an accepted login address breaks what its users rely
+// on: a host, a port of at least 1, an account file name of bounded length
+// that cannot leave the state folder.
+#include "proxy/LoginAddress.h"
+#include "upstream/ListingLines.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    for (const char separator : {'@', '#'}) {
+        LoginAddress address;
+        if (parseLoginAddress(text, separator, address) != LoginAddressFault::None)
+            continue;
+        check(!address.host.empty() && address.port >= 1);
+        check(address.accountFile.size() <= kMaxAccountFile);
+        check(address.accountFile.find('/') == std::string::npos);
+        const std::string& file = address.accountFile;
+        check(file.size() > 4 && file.compare(file.size() - 4, 4, ".dat") == 0);
+    }
+    long listed = -1;
+    if (parseListLine(text, 1L << 30, listed))
+        check(listed >= 0 && listed <= (1L << 30));
+    const std::string id = uidOfUidlLine(text);
+    check(id.size() < text.size() || id.empty());
+    return 0;
+}
