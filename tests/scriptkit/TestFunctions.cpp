@@ -1,5 +1,7 @@
 #include "TestFunctions.h"
 
+#include "filter/RuleFunctionTable.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -105,55 +107,20 @@ TEST_EXPORT void FreeString(char* text)
     std::free(text);
 }
 
-// Stand-ins for the program's rule functions, each of the shape the shipped
-// include declares: nothing happens and the answer is 0, false or no text.
-#define STUB_NONE(name) \
+// Stand-ins for the program's rule functions, one for each row of its
+// table, of the shape its result type gives: nothing happens and the answer
+// is 0, false or no text.
+#define STUB_none(name) \
     TEST_EXPORT void name(const void*) {}
-#define STUB_NUMBER(name) \
+#define STUB_integer(name) \
     TEST_EXPORT int32_t name(const void*) { return 0; }
-#define STUB_TEXT(name) \
+#define STUB_truth(name) STUB_integer(name)
+#define STUB_string(name) \
     TEST_EXPORT char* name(int32_t* length, const void*) \
     { \
         *length = 0; \
         return nullptr; \
     }
+#define STUB_ROW(name, arguments, result) STUB_##result(name)
 
-STUB_NONE(ISSPAM)
-STUB_NONE(ISOK)
-STUB_NONE(STOPCHECKING)
-STUB_NUMBER(GETRULERATING)
-STUB_NONE(SETRULERATING)
-STUB_NONE(ADDDECISIONDETAILS)
-STUB_NUMBER(MESSAGESIZE)
-STUB_NUMBER(GETMSGSEGMENTCOUNT)
-STUB_NUMBER(SELECTMSGSEGMENT)
-STUB_NUMBER(HEADERFIELDEXISTS)
-STUB_TEXT(HEADERFIELDVALUE)
-STUB_NUMBER(GETHEADERFIELDCOUNT)
-STUB_TEXT(GETHEADERFIELDNAME)
-STUB_TEXT(GETHEADERFIELDVALUE)
-STUB_TEXT(GETFIRSTADDRESS)
-STUB_TEXT(GETNEXTADDRESS)
-STUB_TEXT(PARSEADDRESS)
-STUB_NUMBER(WILDCARDMATCH)
-STUB_NUMBER(WILDCARDMATCHHEADER)
-STUB_NUMBER(WILDCARDMATCHBODY)
-STUB_NUMBER(WILDCARDMATCHRAWBODY)
-STUB_NUMBER(MATCHESLISTITEM)
-STUB_NUMBER(HEADERMATCHESLISTITEM)
-STUB_NUMBER(BODYMATCHESLISTITEM)
-STUB_NUMBER(COUNTHEADERPATTERNLISTHITS)
-STUB_NUMBER(COUNTBODYPATTERNLISTHITS)
-STUB_NUMBER(FINDWORDINSTRING)
-STUB_NUMBER(FINDWORDINHEADER)
-STUB_NUMBER(FINDWORDINBODY)
-STUB_NUMBER(COUNTHEADERWORDLISTHITS)
-STUB_NUMBER(COUNTBODYWORDLISTHITS)
-STUB_NUMBER(COUNTHEADERWORDINSTANCES)
-STUB_NUMBER(COUNTBODYWORDINSTANCES)
-STUB_NUMBER(MAXWHITESPACERUN)
-STUB_NUMBER(ISVALIDDATE)
-STUB_NONE(SETUSERMACRO)
-STUB_NUMBER(ISINFECTED)
-STUB_NUMBER(FILEOPEN)
-STUB_NUMBER(FILECLOSE)
+QF_RULE_FUNCTIONS(STUB_ROW)

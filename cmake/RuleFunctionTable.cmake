@@ -1,0 +1,87 @@
+# Checks the rule function table (filter/RuleFunctionTable.h) against the
+# functions RuleFunctions.cpp defines and the #declare lines of the shipped
+# spamfltr.inc, and writes the program's export list from it: the rule
+# functions and FreeString.  Fails the build on any difference.
+#   cmake -DSOURCE_DIR=<tree> -DEXPORTS=<file to write> -P RuleFunctionTable.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(table "${SOURCE_DIR}/filter/RuleFunctionTable.h")
+set(definitions "${SOURCE_DIR}/filter/RuleFunctions.cpp")
+set(include "${SOURCE_DIR}/data/rules/spamfltr.inc")
+
+# Read whole and matched row by row: each line of the table's macro ends in
+# a backslash, which would join list items.
+file(READ "${table}" text)
+string(REGEX MATCHALL "ROW\\([A-Z]+, \"[^\"]*\", [a-z]+\\)" rows "${text}")
+set(names "")
+set(faults "")
+foreach(row IN LISTS rows)
+    string(REGEX REPLACE "^ROW\\(([A-Z]+), \"([^\"]*)\", ([a-z]+)\\)$" "\\1;\\2;\\3" fields "${row}")
+    list(GET fields 0 name)
+    list(GET fields 1 arguments)
+    list(GET fields 2 result)
+    if(name IN_LIST names)
+        string(APPEND faults "\n  ${name}: two rows in the table")
+    endif()
+    list(APPEND names ${name})
+    set(declared_${name} "#declare ${name}(${arguments})")
+    if(NOT result MATCHES "^(none|integer|truth|string)$")
+        string(APPEND faults "\n  ${name}: result type '${result}' is none of none, integer, truth, string")
+    elseif(NOT result STREQUAL "none")
+        string(APPEND declared_${name} " as ${result}")
+    endif()
+endforeach()
+if(names STREQUAL "")
+    message(FATAL_ERROR "No rows read from ${table}")
+endif()
+
+# Defined: every RULE_FUNCTION but FreeString, which frees their texts.
+file(STRINGS "${definitions}" lines REGEX "^RULE_FUNCTION ")
+set(defined "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^RULE_FUNCTION [^(]*[ *]([A-Za-z]+)\\(.*" "\\1" name "${line}")
+    if(NOT name STREQUAL "FreeString")
+        list(APPEND defined ${name})
+    endif()
+endforeach()
+
+# Declared: the #declare lines of the shipped include, whole.
+file(STRINGS "${include}" lines REGEX "^#declare ")
+set(declared "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^#declare ([A-Z]+)\\(.*" "\\1" name "${line}")
+    string(STRIP "${line}" line)
+    list(APPEND declared ${name})
+    if(NOT name IN_LIST names)
+        string(APPEND faults "\n  spamfltr.inc declares ${name}, which is not in the table")
+    elseif(NOT line STREQUAL declared_${name})
+        string(APPEND faults "\n  spamfltr.inc has '${line}', the table '${declared_${name}}'")
+    endif()
+endforeach()
+
+foreach(name IN LISTS names)
+    if(NOT name IN_LIST defined)
+        string(APPEND faults "\n  ${name}: in the table, not defined in RuleFunctions.cpp")
+    endif()
+    if(NOT name IN_LIST declared)
+        string(APPEND faults "\n  ${name}: in the table, not declared in spamfltr.inc")
+    endif()
+endforeach()
+foreach(name IN LISTS defined)
+    if(NOT name IN_LIST names)
+        string(APPEND faults "\n  ${name}: defined in RuleFunctions.cpp, not in the table")
+    endif()
+endforeach()
+if(faults)
+    message(FATAL_ERROR "The rule function table does not match:${faults}")
+endif()
+
+string(CONCAT text "/* Made by the build from filter/RuleFunctionTable.h: the rule functions,\n"
+                   "   found by name by the script engine, and FreeString. */\n{\n")
+foreach(name IN LISTS names)
+    string(APPEND text "    ${name};\n")
+endforeach()
+string(APPEND text "    FreeString;\n};\n")
+file(WRITE "${EXPORTS}.new" "${text}")
+file(COPY_FILE "${EXPORTS}.new" "${EXPORTS}" ONLY_IF_DIFFERENT)
+file(REMOVE "${EXPORTS}.new")
