@@ -3,8 +3,8 @@
 #include "common/ProgramContext.h"
 #include "filter/ArchiveMessages.h"
 #include "filter/FilterSettings.h"
-#include "filter/LearnBatch.h"
-#include "filter/LearnFolders.h"
+#include "learning/LearnBatch.h"
+#include "learning/LearnFolders.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "app/ProbabilityCommand.h"
 
 #include "filter/FilterContext.h"
-#include "filter/LearnFolders.h"
+#include "learning/LearnFolders.h"
 #include "filter/LearnedRating.h"
 #include "filter/MessageDescriptor.h"
 #include "filter/SessionLink.h"

@@ -14,8 +14,8 @@
 // learned, and when the store fails (the failure is logged).  Never throws.
 #pragma once
 
-#include "filter/Classifier.h"
-#include "filter/TokenStore.h"
+#include "learning/Classifier.h"
+#include "learning/TokenStore.h"
 
 #include <cstdio>
 #include <memory>

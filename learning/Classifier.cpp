@@ -1,4 +1,4 @@
-#include "filter/Classifier.h"
+#include "learning/Classifier.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "filter/LearnBatch.h"
+#include "learning/LearnBatch.h"
 
 #include "analysis/MessageTokens.h"
 #include "common/MD5.h"

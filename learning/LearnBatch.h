@@ -19,7 +19,7 @@
 // changes nothing.  Throws TokenStoreError when the store fails.
 #pragma once
 
-#include "filter/TokenStore.h"
+#include "learning/TokenStore.h"
 
 #include <map>
 #include <string>

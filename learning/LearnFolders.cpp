@@ -1,6 +1,6 @@
-#include "filter/LearnFolders.h"
+#include "learning/LearnFolders.h"
 
-#include "filter/LearnBatch.h"
+#include "learning/LearnBatch.h"
 
 #include "common/CEventLog.h"
 #include "common/CVDir.h"

@@ -8,7 +8,7 @@
 // are left alone.
 #pragma once
 
-#include "filter/TokenStore.h"
+#include "learning/TokenStore.h"
 
 #include <string>
 #include <vector>

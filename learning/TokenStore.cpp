@@ -1,4 +1,4 @@
-#include "filter/TokenStore.h"
+#include "learning/TokenStore.h"
 
 #include <sqlite3.h>
 

@@ -20,7 +20,7 @@
 // store goes.  One thread at a time.
 #pragma once
 
-#include "filter/Classifier.h"
+#include "learning/Classifier.h"
 
 #include <array>
 #include <cstdint>

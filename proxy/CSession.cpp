@@ -9,7 +9,7 @@
 #include "proxy/SessionList.h"
 #include "proxy/StateTidy.h"
 #include "filter/Archive.h"
-#include "filter/LearnFolders.h"
+#include "learning/LearnFolders.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>

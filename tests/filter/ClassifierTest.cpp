@@ -1,5 +1,5 @@
 // The combining arithmetic against values worked out by hand.
-#include "filter/Classifier.h"
+#include "learning/Classifier.h"
 
 #include <gtest/gtest.h>
 

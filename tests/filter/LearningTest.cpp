@@ -4,10 +4,10 @@
 #include "FilterHarness.h"
 
 #include "filter/ArchiveMessages.h"
-#include "filter/LearnBatch.h"
-#include "filter/LearnFolders.h"
+#include "learning/LearnBatch.h"
+#include "learning/LearnFolders.h"
 #include "filter/LearnedRating.h"
-#include "filter/TokenStore.h"
+#include "learning/TokenStore.h"
 
 #include "support/TestHelpers.h"
 
