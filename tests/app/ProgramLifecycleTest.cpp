@@ -129,6 +129,26 @@ TEST(ProgramLifecycle, ABusyPortIsReportedAndNoSessionIsMade)
     EXPECT_EQ(program.stop(*process), 0) << "the program keeps running until stopped";
 }
 
+// The harness's own guard against a test beside it taking the port first.
+TEST(ProgramLifecycle, AStartOnAPortTakenMeanwhileIsMadeAgainOnAnother)
+{
+    ProxyProgram program;
+    const int taken = program.port();
+    UniqueFd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(taken));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder.get(), 1), 0);
+
+    auto process = program.start();
+    EXPECT_NE(program.port(), taken);
+    PopClient client(program.port());
+    EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
+    EXPECT_EQ(program.stop(*process), 0);
+}
+
 TEST(ProgramLifecycle, SessionTrafficIsLoggedWithPasswordsMasked)
 {
     ProxyProgram program;

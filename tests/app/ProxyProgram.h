@@ -124,7 +124,30 @@ public:
     }
 
     // Starts the program; waitForListener: until it says where it listens.
+    // The free port was only free when it was picked: a test running beside
+    // this one may bind it first, and the program is then started again on
+    // another, a few times at the most.
     std::unique_ptr<Subprocess> start(bool waitForListener = true)
+    {
+        for (int attempt = 1;; ++attempt) {
+            std::string line;
+            std::unique_ptr<Subprocess> process = spawn();
+            if (!waitForListener)
+                return process;
+            if (process->readLine(line, 10000) && line.find("listening on 127.0.0.1:") != std::string::npos)
+                return process;
+            const bool portTaken = line.find("Unable to bind to port " + std::to_string(m_port) + ",") !=
+                                   std::string::npos;
+            if (!portTaken || attempt == 3)
+                throw std::runtime_error("the program did not start listening: '" + line + "'");
+            stop(*process);
+            m_port = freeLoopbackPort();
+            setting("LISTENPORT", std::to_string(m_port));
+        }
+    }
+
+    // Runs the program, its output and errors read through one pipe.
+    std::unique_ptr<Subprocess> spawn()
     {
         // posix_spawn hands the caller's umask on: the test process takes
         // the program's for the length of the spawn.
@@ -143,11 +166,6 @@ public:
         }
         if (m_umask)
             ::umask(previous);
-        if (waitForListener) {
-            std::string line;
-            if (!process->readLine(line, 10000) || line.find("listening on 127.0.0.1:") == std::string::npos)
-                throw std::runtime_error("the program did not start listening: '" + line + "'");
-        }
         return process;
     }
 
