@@ -36,13 +36,6 @@ std::mutex archiveMutex;
 // A fresh name for a session's staging file is tried this often.
 constexpr int kStagingAttempts = 20;
 
-std::string lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool readFully(int fd, std::vector<char>& block, ssize_t& got)
 {
     do {
@@ -101,17 +94,17 @@ bool copyBytes(int in, int out, long length)
 // is that of an earlier version's shared staging file.
 bool isStagingName(const std::string& name, const char* suffix)
 {
-    const std::string low = lower(name);
-    const bool tagged = low.size() == 21;
-    if (low.size() != 12 && !tagged)
+    // The day-file check and isxdigit take letters in either case.
+    const bool tagged = name.size() == 21;
+    if (name.size() != 12 && !tagged)
         return false;
-    if (tagged && low[8] != '.')
+    if (tagged && name[8] != '.')
         return false;
     if (tagged)
         for (size_t i = 9; i < 17; ++i)
-            if (!std::isxdigit(static_cast<unsigned char>(low[i])))
+            if (!std::isxdigit(static_cast<unsigned char>(name[i])))
                 return false;
-    return isDayFileName(low.substr(0, 8) + low.substr(low.size() - 4), {"sf"}, suffix);
+    return isDayFileName(name.substr(0, 8) + name.substr(name.size() - 4), {"sf"}, suffix);
 }
 
 // The names of the staging files in folder with suffix.

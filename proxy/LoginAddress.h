@@ -24,9 +24,9 @@ struct LoginAddress {
     int port = 110;
     LoginMethod method = LoginMethod::UserPass;
     TlsMode tls = TlsMode::Opportunistic;
-    // The account state file's name: user, "@", the server part without
-    // its suffixes, ".dat"; characters that cannot stand in a file name
-    // are '#'.
+    // The account state file's name: user, "@", the server (host and port)
+    // without its suffixes, ".dat"; characters that cannot stand in a file
+    // name are '#'.
     std::string accountFile;
 };
 

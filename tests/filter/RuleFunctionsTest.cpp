@@ -190,7 +190,7 @@ private:
     CRegistry m_av;
 };
 
-// The parts of a multipart message of boundary "B": a text part, then the
+// The body of a multipart message of boundary "B": a text entity, then the
 // EICAR test file as the attachment x.com, in base64.
 std::string eicarParts()
 {
