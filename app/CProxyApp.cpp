@@ -20,7 +20,7 @@
 #include "filter/FilterContext.h"
 #include "filter/ListStore.h"
 #include "filter/RuleStore.h"
-#include "proxy/SecurityInterface.h"
+#include "upstream/SecurityInterface.h"
 #include "scriptkit/ScriptKit.h"
 
 #ifdef QF_GUI

@@ -1,10 +1,12 @@
 // Reads the input as the lines the proxy parses alone: the argument of a
-// client's USER and the lines of a server's LIST and UIDL listings.  Traps
-// on a crash or when an accepted login address breaks what its users rely
-// on: a host, a port of at least 1, an account file name of bounded length
-// that cannot leave the state folder.
+// client's USER, the lines of a server's LIST and UIDL listings and its
+// greeting.  Traps on a crash or when an accepted login address breaks what
+// its users rely on: a host, a port of at least 1, an account file name of
+// bounded length that cannot leave the state folder; or on an APOP
+// timestamp that is not a bracketed piece of the greeting within its limit.
 #include "proxy/LoginAddress.h"
 #include "upstream/ListingLines.h"
+#include "upstream/LoginMethods.h"
 
 #include <cstdint>
 #include <string>
@@ -36,5 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (parseListLine(text, 1L << 30, listed))
         check(listed >= 0 && listed <= (1L << 30));
     uidOfUidlLine(text);
+    std::string timestamp;
+    if (apopTimestampOf(text, timestamp) == TimestampFault::None && !timestamp.empty()) {
+        check(timestamp.size() <= kMaxTimestamp && timestamp.front() == '<' && timestamp.back() == '>');
+        check(text.find(timestamp) == text.find('<'));
+    }
     return 0;
 }

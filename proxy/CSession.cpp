@@ -61,16 +61,14 @@ std::vector<std::string> tokens(const char* line)
 } // namespace
 
 CSession::CSession(SocketHandle handle, SessionSetup setup)
-    : client(handle, true, kTimeoutMs, kTimeoutMs), server(1, 0, kTimeoutMs, kTimeoutMs),
-      serverActivityTick(CVDateTime::tickCount()), m_judge(setup.judge ? *setup.judge : ruleJudge()),
+    : client(handle, true, kTimeoutMs, kTimeoutMs), m_judge(setup.judge ? *setup.judge : ruleJudge()),
       m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser)
 {
     filter = std::make_unique<FilterContext>(this);
     // Short replies go out at once: "+OK" and its later line end must not
     // wait for the peer's delayed acknowledgement.
     int on = 1;
-    for (Socket* socket : {&client, &server})
-        socket->setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
+    client.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
     try {
         SessionList::add(this);
         start();
@@ -87,7 +85,6 @@ CSession::~CSession()
             if (MainWindowLink* link = mainWindowLink())
                 link->sessionEnded();
         m_clientLogCopy.clear();
-        m_serverLogCopy.clear();
         SessionList::remove(this);
     } catch (...) {
         DebugX(__FILE__, __LINE__);
@@ -115,8 +112,8 @@ void CSession::readSettings()
     reg.QueryValue("TidyLogDays", tidyLogDays);
     reg.QueryValue("PopupStatus", popupStatus);
     reg.QueryValue("MaxCollectionTime", maxCollectionTime);
-    reg.QueryValue("TlsCAFile", m_tlsCAFile);
-    reg.QueryValue("TlsVerify", m_tlsVerify);
+    reg.QueryValue("TlsCAFile", m_tls.caFile);
+    reg.QueryValue("TlsVerify", m_tls.verify);
     reg.QueryValue("UpstreamDeadline", m_upstreamDeadline);
     if (m_upstreamDeadline < 1)
         m_upstreamDeadline = kDefaultUpstreamDeadline;
@@ -182,31 +179,27 @@ unsigned CSession::run()
 
 void CSession::closeConnections()
 {
-    for (Socket* socket : {&client, &server}) {
-        try {
-            socket->SetTimeout(kCloseDrainMs, kCloseDrainMs);
-            socket->reset(1, 0);
-        } catch (...) {
-            DebugX(__FILE__, __LINE__);
-        }
+    try {
+        client.SetTimeout(kCloseDrainMs, kCloseDrainMs);
+        client.reset(1, 0);
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
+    }
+    try {
+        upstream.connection().close(kCloseDrainMs);
+    } catch (...) {
+        DebugX(__FILE__, __LINE__);
     }
 }
 
 void CSession::dropUpstream()
 {
-    // No drain: the server may be the one that stopped answering.
-    server.SetTimeout(1, 1);
-    server.reset(1, 0);
-    server.SetTimeout(kTimeoutMs, kTimeoutMs);
-    int on = 1;
-    server.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
-    m_pendingCR = false;
-    connected = false;
+    upstream.drop();
 }
 
 void CSession::upstreamLost(long error)
 {
-    CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(), error);
+    CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(), error);
     dropUpstream();
     if (m_replyBegun) {
         // A reply cut short must never pass for a whole one: the client
@@ -219,17 +212,12 @@ void CSession::upstreamLost(long error)
 
 void CSession::keepAliveUpstream()
 {
-    if (!connected)
-        return;
-    if (static_cast<uint32_t>(CVDateTime::tickCount() - serverActivityTick) < kKeepAliveMs)
-        return;
     try {
-        sendServer("NOOP\r\n");
-        readServer();
+        upstream.keepAliveIfIdle();
     } catch (const UpstreamLost& lost) {
         // No command is waiting for a reply: the next one that needs the
         // server is told.
-        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(),
+        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(),
                              lost.error);
         dropUpstream();
     }

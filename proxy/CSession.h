@@ -5,8 +5,9 @@
 // The fields are the session's state as the other parts of the proxy and
 // the filter's rule functions see it (through currentSession()).
 //
-// Lines to and from the two peers go through sendClient, sendServer,
-// readClient and readServer, which write the traffic log (passwords masked).
+// Lines to and from the client go through sendClient and readClient, which
+// write the traffic log (passwords masked); the server is the upstream
+// client's.
 #pragma once
 
 #include "common/CWorkerThread.h"
@@ -17,6 +18,7 @@
 #include "filter/SessionLink.h"
 #include "proxy/CMessage.h"
 #include "proxy/LoginAddress.h"
+#include "upstream/UpstreamClient.h"
 
 #include <chrono>
 #include <functional>
@@ -45,13 +47,8 @@ public:
     // A client line holds at most 254 characters before its CR LF; a longer
     // one is refused whole ("-ERR Line too long").
     static constexpr size_t kMaxClientLine = 254;
-    // A reply line of the server is passed on or examined up to this many
-    // characters; the rest of the line is read and dropped, so that it can
-    // never be taken for the next reply.
-    static constexpr size_t kMaxReplyLine = 2046;
-    // A challenge of AUTH MSN carries a base64 token of up to kMaxToken bytes.
-    static constexpr size_t kMaxChallengeLine = 4 * (65536 / 3 + 1) + 8;
-    // Silence after which the upstream connection gets a NOOP.
+    // Silence towards the client, while the mailbox is collected, after
+    // which it is sent a keep-alive ".".
     static constexpr unsigned kKeepAliveMs = 45000;
     static constexpr int kTimeoutMs = 60000;
     // At the end of a session each connection waits this long for its peer
@@ -63,9 +60,6 @@ public:
     // otherwise: a server that trickles its greeting or its handshake a byte
     // at a time cannot hold the session, and every client after it, longer.
     static constexpr int kDefaultUpstreamDeadline = 60;
-    // The APOP timestamp is refused, not cut, beyond this length (the
-    // account file's name beyond kMaxAccountFile).
-    static constexpr size_t kMaxTimestamp = 79;
     // A message whose header is larger than this is not judged: the rules
     // would hold it in memory.  It is passed on to the client unjudged.
     static constexpr long kMaxHeaderBytes = 1 << 20;
@@ -76,17 +70,10 @@ public:
     // entry costs memory for the whole session.
     static constexpr size_t kMaxMailbox = 1000000;
 
-    // The upstream connection failed: dropped, timed out or refused a send.
-    // error is the socket layer's number.  Raised by the server wrappers.
-    struct UpstreamLost {
-        long error;
-    };
     // A spooled text could not be read as far as it was measured.
     struct SpoolReadFailed {
         std::string path;
     };
-    // Message lines are relayed in pieces of at most this many bytes.
-    static constexpr unsigned kRelayPiece = 4096;
     // The most a relayed reply holds back before sending it on.
     static constexpr size_t kRelayBatch = 65536;
     // Spooled lines are written in runs of about this many bytes.
@@ -101,14 +88,10 @@ public:
     // Traffic wrappers.  Client errors are raised as the socket layer's
     // integers; every upstream failure is raised as UpstreamLost.
     int sendClient(const std::string& text);
-    int sendServer(const std::string& text, bool isPassword = false);
     // One client line without its CR LF; false when it was longer than
     // kMaxClientLine (then it has been read to its end and dropped, and
     // line is empty).  Password lines are logged masked.
     bool readClient(std::string& line);
-    // One reply line of the server without its CR LF, read whole: at most
-    // maxLength characters are kept.
-    std::string readServer(size_t maxLength = kMaxReplyLine);
     // A status text for the popup (cut at 63 characters).
     void status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // Deletes daily logs older than tidyLogDays.
@@ -130,14 +113,6 @@ public:
     static std::string passwordOf(const std::string& line);
     // True for a line whose first word begins with PASS: it is logged masked.
     static bool isPasswordLine(const std::string& line);
-    // The AUTH MSN exchange through the security package; reply receives
-    // the last server reply or an "-ERR Internal error" text.  True when the
-    // server accepted.
-    bool msnLogin(const std::string& user, const std::string& password, std::string& reply);
-
-    // The largest security token handled, whatever a package declares.
-    static constexpr unsigned long kMaxToken = 65536;
-
     // The session's folders under the data root.
     std::string stateFolder() const;
 
@@ -166,15 +141,11 @@ public:
     bool createVirtualMessage(const std::string& subject, const std::string& body);
 
     Socket client;
-    Socket server;
-    uint32_t serverActivityTick = 0;   // CVDateTime::tickCount()
+    UpstreamClient upstream;
     bool useTop = true;
-    std::string serverHost;
-    LoginMethod authMethod = LoginMethod::UserPass;
     long keepAliveTime = 0;
     bool analysisFailed = false;
     int maxCollectionTime = 0;
-    std::string apopTimestamp;
     bool collectionReport = true;
     bool uidlSupported = true;
     bool finished = false;
@@ -183,10 +154,8 @@ public:
     bool loggedIn = false;
     bool tidyLogs = false;
     int tidyLogDays = 7;
-    bool connected = false;
     bool popupStatus = true;
     std::vector<std::unique_ptr<CMessage>> mailbox;
-    std::string upstreamUser;
     int currentIndex = 0;
     std::string currentSpoolPath;
     // Written by the session's thread under the session list's lock, which
@@ -202,9 +171,9 @@ private:
     bool collect();
     bool collectListing();
     bool collectIds();
+    // A "." to the client when it has waited kKeepAliveMs (the collection
+    // calls it at every exchange with the server).
     void keepAlive();
-    std::string readServerKept(size_t maxLength = kMaxReplyLine);
-    void sendServerKept(const std::string& text);
     void assignUids(const std::vector<std::string>& ids);
     static void keepListedSize(CMessage& message, long listed);
     void readAccountState();
@@ -235,17 +204,9 @@ private:
     void upstreamLost(long error);
     bool requireLogin();
     bool refuseSecondLogin();
-    // TLS on the upstream connection; on failure the client is told why and
-    // the connection is dropped.
-    bool startUpstreamTls();
-    // CAPA (unless required) and STLS; false when the session cannot go on.
-    bool negotiateStls(bool required);
-    // USER's upstream part on the fresh connection: connect, TLS, the
-    // greeting, STLS and the server's USER reply; the client is answered.
-    void openUpstream(const std::string& user, int port, TlsMode tls);
-    // PASS's exchange with the server by authMethod; reply receives the
-    // server's last reply.  False when the client has been answered already.
-    bool authenticate(const std::string& password, std::string& reply);
+    // USER's upstream part: connect, then the upstream client's begin; the
+    // client is answered.
+    void openUpstream(const LoginAddress& address);
     // The login's time ran out: the upstream connection is dropped and the
     // client told.
     void loginTimedOut();
@@ -263,11 +224,6 @@ private:
     // number, deleted).  n receives the number.
     CMessage* liveEntry(const std::vector<std::string>& args, long& n);
     void logTraffic(unsigned short level, const char* prefix, const std::string& text, bool isPassword);
-    // The next piece of a message line straight from the server: at most
-    // room bytes of it into buf (which has room + 3 bytes), with its line
-    // end, when complete, made CR LF (a bare LF is taken as a line end).
-    // Returns the bytes stored.
-    unsigned readServerPiece(char* buf, unsigned room, bool& complete);
     // Raw bytes to the client (message texts).
     void sendClientRaw(const char* data, size_t length);
 
@@ -280,7 +236,6 @@ private:
     void sendTopOfFile(CMessage& message, long n, long lines);
 
     std::string m_clientLogCopy;
-    std::string m_serverLogCopy;
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
     bool m_collected = false;
@@ -288,7 +243,6 @@ private:
     // (a relayed status line, PASS's "+OK"): a failure now cannot be told
     // with an error reply, only by closing the connection.
     bool m_replyBegun = false;
-    bool m_pendingCR = false;   // a piece ended in CR (readServerPiece)
     bool m_quitConfirmed = false;   // the server answered QUIT with +OK
     bool m_quitSent = false;        // the server was sent QUIT
     bool m_stateWritten = false;    // QUIT wrote the account state
@@ -297,8 +251,7 @@ private:
     // client's own pause between them does not count.
     int m_upstreamDeadline = kDefaultUpstreamDeadline;
     std::chrono::milliseconds m_loginTimeLeft{0};
-    std::string m_tlsCAFile;        // setting TlsCAFile
-    bool m_tlsVerify = true;        // setting TlsVerify
+    UpstreamClient::TlsSettings m_tls;   // settings TlsCAFile, TlsVerify
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
     bool m_ownUser;

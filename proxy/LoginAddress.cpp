@@ -26,15 +26,11 @@ bool takeSuffixes(std::string& server, LoginAddress& address)
         const std::string suffix = server.substr(dollar + 1);
         server.resize(dollar);
         bool* given = &methodGiven;
-        if (::strcasecmp(suffix.c_str(), "MSN") == 0)
-            address.method = LoginMethod::Msn;
-        else if (::strcasecmp(suffix.c_str(), "APOP") == 0)
-            address.method = LoginMethod::Apop;
-        else if (::strcasecmp(suffix.c_str(), "TLS") == 0)
+        if (::strcasecmp(suffix.c_str(), "TLS") == 0)
             address.tls = TlsMode::Implicit, given = &tlsGiven;
         else if (::strcasecmp(suffix.c_str(), "STLS") == 0)
             address.tls = TlsMode::Stls, given = &tlsGiven;
-        else
+        else if (!loginMethodOfSuffix(suffix, address.method))
             return false;
         if (*given)
             return false;

@@ -1,22 +1,18 @@
 // The argument of USER given to the proxy, which names the upstream login:
-//   <user><separator><server>[:<port>][$APOP|$MSN][$TLS|$STLS]
+//   <user><separator><server>[:<port>][$<login method>][$TLS|$STLS]
 // The last separator splits the user from the server.  The suffixes come at
-// the end in any order, at most one login method and one TLS mode, letters
-// in any case.  The server is a name, an IPv4 address or "[IPv6 address]";
-// a port that is missing or below 1 is 110, one beyond INT_MAX is INT_MAX,
-// and port 995 without a TLS suffix means TLS from the first byte.
+// the end in any order, at most one login method (those of
+// upstream/LoginMethods) and one TLS mode, letters in any case.  The server
+// is a name, an IPv4 address or "[IPv6 address]"; a port that is missing or
+// below 1 is 110, one beyond INT_MAX is INT_MAX, and port 995 without a TLS
+// suffix means TLS from the first byte.
 // parseLoginAddress() is a pure function of its text.
 #pragma once
 
+#include "upstream/LoginMethods.h"
+
 #include <cstddef>
 #include <string>
-
-// How the upstream connection is protected: STLS when the server offers
-// it, TLS from the first byte ($TLS, port 995), or STLS required ($STLS).
-enum class TlsMode { Opportunistic, Implicit, Stls };
-
-// How the proxy logs in upstream: USER/PASS, APOP or AUTH MSN.
-enum class LoginMethod { UserPass = 0, Apop = 1, Msn = 2 };
 
 struct LoginAddress {
     std::string user;

@@ -3,7 +3,7 @@
 // at QUIT the account state file that carries the judgements over.
 #include "proxy/CSession.h"
 
-#include "proxy/ReplyText.h"
+#include "upstream/ReplyText.h"
 
 #include "common/AtomicFile.h"
 #include "common/CEventLog.h"
@@ -22,7 +22,6 @@
 #include "proxy/CollectionSpools.h"
 #include "proxy/SpoolField.h"
 #include "proxy/SpoolReserve.h"
-#include "upstream/ListingLines.h"
 
 #include <strings.h>
 
@@ -50,23 +49,17 @@ void CSession::keepAlive()
     CEventLog().LogEvent(128, ">c . (keep alive)");
 }
 
-std::string CSession::readServerKept(size_t maxLength)
-{
-    std::string line = readServer(maxLength);
-    keepAlive();
-    return line;
-}
-
-void CSession::sendServerKept(const std::string& text)
-{
-    sendServer(text);
-    keepAlive();
-}
-
 bool CSession::collect()
 {
     if (m_collection)
         return m_collected = m_collection(*this);
+    // Every exchange with the server while the mailbox is collected may be
+    // the moment the client has waited long enough for a keep-alive.
+    struct KeepingAlive {
+        UpstreamConnection& server;
+        ~KeepingAlive() { server.setActivityHook({}); }
+    } keeping{upstream.connection()};
+    upstream.connection().setActivityHook([this] { keepAlive(); });
     try {
         const long start = CVDateTime::currentTime();
         keepAliveTime = start;
@@ -119,7 +112,7 @@ bool CSession::collect()
         m_collected = true;
         return true;
     } catch (const UpstreamLost& lost) {
-        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", serverHost.c_str(),
+        CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(),
                              lost.error);
         dropUpstream();
         return false;
@@ -135,43 +128,33 @@ bool CSession::collect()
 
 bool CSession::collectListing()
 {
-    sendServerKept("LIST\r\n");
-    if (!beginsWith(readServerKept(), "+OK"))
-        return false;
-    for (int position = 1;; ++position) {
-        const std::string line = readServerKept();
-        if (line == ".")
-            return true;
-        long size = 0;
-        if (!parseListLine(line, kMaxMessageSize, size) || mailbox.size() >= kMaxMailbox) {
-            CEventLog().LogEvent(1, "Malformed LIST line %d from the server", position);
-            return false;
-        }
+    std::vector<long> sizes;
+    const auto listed = upstream.list(kMaxMessageSize, kMaxMailbox, sizes, [this](int position, long size) {
         status("Msg %d, %d KB", position, static_cast<int>(size / 1024 + 1));
+    });
+    if (listed != UpstreamClient::Listing::Done)
+        return false;
+    for (size_t i = 0; i < sizes.size(); ++i) {
         auto message = std::make_unique<CMessage>();
-        message->serverNumber = position;
-        message->size = size;
+        message->serverNumber = static_cast<int>(i + 1);
+        message->size = sizes[i];
         mailbox.push_back(std::move(message));
     }
+    return true;
 }
 
 bool CSession::collectIds()
 {
-    sendServerKept("UIDL\r\n");
-    if (!beginsWith(readServerKept(), "+OK")) {
+    std::vector<std::string> ids;
+    switch (upstream.uidl(mailbox.size(), ids, [this](int position) { status("Getting Msg Id %d", position); })) {
+    case UpstreamClient::Listing::Refused:
         uidlSupported = false;
         return true;
-    }
-    std::vector<std::string> ids;
-    for (size_t i = 0; i < mailbox.size(); ++i) {
-        status("Getting Msg Id %d", static_cast<int>(i + 1));
-        const std::string line = readServerKept();
-        if (line == ".")
-            return false;   // fewer ids than messages
-        ids.push_back(uidOfUidlLine(line));
-    }
-    if (readServerKept() != ".")
+    case UpstreamClient::Listing::Malformed:
         return false;
+    case UpstreamClient::Listing::Done:
+        break;
+    }
     assignUids(ids);
     readAccountState();
     return true;
@@ -257,11 +240,8 @@ std::string CSession::reserveSpoolFile()
 bool CSession::readMessageLines(int spool, bool& written, bool whole, long position)
 {
     const char* statusFormat = whole ? "Reading Msg %d, %d KB" : "Reading Hdr %d, %d KB";
-    // Lines as received, dot-stuffing kept, up to the "." line that
-    // follows a complete line.  The whole reply is always read, so that
-    // none of it can be taken for the next reply.  The lines go to the
-    // spool and to the traffic log gathered, a write for many lines.
-    char piece[kRelayPiece + 3];
+    // Lines as received, dot-stuffing kept, to the spool and to the
+    // traffic log gathered, a write for many lines.
     EventLogBlock traffic(64);
     std::string pending;
     auto writePending = [&] {
@@ -274,15 +254,11 @@ bool CSession::readMessageLines(int spool, bool& written, bool whole, long posit
     long headerBytes = 0;
     long bytes = 0;
     int shownKB = 0;
-    for (;;) {
-        bool complete = false;
-        const unsigned length = readServerPiece(piece, kRelayPiece, complete);
-        const bool dotLine = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
+    upstream.readMessage([&](const char* piece, unsigned length, bool complete, bool dotLine) {
         if (static_cast<int>(bytes / 1024 + 1) != shownKB) {
             shownKB = static_cast<int>(bytes / 1024 + 1);
             status(statusFormat, static_cast<int>(position), shownKB);
         }
-        keepAlive();
         bytes += length;
         if (inHeader && previousComplete && complete && length == 2)
             inHeader = false;   // the blank line
@@ -296,12 +272,11 @@ bool CSession::readMessageLines(int spool, bool& written, bool whole, long posit
             if (pending.size() >= kSpoolBuffer)
                 writePending();
         }
-        if (dotLine) {
+        if (dotLine)
             writePending();
-            return headerBytes <= kMaxHeaderBytes;
-        }
         previousComplete = complete;
-    }
+    });
+    return headerBytes <= kMaxHeaderBytes;
 }
 
 CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& request,
@@ -316,8 +291,7 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
         if (!replacement->isOpen())
             return Spooled::Unwritable;
     }
-    sendServerKept(request);
-    const std::string reply = readServerKept();
+    const std::string reply = upstream.command(request);
     if (beginsWith(reply, "-ERR"))
         return Spooled::Refused;
     CEventLog().LogEvent(4, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
@@ -395,8 +369,7 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
     if (letThrough && filter->keptUnarchived)
         message.stateKey.clear();
     if (!letThrough) {
-        sendServerKept(formatText("DELE %d\r\n", message.serverNumber));
-        if (beginsWith(readServerKept(), "+OK")) {
+        if (beginsWith(upstream.command(formatText("DELE %d\r\n", message.serverNumber)), "+OK")) {
             mailbox.erase(mailbox.begin() + static_cast<long>(index));
             removed = true;
             return;

@@ -2,7 +2,7 @@
 #include "proxy/CSession.h"
 
 #include "proxy/MessageText.h"
-#include "proxy/ReplyText.h"
+#include "upstream/ReplyText.h"
 #include "filter/Archive.h"
 
 #include "common/CEventLog.h"
@@ -169,39 +169,29 @@ void CSession::relayFromServer(long n, bool top)
     CMessage& message = *entry(n);
     const char* statusFormat = top ? "Sending Top %d, %d KB" : "Sending Msg %d, %d KB";
     // The client's line count was checked by cmdTop and is passed on as is.
-    sendServer(top ? formatText("TOP %d %ld\r\n", message.serverNumber, m_topLines)
-                   : formatText("RETR %d\r\n", message.serverNumber));
-    const std::string reply = readServer();
+    const std::string reply = upstream.command(top ? formatText("TOP %d %ld\r\n", message.serverNumber, m_topLines)
+                                                   : formatText("RETR %d\r\n", message.serverNumber));
     sendClient(reply + "\r\n");
     if (top ? !beginsWith(reply, "+OK") : beginsWith(reply, "-ERR"))
         return;
     m_replyBegun = true;
     CEventLog().LogEvent(4, top ? "Relaying top of message from server to client"
                                 : "Relaying message from server to client");
-    // The message lines are relayed unlogged, up to the "." line that
-    // follows a complete line.  They go on in batches: a batch is sent when
-    // it is full or when no whole line is left to read without waiting for
-    // the server, so the client never waits for lines the proxy holds.
-    char piece[kRelayPiece + 3];
+    // The message lines are relayed unlogged, in batches: a batch is sent
+    // when it is full or when no whole line is left to read without waiting
+    // for the server, so the client never waits for lines the proxy holds.
     std::string batch;
-    batch.reserve(kRelayBatch + sizeof piece);
-    bool previousComplete = true;
+    batch.reserve(kRelayBatch + UpstreamClient::kPiece + 3);
     long relayed = 0;
-    for (;;) {
-        bool complete = false;
-        const unsigned length = readServerPiece(piece, kRelayPiece, complete);
+    upstream.readMessage([&](const char* piece, unsigned length, bool, bool end) {
         relayed += length;
         batch.append(piece, length);
-        const bool end = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
-        if (end || batch.size() >= kRelayBatch || !server.hasBufferedLine()) {
+        if (end || batch.size() >= kRelayBatch || !upstream.connection().hasBufferedLine()) {
             status(statusFormat, static_cast<int>(n), static_cast<int>(relayed / 1024 + 1));
             sendClientRaw(batch.data(), batch.size());
             batch.clear();
         }
-        if (end)
-            return;
-        previousComplete = complete;
-    }
+    });
 }
 
 void CSession::cmdUidl(const std::vector<std::string>& args)
@@ -238,8 +228,7 @@ void CSession::cmdDele(const std::vector<std::string>& args)
         return;
     }
     status("Client DELE %d", static_cast<int>(n));
-    sendServer(formatText("DELE %d\r\n", message->serverNumber));
-    const std::string reply = readServer();
+    const std::string reply = upstream.command(formatText("DELE %d\r\n", message->serverNumber));
     if (beginsWith(reply, "+OK")) {
         message->size = 0;
         message->deleted = true;
@@ -406,7 +395,7 @@ void CSession::sendTopOfFile(CMessage& message, long n, long lines)
 void CSession::cmdQuit(const std::vector<std::string>&)
 {
     status("Client Finished");
-    if (!connected) {
+    if (!upstream.isConnected()) {
         sendClient("+OK Session closed.\r\n");
         return;
     }
@@ -423,8 +412,7 @@ void CSession::cmdQuit(const std::vector<std::string>&)
         return;
     }
     m_quitSent = true;
-    sendServer("QUIT\r\n");
-    const std::string reply = readServer();
+    const std::string reply = upstream.command("QUIT\r\n");
     m_quitConfirmed = beginsWith(reply, "+OK");
     std::set<std::string> recorded;
     m_stateWritten = writeAccountState(m_quitConfirmed, &recorded);

@@ -1,4 +1,4 @@
-// The session's traffic log, status texts and log tidy.
+// The client's traffic and its log, status texts and the log tidy.
 #include "proxy/CSession.h"
 
 #include "common/CEventLog.h"
@@ -35,21 +35,6 @@ namespace {
     }
 }
 
-// Any failure of the upstream connection becomes UpstreamLost; a stop
-// request stays what it is.
-[[noreturn]] void upstreamFailed()
-{
-    try {
-        throw;
-    } catch (long code) {
-        if (code == Socket::kInterrupted)
-            throw;
-        throw CSession::UpstreamLost{code};
-    } catch (int error) {
-        throw CSession::UpstreamLost{error};
-    }
-}
-
 // Pieces of a line are read into this much at a time.
 constexpr unsigned kPiece = 4096;
 
@@ -58,7 +43,7 @@ constexpr unsigned kPiece = 4096;
 void CSession::logTraffic(unsigned short level, const char* prefix, const std::string& text,
                           bool isPassword)
 {
-    std::string& copy = (prefix[1] == 'c') ? m_clientLogCopy : m_serverLogCopy;
+    std::string& copy = m_clientLogCopy;
     copy.assign(text, 0, text.find('\r'));
     if (isPassword)
         CEventLog().LogEvent(level, "%s PASS <secret>", prefix);
@@ -88,18 +73,6 @@ void CSession::sendClientRaw(const char* data, size_t length)
     client.send(data, static_cast<unsigned>(length));
 }
 
-int CSession::sendServer(const std::string& text, bool isPassword)
-{
-    try {
-        const int sent = server.send(text.data(), static_cast<unsigned>(text.size()));
-        serverActivityTick = CVDateTime::tickCount();
-        logTraffic(64, ">s", text, isPassword);
-        return sent;
-    } catch (...) {
-        upstreamFailed();
-    }
-}
-
 bool CSession::readClient(std::string& line)
 {
     // A line ends at LF; the CR before it is dropped.  Clients that end
@@ -126,57 +99,6 @@ bool CSession::readClient(std::string& line)
     }
     logTraffic(64, "<c", line, isPasswordLine(line));
     return true;
-}
-
-unsigned CSession::readServerPiece(char* buf, unsigned room, bool& complete)
-{
-    try {
-        unsigned length = 0;
-        if (m_pendingCR) {
-            buf[length++] = '\r';
-            m_pendingCR = false;
-        }
-        length += server.getline(buf + length, room + 1 - length, complete, "\n");
-        serverActivityTick = CVDateTime::tickCount();
-        if (complete) {
-            if (length > 0 && buf[length - 1] == '\r')
-                --length;
-            buf[length++] = '\r';
-            buf[length++] = '\n';
-        } else if (length > 0 && buf[length - 1] == '\r') {
-            // It may be the start of the line end: kept for the next piece.
-            m_pendingCR = true;
-            --length;
-        }
-        buf[length] = '\0';
-        return length;
-    } catch (...) {
-        upstreamFailed();
-    }
-}
-
-std::string CSession::readServer(size_t maxLength)
-{
-    std::string line;
-    char piece[kPiece];
-    bool found = false;
-    size_t total = 0;
-    try {
-        do {
-            const unsigned n = server.getline(piece, sizeof piece, found, "\n");
-            total += n;
-            if (line.size() <= maxLength)
-                line.append(piece, std::min<size_t>(n, maxLength + 1 - line.size()));
-        } while (!found);
-        serverActivityTick = CVDateTime::tickCount();
-    } catch (...) {
-        upstreamFailed();
-    }
-    if (!line.empty() && line.back() == '\r' && line.size() == total)
-        line.pop_back();
-    line.resize(std::min(line.size(), maxLength));
-    logTraffic(64, "<s", line, false);
-    return line;
 }
 
 void CSession::status(const char* format, ...)

@@ -124,7 +124,7 @@ TEST_F(HostileUpstream, RepliesLongerThanTheLimitAreCutAndTheirRestDropped)
            {"UIDL", "+OK\r\n.\r\n"},
            {"QUIT", "+OK bye\r\n"}});
     ASSERT_EQ(connect(), "+OK Quillfence\r\n");
-    EXPECT_EQ(m_client->command("USER " + userName()), longReply.substr(0, CSession::kMaxReplyLine) + "\r\n");
+    EXPECT_EQ(m_client->command("USER " + userName()), longReply.substr(0, UpstreamConnection::kMaxReplyLine) + "\r\n");
     EXPECT_EQ(m_client->command("PASS secret"), "+OK\r\n");
     EXPECT_EQ(m_client->command("STAT"), "+OK 0 0\r\n");
     EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");

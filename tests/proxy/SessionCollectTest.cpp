@@ -641,7 +641,7 @@ TEST_F(SessionCollection, DotLinesSurviveEveryReadBoundary)
     const std::string reply = "+OK\r\n" + whole(2);
     std::atomic<int> proxyFd{-1};
     setEvaluationSeam([&](const MessageDescriptor&, int) {
-        proxyFd = currentSession()->server.socket();
+        proxyFd = currentSession()->upstream.connection().handle();
         return true;
     });
     for (bool spooled : {false, true}) {

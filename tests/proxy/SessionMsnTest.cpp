@@ -4,7 +4,7 @@
 
 #include "common/Base64.h"
 #include "common/CRegistry.h"
-#include "proxy/SecurityInterface.h"
+#include "upstream/SecurityInterface.h"
 
 #include <cstring>
 

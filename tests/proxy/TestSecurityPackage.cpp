@@ -3,7 +3,7 @@
 //   first step (no challenge)        "NEGOTIATE <user>"
 //   after a challenge "CHALLENGE n"  "RESPONSE <user> <password> n"
 // QF_TESTSEC_FAIL=query|credentials|context makes that call fail.
-#include "proxy/SecurityPackage.h"
+#include "upstream/SecurityPackage.h"
 
 #include <cstdlib>
 #include <cstring>

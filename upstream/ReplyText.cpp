@@ -1,4 +1,4 @@
-#include "proxy/ReplyText.h"
+#include "upstream/ReplyText.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "proxy/SecurityInterface.h"
+#include "upstream/SecurityInterface.h"
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"

@@ -6,7 +6,7 @@
 // shutdown.  Thread-safe.
 #pragma once
 
-#include "proxy/SecurityPackage.h"
+#include "upstream/SecurityPackage.h"
 
 class SecurityInterface
 {
