@@ -1,7 +1,7 @@
 #include "app/LearnCommand.h"
 
 #include "common/ProgramContext.h"
-#include "filter/ArchiveMessages.h"
+#include "store/ArchiveMessages.h"
 #include "filter/FilterSettings.h"
 #include "learning/LearnBatch.h"
 #include "learning/LearnFolders.h"

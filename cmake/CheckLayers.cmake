@@ -1,8 +1,10 @@
 # Fails the build when a module includes a header of a module above it.
 # The layers, lowest first: common <- analysis <- antivirus <- filter
 # (which also uses scriptkit) <- proxy <- ui <- app.  scriptkit stands alone;
-# learning stands on analysis and common, and filter on it; upstream (the
-# mail server's side) stands on common alone, and proxy on it.
+# learning stands on analysis and common, and filter on it; store (spools,
+# account state, archive staging) stands on common alone, and filter and
+# proxy on it; upstream (the mail server's side) stands on common alone, and
+# proxy on it.
 #   cmake -DSOURCE_DIR=<tree> -P CheckLayers.cmake
 cmake_minimum_required(VERSION 3.25)
 set(allowed_common common)
@@ -10,13 +12,14 @@ set(allowed_scriptkit scriptkit)
 set(allowed_analysis common analysis)
 set(allowed_antivirus common analysis antivirus)
 set(allowed_learning common analysis learning)
-set(allowed_filter common analysis antivirus learning scriptkit filter)
+set(allowed_store common store)
+set(allowed_filter common analysis antivirus learning scriptkit store filter)
 set(allowed_upstream common upstream)
-set(allowed_proxy common analysis antivirus learning scriptkit filter upstream proxy)
-set(allowed_ui common analysis antivirus learning scriptkit filter upstream proxy ui)
-set(allowed_app common analysis antivirus learning scriptkit filter upstream proxy ui app)
+set(allowed_proxy common analysis antivirus learning scriptkit store filter upstream proxy)
+set(allowed_ui common analysis antivirus learning scriptkit store filter upstream proxy ui)
+set(allowed_app common analysis antivirus learning scriptkit store filter upstream proxy ui app)
 
-set(modules common scriptkit analysis antivirus learning filter upstream proxy ui app)
+set(modules common scriptkit analysis antivirus learning store filter upstream proxy ui app)
 set(faults "")
 foreach(module IN LISTS modules)
     file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")
@@ -32,7 +35,7 @@ foreach(module IN LISTS modules)
     endforeach()
 endforeach()
 # The core is plain C++ and POSIX: only ui and app may use Qt.
-foreach(module common scriptkit analysis antivirus learning filter upstream proxy)
+foreach(module common scriptkit analysis antivirus learning store filter upstream proxy)
     file(GLOB sources "${SOURCE_DIR}/${module}/*.h" "${SOURCE_DIR}/${module}/*.cpp")
     foreach(source IN LISTS sources)
         file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]+<Q")

@@ -2,7 +2,7 @@
 
 #include "filter/FilterSettings.h"
 #include "filter/LineEnds.h"
-#include "filter/StagingFile.h"
+#include "store/StagingFile.h"
 #include "filter/SessionLink.h"
 
 #include "common/CEventLog.h"

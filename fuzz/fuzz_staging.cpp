@@ -2,7 +2,7 @@
 // disk or cut short by a crash may hold.  Traps when a record it returns
 // lies outside the file, overlaps the one before, or is out of order, or
 // when the whole records end past the file's end.
-#include "filter/StagingFile.h"
+#include "store/StagingFile.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include "common/StopToken.h"
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
-#include "proxy/StateTidy.h"
+#include "store/StateTidy.h"
 #include "filter/Archive.h"
 #include "learning/LearnFolders.h"
 
@@ -62,7 +62,7 @@ std::vector<std::string> tokens(const char* line)
 
 CSession::CSession(SocketHandle handle, SessionSetup setup)
     : client(handle, true, kTimeoutMs, kTimeoutMs), m_judge(setup.judge ? *setup.judge : ruleJudge()),
-      m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser)
+      m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser), m_accountState(stateFolder())
 {
     filter = std::make_unique<FilterContext>(this);
     // Short replies go out at once: "+OK" and its later line end must not

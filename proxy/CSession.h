@@ -16,7 +16,8 @@
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
 #include "filter/SessionLink.h"
-#include "proxy/CMessage.h"
+#include "store/AccountState.h"
+#include "store/CMessage.h"
 #include "proxy/LoginAddress.h"
 #include "upstream/UpstreamClient.h"
 
@@ -155,7 +156,7 @@ public:
     bool tidyLogs = false;
     int tidyLogDays = 7;
     bool popupStatus = true;
-    std::vector<std::unique_ptr<CMessage>> mailbox;
+    Mailbox mailbox;
     int currentIndex = 0;
     std::string currentSpoolPath;
     // Written by the session's thread under the session list's lock, which
@@ -175,8 +176,6 @@ private:
     // calls it at every exchange with the server).
     void keepAlive();
     void assignUids(const std::vector<std::string>& ids);
-    static void keepListedSize(CMessage& message, long listed);
-    void readAccountState();
     // A new empty spool file under a fresh name (SpoolReserve::create): its
     // id, or empty (logged).
     std::string reserveSpoolFile();
@@ -193,7 +192,6 @@ private:
     // False when the header was too large.
     bool readMessageLines(int spool, bool& written, bool whole, long position);
     void spoolAndJudge(size_t index, bool& removed, class CollectionSpools& spools);
-    void addPendingMessages();
     void createTimeoutNotice(int processed, int waiting);
     void createCollectionReport(const std::string& reportPath);
     void dispatch(const std::string& line);
@@ -255,10 +253,5 @@ private:
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
     bool m_ownUser;
-    // Spools of messages gone from the server: deleted once the new state
-    // file no longer names them.
-    std::vector<std::string> m_goneSpools;
-    // A spool has been renamed into place since the state folder's file
-    // system was last flushed.
-    bool m_unsyncedSpools = false;
+    AccountState m_accountState;
 };

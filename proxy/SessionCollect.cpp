@@ -19,9 +19,10 @@
 #include "filter/Archive.h"
 #include "filter/Evaluation.h"
 #include "filter/SessionNotices.h"
-#include "proxy/CollectionSpools.h"
-#include "proxy/SpoolField.h"
-#include "proxy/SpoolReserve.h"
+#include "store/CollectionSpools.h"
+#include "store/SpoolField.h"
+#include "store/PendingFolder.h"
+#include "store/SpoolReserve.h"
 
 #include <strings.h>
 
@@ -104,7 +105,7 @@ bool CSession::collect()
                 ++i;
         }
         if (m_ownUser)
-            addPendingMessages();
+            addPendingMessages(programContext().dataRoot + "/pending", mailbox);
         writeSessionNotices(*filter, m_ownUser);
         filter->closeReport();
         if ((collectionReport && filter->reportWritten) || !filter->notices.empty())
@@ -156,7 +157,7 @@ bool CSession::collectIds()
         break;
     }
     assignUids(ids);
-    readAccountState();
+    m_accountState.read(accountFile, mailbox);
     return true;
 }
 
@@ -178,52 +179,6 @@ void CSession::assignUids(const std::vector<std::string>& ids)
             message.stateKey = id;
         } else {
             message.uid = CMessage::substituteUid(id, occurrence);
-        }
-    }
-}
-
-void CSession::keepListedSize(CMessage& message, long listed)
-{
-    // A header-only spool is not the message: the client is told the size
-    // the server listed, as RETR relays the whole message.
-    if (message.headerOnly)
-        message.size = listed;
-}
-
-void CSession::readAccountState()
-{
-    std::ifstream state(stateFolder() + "/" + accountFile, std::ios::binary);
-    if (!state)
-        return;
-    std::map<std::string, CMessage*> byKey;
-    for (auto& message : mailbox)
-        if (!message->stateKey.empty())
-            byKey[message->stateKey] = message.get();
-    std::string text;
-    while (std::getline(state, text)) {
-        text.resize(std::min(text.size(), text.find_first_of("\r\n")));
-        // "uid spoolField headerOnly": anything else is not a record of ours.
-        std::istringstream fields(text);
-        std::string uid, id;
-        int headerOnly = 0;
-        SpoolField field;
-        if (!(fields >> uid >> id) || !CMessage::isValidUid(uid) || !SpoolField::parse(id, field))
-            continue;
-        // Header-only unless the record says otherwise (RETR is then relayed
-        // from the server, never a header served as the message); a pack
-        // holds headers alone.
-        if (!(fields >> headerOnly) || field.inPack())
-            headerOnly = 1;
-        auto known = byKey.find(uid);
-        if (known != byKey.end() && !known->second->hasText()) {
-            CMessage& message = *known->second;
-            const long listed = message.size;
-            if (message.load(id, stateFolder())) {
-                message.headerOnly = headerOnly != 0;
-                keepListedSize(message, listed);
-            }
-        } else if (known == byKey.end()) {
-            m_goneSpools.push_back(stateFolder() + "/" + field.fileName());
         }
     }
 }
@@ -308,7 +263,7 @@ CSession::Spooled CSession::spoolMessage(CMessage& message, const std::string& r
         CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
         return Spooled::Unwritable;
     }
-    m_unsyncedSpools = true;
+    m_accountState.spoolWritten();
     message.headerOnly = !whole;
     return Spooled::Done;
 }
@@ -392,24 +347,7 @@ void CSession::spoolAndJudge(size_t index, bool& removed, CollectionSpools& spoo
         message.headerOnly = false;
         return;
     }
-    keepListedSize(message, listed);
-}
-
-void CSession::addPendingMessages()
-{
-    const std::string folder = programContext().dataRoot + "/pending";
-    for (CVDir it(folder.c_str(), "*.msg"); !it.atEnd(); it.moveNext()) {
-        if (it.isDir())
-            continue;
-        auto message = std::make_unique<CMessage>();
-        if (!message->readText(folder + "/" + it.fileName()))
-            continue;
-        message->local = true;
-        message->pending = true;
-        message->uid = CMessage::generatedUid();
-        mailbox.push_back(std::move(message));
-        CEventLog().LogEvent(4, "Pending queue message index %zu is %s", mailbox.size(), it.fileName());
-    }
+    message.keepListedSize(listed);
 }
 
 bool CSession::writeAccountState(bool committed, std::set<std::string>* recorded)
@@ -419,67 +357,7 @@ bool CSession::writeAccountState(bool committed, std::set<std::string>* recorded
     // would be empty or partial.
     if (!m_collected)
         return true;
-    const std::string path = stateFolder() + "/" + accountFile;
-    std::unique_ptr<AtomicFile> file;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        file = std::make_unique<AtomicFile>(path);
-        if (file->isOpen())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!file->isOpen()) {
-        CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
-        return false;
-    }
-    std::set<std::string> obsolete;
-    std::set<std::string> named;   // the spool files the new state names
-    std::set<std::string> written;   // the keys it records
-    for (const auto& message : mailbox) {
-        // A message without a key cannot be found again, nor one without a
-        // spool: its spool (if any) goes, and the next session judges it.
-        if (message->pending) {
-            // A file of the pending folder goes only once the client has
-            // it: retrieved whole or deleted, and the QUIT confirmed.
-            if (committed && (message->retrieved || message->deleted))
-                obsolete.insert(message->path);
-            continue;
-        }
-        if (message->local || (committed && message->deleted) || message->stateKey.empty() ||
-            message->spoolId.empty()) {
-            const std::string spool = message->filePath(stateFolder());
-            if (!spool.empty())
-                obsolete.insert(spool);
-            continue;
-        }
-        file->write(message->stateKey + " " + message->spoolId + " " + (message->headerOnly ? "1" : "0") + "\n");
-        named.insert(message->filePath(stateFolder()));
-        written.insert(message->stateKey);
-    }
-    // The spools and the header pack of this session were written
-    // unflushed: one flush of the file system puts them (and the new
-    // state's text) on disk before the state that names them replaces the
-    // old one.
-    if (m_unsyncedSpools) {
-        if (!syncFileSystem(stateFolder())) {
-            CEventLog().LogEvent(1, "Unable to flush %s to disk", stateFolder().c_str());
-            return false;
-        }
-        m_unsyncedSpools = false;
-    }
-    if (!file->commit()) {
-        CEventLog().LogEvent(1, "Unable to create state file %s", path.c_str());
-        return false;
-    }
-    // Files go once the state that no longer names them is safely written;
-    // a header pack stays while a record names any of its texts.
-    obsolete.insert(m_goneSpools.begin(), m_goneSpools.end());
-    m_goneSpools.clear();
-    for (const std::string& spool : obsolete)
-        if (named.count(spool) == 0)
-            deleteFileRetry(spool);
-    if (recorded)
-        *recorded = std::move(written);
-    return true;
+    return m_accountState.write(accountFile, mailbox, committed, recorded);
 }
 
 std::string CSession::archiveKeyOf(const CMessage& message)

@@ -1,7 +1,7 @@
 // The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
 #include "proxy/CSession.h"
 
-#include "proxy/MessageText.h"
+#include "store/MessageText.h"
 #include "upstream/ReplyText.h"
 #include "filter/Archive.h"
 

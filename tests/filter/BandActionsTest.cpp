@@ -2,9 +2,9 @@
 // decision block, the report entry, the archive copy, its merge and the
 // daily tidy, and the viewer's entries.
 #include "filter/Archive.h"
-#include "filter/ArchiveMessages.h"
+#include "store/ArchiveMessages.h"
 #include "filter/BandActions.h"
-#include "filter/StagingFile.h"
+#include "store/StagingFile.h"
 
 #include "common/CVDateTime.h"
 

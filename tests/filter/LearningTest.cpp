@@ -3,7 +3,7 @@
 // messages; and rating by what was learned.
 #include "FilterHarness.h"
 
-#include "filter/ArchiveMessages.h"
+#include "store/ArchiveMessages.h"
 #include "learning/LearnBatch.h"
 #include "learning/LearnFolders.h"
 #include "filter/LearnedRating.h"

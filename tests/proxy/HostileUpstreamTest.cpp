@@ -4,7 +4,7 @@
 // unique ids that are not ids.  After each case the client's next command
 // must be answered correctly and at once (the client gives up after 5 s,
 // far below the proxy's 60-second time-outs).
-#include "proxy/CMessage.h"
+#include "store/CMessage.h"
 
 #include "UpstreamSession.h"
 

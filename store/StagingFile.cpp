@@ -1,4 +1,4 @@
-#include "filter/StagingFile.h"
+#include "store/StagingFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

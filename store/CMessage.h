@@ -8,7 +8,9 @@
 // marks them.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 class CMessage
 {
@@ -37,6 +39,13 @@ public:
     // LF, or with the terminator appended.
     static std::string wholeText(const std::string& bytes);
     bool hasText() const { return textLength >= 0; }
+    // A header-only spool is not the message: the client is told the size
+    // the server listed, as RETR relays the whole message.
+    void keepListedSize(long listed)
+    {
+        if (headerOnly)
+            size = listed;
+    }
     // "QF%08x%04d%02d%02d%02d%02d%02d": a fresh id and the local time.
     static std::string generatedUid();
     // RFC 1939's unique-id: 1 to 70 characters from 0x21 to 0x7E.  Only such
@@ -72,3 +81,6 @@ public:
     // The uid field of the account state file: RFC 1939's 70 characters.
     static constexpr size_t kMaxUid = 70;
 };
+
+// A session's mailbox, in the order the client numbers it.
+using Mailbox = std::vector<std::unique_ptr<CMessage>>;

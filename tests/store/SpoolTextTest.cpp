@@ -1,8 +1,8 @@
 // How a spooled text is measured and read back for the client: cut after
 // its first CR LF "." CR LF, or served with the end it lacks; and the same
 // from a slice of a header pack.
-#include "proxy/CMessage.h"
-#include "proxy/MessageText.h"
+#include "store/CMessage.h"
+#include "store/MessageText.h"
 
 #include "support/TestHelpers.h"
 

@@ -1,7 +1,7 @@
 // The spool files of a collection made ahead on a thread: new, empty,
 // exclusively created files under distinct names; never one made over a
 // file already there; the untaken ones gone when the reserve ends.
-#include "proxy/SpoolReserve.h"
+#include "store/SpoolReserve.h"
 
 #include "support/TestHelpers.h"
 

@@ -1,5 +1,5 @@
 // The daily tidy of the state folder: what interrupted sessions leave.
-#include "proxy/StateTidy.h"
+#include "store/StateTidy.h"
 
 #include "support/TestHelpers.h"
 

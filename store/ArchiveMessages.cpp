@@ -1,4 +1,4 @@
-#include "filter/ArchiveMessages.h"
+#include "store/ArchiveMessages.h"
 
 #include "common/CVDir.h"
 

@@ -1,11 +1,11 @@
-#include "proxy/CMessage.h"
+#include "store/CMessage.h"
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
 #include "common/CVDateTime.h"
 #include "common/MD5.h"
 #include "common/UniqueFd.h"
-#include "proxy/SpoolField.h"
+#include "store/SpoolField.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

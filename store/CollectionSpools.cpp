@@ -1,8 +1,8 @@
-#include "proxy/CollectionSpools.h"
+#include "store/CollectionSpools.h"
 
 #include "common/CEventLog.h"
-#include "proxy/CMessage.h"
-#include "proxy/SpoolField.h"
+#include "store/CMessage.h"
+#include "store/SpoolField.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
 // How the staging file reader takes what a session, a crash or damage left:
 // one named row per kind of file, with the copies it must give back.
-#include "filter/StagingFile.h"
+#include "store/StagingFile.h"
 
 #include <gtest/gtest.h>
 

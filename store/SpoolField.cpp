@@ -1,4 +1,4 @@
-#include "proxy/SpoolField.h"
+#include "store/SpoolField.h"
 
 #include "common/CRegistry.h"
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "common/UniqueFd.h"
-#include "proxy/CMessage.h"
+#include "store/CMessage.h"
 
 #include <string>
 

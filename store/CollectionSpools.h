@@ -15,7 +15,7 @@
 #pragma once
 
 #include "common/UniqueFd.h"
-#include "proxy/SpoolReserve.h"
+#include "store/SpoolReserve.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "proxy/MessageText.h"
+#include "store/MessageText.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // The spool field of an account state record: the two forms it is written
 // in, and everything else refused, so that no record names a file outside
 // the state folder or a slice no collection could have written.
-#include "proxy/SpoolField.h"
+#include "store/SpoolField.h"
 
 #include <gtest/gtest.h>
 

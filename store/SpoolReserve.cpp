@@ -1,6 +1,6 @@
-#include "proxy/SpoolReserve.h"
+#include "store/SpoolReserve.h"
 
-#include "proxy/SpoolField.h"
+#include "store/SpoolField.h"
 
 #include "common/CEventLog.h"
 

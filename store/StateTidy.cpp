@@ -1,4 +1,4 @@
-#include "proxy/StateTidy.h"
+#include "store/StateTidy.h"
 
 #include "common/CEventLog.h"
 #include "common/CVDir.h"
