@@ -225,13 +225,13 @@ private:
     // Raw bytes to the client (message texts).
     void sendClientRaw(const char* data, size_t length);
 
-    // RETR and TOP: the three ways a message reaches the client.
-    void sendText(CMessage& message, long n);
-    void sendFile(CMessage& message, long n);
+    // Whether message has a text to serve; a local message's file is
+    // measured (CMessage::readText) when it is first served.
+    bool measuredText(CMessage& message);
+    // RETR (lines below 0) and TOP n lines of a message with a text.
+    void serveText(CMessage& message, long n, long lines);
     // RETR n (or TOP n m_topLines when top) relayed from the server as is.
     void relayFromServer(long n, bool top);
-    void sendTopOfText(CMessage& message, long n, long lines);
-    void sendTopOfFile(CMessage& message, long n, long lines);
 
     std::string m_clientLogCopy;
     long m_topLines = 0;   // the line count of the TOP being relayed

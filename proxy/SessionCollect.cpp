@@ -424,10 +424,10 @@ bool CSession::createVirtualMessage(const std::string& subject, const std::strin
     const std::string path = id.empty() ? std::string() : stateFolder() + "/" + SpoolField::spoolFileName(id);
     if (!id.empty()) {
         AtomicFile file(path, 0600);
-        if (file.write(text) && file.commit()) {
+        // Served from the file as any spooled text is.
+        if (file.write(text) && file.commit() && message->readText(path)) {
             CEventLog().LogEvent(4, "Writing spam report to virtual message %s", path.c_str());
             message->spoolId = id;
-            message->path = path;
             mailbox.push_back(std::move(message));
             return true;
         }

@@ -2,6 +2,7 @@
 #include "proxy/CSession.h"
 
 #include "store/MessageText.h"
+#include "store/TopCut.h"
 #include "upstream/ReplyText.h"
 #include "filter/Archive.h"
 
@@ -37,11 +38,6 @@ long number(const std::vector<std::string>& args, size_t index, long missing)
         return INT_MIN;
     return value;
 }
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
 
 } // namespace
 
@@ -116,57 +112,64 @@ void CSession::cmdRetr(const std::vector<std::string>& args)
     CMessage* message = liveEntry(args, n);
     if (message == nullptr)
         return;
-    if (message->hasText() && !message->headerOnly)
-        sendText(*message, n);
-    else if (message->local && !message->hasText())
-        sendFile(*message, n);
+    if (measuredText(*message) && !message->headerOnly)
+        serveText(*message, n, -1);
     else
         relayFromServer(n, false);
 }
 
-void CSession::sendText(CMessage& message, long n)
+bool CSession::measuredText(CMessage& message)
+{
+    if (!message.hasText() && message.local)
+        message.readText(message.filePath(stateFolder()));
+    return message.hasText();
+}
+
+void CSession::serveText(CMessage& message, long n, long lines)
 {
     MessageText text(message);
     if (!text.isOpen()) {
         sendClient("-ERR Internal error.\r\n");
         return;
     }
-    sendClient(formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
+    const bool whole = lines < 0;
+    sendClient(whole ? formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder()))
+                     : std::string("+OK top of message follows.\r\n"));
     m_replyBegun = true;
-    CEventLog().LogEvent(4, "Spooling message %s to client", message.filePath(stateFolder()).c_str());
-    status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(text.size() / 1024 + 1));
+    CEventLog().LogEvent(4, whole ? "Spooling message %s to client" : "Spooling top of message %s to client",
+                         message.filePath(stateFolder()).c_str());
+    const long total = text.size();
+    if (whole)
+        status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(total / 1024 + 1));
+    TopCut cut(lines, total);
     char block[16384];
-    for (long got; (got = text.read(block, sizeof block)) != 0;) {
+    while (!cut.done()) {
+        const long got = text.read(block, sizeof block);
         if (got < 0)
             throw SpoolReadFailed{message.path};
-        sendClientRaw(block, static_cast<size_t>(got));
+        if (got == 0)
+            break;
+        const long taken = cut.take(block, got);
+        if (!whole)
+            status("Sending Top %d, %d KB", static_cast<int>(n),
+                   static_cast<int>((cut.inHeader() ? total : cut.bodyBytes()) / 1024 + 1));
+        if (taken > 0)
+            sendClientRaw(block, static_cast<size_t>(taken));
     }
-    message.retrieved = true;
-}
-
-void CSession::sendFile(CMessage& message, long n)
-{
-    sendClient(formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder())));
-    const std::string path = message.filePath(stateFolder());
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        sendClient("-ERR Internal error.\r\n");
-        return;
-    }
-    CEventLog().LogEvent(4, "Spooling virtual message %s to client", path.c_str());
-    char block[1024];
-    long sent = 0;
-    size_t got;
-    while ((got = std::fread(block, 1, sizeof block, file.get())) > 0) {
-        status("Sending Msg %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
-        sendClientRaw(block, got);
-        sent += static_cast<long>(got);
-    }
+    if (cut.needsTerminator())
+        sendClientRaw(".\r\n", 3);
+    if (cut.tookAll())
+        message.retrieved = true;
 }
 
 void CSession::relayFromServer(long n, bool top)
 {
     CMessage& message = *entry(n);
+    if (message.local) {
+        // A local message whose file cannot be read: none is the server's.
+        sendClient("-ERR Internal error.\r\n");
+        return;
+    }
     const char* statusFormat = top ? "Sending Top %d, %d KB" : "Sending Msg %d, %d KB";
     // The client's line count was checked by cmdTop and is passed on as is.
     const std::string reply = upstream.command(top ? formatText("TOP %d %ld\r\n", message.serverNumber, m_topLines)
@@ -257,139 +260,12 @@ void CSession::cmdTop(const std::vector<std::string>& args)
     }
     // A header-only spool answers only for the header: a client that asks
     // for body lines gets the server's text, never less than it asked for.
-    if (message->hasText() && (!message->headerOnly || lines == 0)) {
-        sendTopOfText(*message, n, lines);
-    } else if (message->local && !message->hasText()) {
-        sendTopOfFile(*message, n, lines);
+    if (measuredText(*message) && (!message->headerOnly || lines == 0)) {
+        serveText(*message, n, lines);
     } else {
         m_topLines = lines;
         relayFromServer(n, true);
     }
-}
-
-void CSession::sendTopOfText(CMessage& message, long n, long lines)
-{
-    MessageText text(message);
-    if (!text.isOpen()) {
-        sendClient("-ERR Internal error.\r\n");
-        return;
-    }
-    sendClient("+OK top of message follows.\r\n");
-    m_replyBegun = true;
-    CEventLog().LogEvent(4, "Spooling top of message %s to client",
-                         message.filePath(stateFolder()).c_str());
-    // The header up to its blank line, then at most lines lines of the body.
-    // The text's own terminating line is not a body line: the reply gets
-    // exactly one "." line, however many lines were asked for.
-    const long total = text.size();
-    const long bodyEnd = total - 3;
-    static const char kBlank[] = "\r\n\r\n";
-    int blankMatched = 0;
-    long headerEnd = -1;   // just past the blank line
-    long bodyLines = 0;
-    long bodyBytes = 0;
-    long offset = 0;
-    long sent = 0;
-    char previous = '\0';
-    bool done = false;
-    char block[16384];
-    while (!done) {
-        const long got = text.read(block, sizeof block);
-        if (got < 0)
-            throw SpoolReadFailed{message.path};
-        if (got == 0)
-            break;
-        long sendUpTo = got;   // bytes of this block that belong to the reply
-        for (long i = 0; i < got; ++i) {
-            const long at = offset + i;
-            const char c = block[i];
-            const bool lineEnd = previous == '\r' && c == '\n';
-            previous = c;
-            if (headerEnd < 0) {
-                blankMatched = (c == kBlank[blankMatched]) ? blankMatched + 1 : (c == '\r' ? 1 : 0);
-                if (blankMatched == 4) {
-                    headerEnd = at + 1;
-                    if (lines == 0 || headerEnd >= bodyEnd) {
-                        sendUpTo = i + 1;
-                        done = true;
-                        break;
-                    }
-                }
-                continue;
-            }
-            if (at >= bodyEnd) {
-                sendUpTo = i;
-                done = true;
-                break;
-            }
-            ++bodyBytes;
-            if (lineEnd && ++bodyLines == lines) {
-                sendUpTo = i + 1;
-                done = true;
-                break;
-            }
-        }
-        if (headerEnd >= 0)
-            status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(bodyBytes / 1024 + 1));
-        else
-            status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(total / 1024 + 1));
-        sendClientRaw(block, static_cast<size_t>(sendUpTo));
-        sent += sendUpTo;
-        offset += got;
-    }
-    // Without a blank line the whole text has gone, its own "." included.
-    if (headerEnd >= 0)
-        sendClientRaw(".\r\n", 3);
-    // As many lines as the body has or more (TOP n 99999999): retrieved.
-    if (sent >= bodyEnd)
-        message.retrieved = true;
-}
-
-void CSession::sendTopOfFile(CMessage& message, long n, long lines)
-{
-    const std::string path = message.filePath(stateFolder());
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        sendClient("-ERR Internal error.\r\n");
-        return;
-    }
-    sendClient("+OK top of message follows.\r\n");
-    CEventLog().LogEvent(4, "Spooling top of virtual message %s to client", path.c_str());
-    char line[1023];   // lines of at most 1022 characters
-    long sent = 0;
-    bool previousComplete = true;
-    bool dotSent = false;
-    auto sendLine = [&](size_t length) {
-        status("Sending Top %d, %d KB", static_cast<int>(n), static_cast<int>(sent / 1024 + 1));
-        sendClientRaw(line, length);
-        sent += static_cast<long>(length);
-    };
-    auto isComplete = [&](size_t length) {
-        return length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n';
-    };
-    // The header, up to and including its blank line.
-    while (std::fgets(line, sizeof line, file.get())) {
-        const size_t length = std::strlen(line);
-        sendLine(length);
-        if (previousComplete && std::strcmp(line, "\r\n") == 0)
-            break;
-        if (previousComplete && std::strcmp(line, ".\r\n") == 0) {
-            dotSent = true;
-            break;
-        }
-        previousComplete = isComplete(length);
-    }
-    // Then at most lines body lines.
-    for (long count = 0; !dotSent && count < lines && std::fgets(line, sizeof line, file.get());) {
-        const size_t length = std::strlen(line);
-        sendLine(length);
-        if (isComplete(length))
-            ++count;
-        if (std::strcmp(line, ".\r\n") == 0)
-            dotSent = true;
-    }
-    if (!dotSent)
-        sendClientRaw(".\r\n", 3);
 }
 
 void CSession::cmdQuit(const std::vector<std::string>&)
