@@ -130,9 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool ended = drainUntilClosed(client, 8000);
     ::close(client);
     server.join();
-    for (int i = 0; i < 2000 && SessionList::size() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    check(ended && SessionList::size() == 0);
+    check(SessionList::waitUntilEmpty(std::chrono::milliseconds(10000)) && ended);
     std::error_code ignored;
     for (const auto& entry : std::filesystem::directory_iterator(programContext().dataRoot + "/state", ignored))
         std::filesystem::remove_all(entry.path(), ignored);

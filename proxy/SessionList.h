@@ -1,9 +1,11 @@
 // The sessions alive in the process, and the way a thread finds its own.
+// A session is in the list from its start until its destructor runs.
 #pragma once
 
-#include "common/CVMutex.h"
-
+#include <chrono>
+#include <condition_variable>
 #include <list>
+#include <mutex>
 
 class CSession;
 
@@ -13,13 +15,16 @@ public:
     static void add(CSession* session);
     static void remove(CSession* session);
     static size_t size();
+    // Waits until no session is alive, at most limit: true when none is.
+    static bool waitUntilEmpty(std::chrono::milliseconds limit);
     // The session whose thread is the calling thread, or null.
     static CSession* find(unsigned long threadId);
     // Records the thread that runs session, under the list's lock.
     static void setThreadId(CSession* session, unsigned long threadId);
 
 private:
-    static CVMutex s_lock;
+    static std::mutex s_lock;
+    static std::condition_variable s_changed;
     static std::list<CSession*> s_sessions;
 };
 

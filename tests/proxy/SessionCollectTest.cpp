@@ -50,9 +50,7 @@ protected:
     void TearDown() override
     {
         m_client.reset();
-        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(SessionList::size(), 0u);
+        EXPECT_TRUE(SessionList::waitUntilEmpty(std::chrono::milliseconds(5000)));
         setEvaluationSeam(nullptr);
         setMaxCollectionTime(0);
         for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
@@ -439,8 +437,7 @@ TEST_F(SessionCollection, APendingMessageStaysUntilTheClientHasItAndQuitIsConfir
         EXPECT_EQ(m_client->command("QUIT"), c.quitReply);
         EXPECT_TRUE(m_client->closedByServer());
         m_client.reset();
-        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        SessionList::waitUntilEmpty(std::chrono::milliseconds(5000));
         EXPECT_EQ(fs::exists(pending), !c.removed);
         if (!c.removed) {
             EXPECT_EQ(readFile(pending), text) << "unchanged";
@@ -596,8 +593,7 @@ TEST_F(SessionCollection, NoReportWithoutEntriesOrWhenSwitchedOff)
     EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 1 ") << "no entries, no report";
     m_client->command("QUIT");
     m_client.reset();
-    for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    SessionList::waitUntilEmpty(std::chrono::milliseconds(5000));
 
     CRegistry reg;
     reg.CreateKey(eRegUser, "quilfpro", "/", true);
@@ -662,8 +658,7 @@ TEST_F(SessionCollection, DotLinesSurviveEveryReadBoundary)
             ASSERT_EQ(m_client->body(), whole(2));
             ASSERT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
             m_client.reset();
-            for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            SessionList::waitUntilEmpty(std::chrono::milliseconds(1000));
         }
     }
 }

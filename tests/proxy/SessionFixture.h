@@ -53,9 +53,7 @@ protected:
     {
         m_client.reset();
         // The session ends once its client has gone.
-        for (int i = 0; i < 500 && SessionList::size() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(SessionList::size(), 0u);
+        EXPECT_TRUE(SessionList::waitUntilEmpty(std::chrono::milliseconds(5000)));
         EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
     }
 

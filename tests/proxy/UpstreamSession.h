@@ -48,8 +48,7 @@ protected:
 
     static void waitForSessionEnd()
     {
-        for (int i = 0; i < 1000 && SessionList::size() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        SessionList::waitUntilEmpty(std::chrono::milliseconds(5000));
     }
 
     // Everything the event log holds so far.
