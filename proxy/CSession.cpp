@@ -5,11 +5,10 @@
 #include "common/CVDateTime.h"
 #include "common/ProgramContext.h"
 #include "common/StopToken.h"
+#include "proxy/Housekeeping.h"
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
-#include "store/StateTidy.h"
 #include "filter/Archive.h"
-#include "learning/LearnFolders.h"
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -124,11 +123,7 @@ unsigned CSession::run()
     SessionList::setThreadId(this, currentThread());
     // The rule functions find this session's filter context by its thread.
     const ContextRegistration registration(*filter);
-    tidyStateFolderDaily(stateFolder(), CVDateTime::currentTime());
-    dailyTidy();
-    // Messages the user saved to the learn folders since the last session,
-    // learned before this session rates anything.
-    learnSavedMessages(programContext().dataRoot);
+    tidyBeforeSession(programContext().dataRoot);
     readSettings();
     if (popupStatus)
         if (MainWindowLink* link = mainWindowLink())
@@ -146,12 +141,12 @@ unsigned CSession::run()
             keepAliveUpstream();
         }
         if (tidyLogs)
-            tidyOldLogs();
+            tidyOldLogs(programContext().dataRoot, tidyLogDays);
         closeConnections();
     } catch (int error) {
         CEventLog().LogEvent(1, "Socket error %d occured, session terminating", error);
         if (tidyLogs)
-            tidyOldLogs();
+            tidyOldLogs(programContext().dataRoot, tidyLogDays);
         closeConnections();
     } catch (long code) {
         // The client went away or fell silent: the ordinary end of many a

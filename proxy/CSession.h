@@ -95,8 +95,6 @@ public:
     bool readClient(std::string& line);
     // A status text for the popup (cut at 63 characters).
     void status(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // Deletes daily logs older than tidyLogDays.
-    void tidyOldLogs();
 
     // The commands; each reads its own arguments and replies itself.
     void cmdUser(const std::vector<std::string>& args);

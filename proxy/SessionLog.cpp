@@ -1,9 +1,8 @@
-// The client's traffic and its log, status texts and the log tidy.
+// The client's traffic and its log, and the status texts.
 #include "proxy/CSession.h"
 
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
-#include "common/DayFiles.h"
 #include "common/ProgramContext.h"
 #include "proxy/MainWindowLink.h"
 
@@ -112,10 +111,4 @@ void CSession::status(const char* format, ...)
     va_end(args);
     if (MainWindowLink* link = mainWindowLink())
         link->statusText(text);
-}
-
-void CSession::tidyOldLogs()
-{
-    // "qf" or "sf", then YYMMDD, then ".log": nothing else is touched.
-    tidyDayFiles(programContext().dataRoot + "/log", {"qf", "sf"}, ".log", tidyLogDays);
 }
