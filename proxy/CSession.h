@@ -61,24 +61,12 @@ public:
     // otherwise: a server that trickles its greeting or its handshake a byte
     // at a time cannot hold the session, and every client after it, longer.
     static constexpr int kDefaultUpstreamDeadline = 60;
-    // A message whose header is larger than this is not judged: the rules
-    // would hold it in memory.  It is passed on to the client unjudged.
-    static constexpr long kMaxHeaderBytes = 1 << 20;
-    // Sizes in the server's listing beyond this are not sane: the filter
-    // and the client are given sizes as int.
-    static constexpr long kMaxMessageSize = 0x7FFFFFFF;
-    // A listing of more messages than this fails the collection: every
-    // entry costs memory for the whole session.
-    static constexpr size_t kMaxMailbox = 1000000;
-
     // A spooled text could not be read as far as it was measured.
     struct SpoolReadFailed {
         std::string path;
     };
     // The most a relayed reply holds back before sending it on.
     static constexpr size_t kRelayBatch = 65536;
-    // Spooled lines are written in runs of about this many bytes.
-    static constexpr size_t kSpoolBuffer = 65536;
 
     // Adopts the accepted connection; the session starts at once.
     explicit CSession(SocketHandle handle, SessionSetup setup = {});
@@ -121,17 +109,9 @@ public:
     // (the old one stands: the messages of this session are judged again).
     // recorded, when given, receives the state keys the new state holds.
     bool writeAccountState(bool committed, std::set<std::string>* recorded = nullptr);
-    // The key a staged archive copy of message carries: its state key, or
-    // "-" and the id the client is shown for a message never recorded.
-    static std::string archiveKeyOf(const CMessage& message);
-    // Whether the message a staged copy's key names is on the server and
-    // is judged and archived again by a later session, so that the copy
-    // must not go into the archive.  recorded null: while this session
-    // settles leftovers (the message has no text from the state); else at
-    // QUIT (not deleted, and not among the keys the new state recorded).
-    bool judgedAgain(const std::string& key, const std::set<std::string>* recorded) const;
-    // For the filter: the whole of the current header-only message into its
-    // spool file; the current entry's header-only flag and size.
+    // For the filter, while the collection judges: the whole of the
+    // current header-only message into its spool file; the current entry's
+    // header-only flag and size (see Collection).
     void fetchWholeMessage() override;
     bool isCurrentHeaderOnly() const override;
     long currentMessageSize() const override;
@@ -141,7 +121,6 @@ public:
 
     Socket client;
     UpstreamClient upstream;
-    bool useTop = true;
     long keepAliveTime = 0;
     bool analysisFailed = false;
     int maxCollectionTime = 0;
@@ -155,43 +134,18 @@ public:
     int tidyLogDays = 7;
     bool popupStatus = true;
     Mailbox mailbox;
-    int currentIndex = 0;
-    std::string currentSpoolPath;
     // Written by the session's thread under the session list's lock, which
     // currentSession() holds while it reads it.
     unsigned long threadId = 0;
     std::unique_ptr<FilterContext> filter;
 
 private:
-    enum class Spooled { Done, Refused, Unwritable, HeaderTooLarge };
-
     void readSettings();
     // Collects the mailbox after a login; true when the client can use it.
     bool collect();
-    bool collectListing();
-    bool collectIds();
     // A "." to the client when it has waited kKeepAliveMs (the collection
     // calls it at every exchange with the server).
     void keepAlive();
-    void assignUids(const std::vector<std::string>& ids);
-    // A new empty spool file under a fresh name (SpoolReserve::create): its
-    // id, or empty (logged).
-    std::string reserveSpoolFile();
-    // Sends request and writes the reply's lines into path.  reserved: the
-    // open file of the scratch spool, written in place from where it stands
-    // (the caller cuts it to length); -1: path is an existing spool,
-    // replaced whole or not at all.  whole: the request fetches the whole
-    // message, not its header.
-    Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path,
-                         int reserved, bool whole, long position);
-    // The message lines of a reply whose status line has been read: into
-    // the file spool (when not -1) up to kMaxHeaderBytes of header; read to
-    // the end in every case.  written turns false when a write failed.
-    // False when the header was too large.
-    bool readMessageLines(int spool, bool& written, bool whole, long position);
-    void spoolAndJudge(size_t index, bool& removed, class CollectionSpools& spools);
-    void createTimeoutNotice(int processed, int waiting);
-    void createCollectionReport(const std::string& reportPath);
     void dispatch(const std::string& line);
     void keepAliveUpstream();
     void closeConnections();
@@ -235,6 +189,7 @@ private:
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
     bool m_collected = false;
+    class Collection* m_collecting = nullptr;   // while collect() runs
     // Part of the reply to the command being handled has reached the client
     // (a relayed status line, PASS's "+OK"): a failure now cannot be told
     // with an error reply, only by closing the connection.

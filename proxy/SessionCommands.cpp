@@ -1,6 +1,7 @@
 // The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
 #include "proxy/CSession.h"
 
+#include "proxy/Collection.h"
 #include "store/MessageText.h"
 #include "store/TopCut.h"
 #include "upstream/ReplyText.h"
@@ -74,8 +75,8 @@ void CSession::cmdStat(const std::vector<std::string>&)
     if (!requireLogin())
         return;
     status("Client Stat");
-    // Each size is at most kMaxMessageSize and the mailbox at most
-    // kMaxMailbox entries: the sum cannot wrap.
+    // Each size is at most Collection::kMaxMessageSize and the mailbox at most
+    // Collection::kMaxMailbox entries: the sum cannot wrap.
     long long total = 0;
     const std::string folder = stateFolder();
     for (const auto& message : mailbox)
@@ -298,6 +299,7 @@ void CSession::cmdQuit(const std::vector<std::string>&)
     // some deleted messages not removed"): its files wait for the next
     // session, which tells which are gone.
     if (m_quitConfirmed)
-        mergeStagedArchives(*filter, [this, &recorded](const std::string& key) { return judgedAgain(key, &recorded); });
+        mergeStagedArchives(*filter,
+                            [this, &recorded](const std::string& key) { return judgedAgain(mailbox, key, &recorded); });
     sendClient(reply + "\r\n");
 }

@@ -64,7 +64,7 @@ public:
     bool retrieved = false;
     // The whole message could not be fetched while it was judged.
     bool wholeRefused = false;
-    // The key its staged archive copy carries (see CSession::archiveKeyOf).
+    // The key its staged archive copy carries (see archiveKeyOf in proxy/Collection.h).
     std::string archiveKey;
     long textOffset = 0;    // where in path the text begins
     long textLength = -1;   // bytes of path that are the text; -1: no text

@@ -4,6 +4,7 @@
 #include "common/CRegistry.h"
 #include "common/ProgramContext.h"
 #include "proxy/CSession.h"
+#include "proxy/Collection.h"
 #include "proxy/SessionList.h"
 
 #include "FakeUpstream.h"
@@ -497,7 +498,7 @@ TEST_F(SessionCollection, AReplyCutShortLeavesNoSpool)
     serve(3);
     m_upstream->sendWith("TOP 2 0", [](int fd, const std::string&) {
         std::string half = "+OK\r\nSubject: message 2\r\n";
-        while (half.size() < 3 * CSession::kSpoolBuffer)
+        while (half.size() < 3 * Collection::kSpoolBuffer)
             half += "X-Filler: a header line long enough to fill the spool buffer a few times\r\n";
         sendAll(fd, half + "From: a");
         ::shutdown(fd, SHUT_RDWR);
