@@ -1,5 +1,7 @@
 #include "analysis/LineReader.h"
 
+#include "common/DotLine.h"
+
 #include <sys/stat.h>
 
 LineReader::LineReader(FILE* file, size_t limit)
@@ -37,7 +39,7 @@ bool LineReader::isBlankLine() const
 bool LineReader::isDotLine() const
 {
     const std::string_view line = text();
-    return m_lineStart && (line == ".\r\n" || line == ".\n");
+    return m_lineStart && ::isDotLine(line);
 }
 
 bool LineReader::lineBeginsWith(std::string_view prefix) const

@@ -5,6 +5,7 @@
 #include "analysis/BodyDecoding.h"
 #include "common/Base64.h"
 #include "common/CEventLog.h"
+#include "common/DotLine.h"
 #include "common/ParseAddress.h"
 #include "common/UUDecode.h"
 #include "common/WildcardMatch.h"
@@ -441,13 +442,13 @@ bool MessageWalk::extractBody(const std::string& name, const std::string& encodi
     std::string line;
     ended = false;
     while (readLine(line)) {
-        if (line == ".\r\n" || line == ".\n" ||
+        if (isDotLine(line) ||
             (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)) {
             endLine = line;
             ended = true;
             break;
         }
-        if (line.compare(0, 2, "..") == 0)
+        if (unstuffed(line).size() < line.size())
             line.erase(0, 1);
         if (base64) {
             decoded.resize(3 * (line.size() / 4) + 8 + 4);
@@ -494,7 +495,7 @@ bool MessageWalk::checkUuencode(const std::string& line, const std::string& deli
     std::string next;
     char decoded[kMaxUUDecodedLine];
     while (readLine(next)) {
-        if (next == ".\r\n" || next == ".\n" ||
+        if (isDotLine(next) ||
             (!delimiter.empty() && next.compare(0, delimiter.size(), delimiter) == 0)) {
             unread(next);   // not the block's: it ends what holds the block
             break;
@@ -534,7 +535,7 @@ bool MessageWalk::checkBinHex(const std::string& line, const std::string& delimi
             std::fwrite(fork.data(), 1, fork.size(), work);
     };
     while (readLine(next)) {
-        if (next == ".\r\n" || next == ".\n" ||
+        if (isDotLine(next) ||
             (!delimiter.empty() && next.compare(0, delimiter.size(), delimiter) == 0)) {
             unread(next);   // not the block's: it ends what holds the block
             break;

@@ -1,6 +1,7 @@
 #include "store/ArchiveMessages.h"
 
 #include "common/CVDir.h"
+#include "common/DotLine.h"
 
 #include <algorithm>
 #include <cctype>
@@ -41,13 +42,13 @@ void splitArchive(const std::string& dayText, const std::function<void(const std
         end = end == std::string::npos ? dayText.size() : end + 1;
         const std::string_view line(dayText.data() + at, end - at);
         at = end;
-        if (line == ".\r\n" || line == ".\n" || line == ".") {
+        if (isDotLine(line) || line == ".") {   // the last may be unended
             if (!current.empty())
                 message(current);
             current.clear();
             continue;
         }
-        current.append(line.starts_with("..") ? line.substr(1) : line);
+        current.append(unstuffed(line));
     }
     if (!current.empty())
         message(current);

@@ -1,6 +1,7 @@
 #include "upstream/UpstreamClient.h"
 
 #include "common/CEventLog.h"
+#include "common/DotLine.h"
 #include "upstream/ListingLines.h"
 #include "upstream/ReplyText.h"
 
@@ -147,7 +148,7 @@ void UpstreamClient::readMessage(const PieceSink& sink)
     for (;;) {
         bool complete = false;
         const unsigned length = m_connection.readPiece(piece, kPiece, complete);
-        const bool last = previousComplete && complete && std::strcmp(piece, ".\r\n") == 0;
+        const bool last = previousComplete && complete && isDotLine(std::string_view(piece, length));
         sink(piece, length, complete, last);
         if (last)
             return;
