@@ -9,6 +9,7 @@
 
 #include "FakeUpstream.h"
 #include "TestJudge.h"
+#include "UpstreamSession.h"
 #include "support/Loopback.h"
 #include "support/PopClient.h"
 #include "support/TestHelpers.h"
@@ -45,19 +46,15 @@ std::string fieldOf(const std::string& line)
     return line.substr(first + 1, line.rfind(' ') - first - 1);
 }
 
-class SessionCollection : public ::testing::Test
+// Sessions between a test client and a server holding a mailbox.
+class SessionCollection : public UpstreamSession
 {
 protected:
     void TearDown() override
     {
-        m_client.reset();
-        EXPECT_TRUE(SessionList::waitUntilEmpty(std::chrono::milliseconds(5000)));
-        setEvaluationSeam(nullptr);
+        UpstreamSession::TearDown();
         setMaxCollectionTime(0);
-        for (const auto& entry : fs::directory_iterator(programContext().dataRoot + "/state"))
-            fs::remove(entry.path());
         fs::remove_all(programContext().dataRoot + "/pending");
-        EXPECT_EQ(CWorkerThread::TerminateAllThreads(), 0);
     }
 
     static void setMaxCollectionTime(int seconds)
@@ -86,39 +83,8 @@ protected:
         replies["UIDL"] = uidl + ".\r\n";
         for (auto& [command, reply] : extra)
             replies[command] = reply;
-        m_upstream = std::make_unique<FakeUpstream>(replies, FakeUpstream::kGreeting, delays);
+        UpstreamSession::serve(replies, FakeUpstream::kGreeting, delays);
     }
-
-    std::string accountFile() const
-    {
-        return programContext().dataRoot + "/state/me@127.0.0.1#" + std::to_string(m_upstream->port()) + ".dat";
-    }
-
-    // Connects a client and logs in; the PASS reply.
-    std::string login(int timeoutMs = 10000)
-    {
-        LoopbackListener listener;
-        m_client = std::make_unique<PopClient>(listener.port(), timeoutMs);
-        UniqueFd accepted = listener.accept();
-        new CSession(accepted.release(), SessionSetup{&testJudge(), {}});
-        m_client->line();
-        m_client->command("USER me@127.0.0.1:" + std::to_string(m_upstream->port()));
-        return m_client->command("PASS secret");
-    }
-
-    // What the upstream received after USER and PASS (and CAPA before them).
-    std::vector<std::string> upstreamAfterLogin() const
-    {
-        const auto all = m_upstream->received();
-        size_t start = 0;
-        for (size_t i = 0; i < all.size(); ++i)
-            if (all[i].rfind("PASS", 0) == 0)
-                start = i + 1;
-        return std::vector<std::string>(all.begin() + static_cast<long>(start), all.end());
-    }
-
-    std::unique_ptr<FakeUpstream> m_upstream;
-    std::unique_ptr<PopClient> m_client;
 };
 
 TEST_F(SessionCollection, KnownMessagesAreNotFetchedAgain)
