@@ -1,5 +1,7 @@
 #include "antivirus/MessageWalk.h"
 
+#include "antivirus/BinHexDecoder.h"
+#include "antivirus/TnefReader.h"
 #include "antivirus/VirusScanner.h"
 
 #include "analysis/BodyDecoding.h"
@@ -77,115 +79,6 @@ std::string findParameter(const std::string& line, const char* key)
     }
     return {};
 }
-
-// BinHex 4.0: the characters of its 6-bit alphabet, four to three bytes,
-// then run-length expansion of the byte stream (0x90 n: the byte before
-// repeated to n copies in all; 0x90 0: the byte 0x90 itself), then the
-// header (name length, name, version, type, creator, flags, data-fork
-// length, resource-fork length, header check value) and the data fork.
-// The expansion is applied: without it a compressed fork would be judged
-// in a form no engine recognises.  Check values are not verified.
-class BinHexDecoder
-{
-public:
-    explicit BinHexDecoder(size_t maxFork) : m_maxFork(maxFork) {}
-
-    // Feeds the characters of one line up to the closing ":" or a
-    // character outside the alphabet; false when the data has ended.
-    bool feed(const std::string& line, size_t from = 0)
-    {
-        static constexpr char kAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
-        static_assert(sizeof kAlphabet == 65, "64 characters");
-        for (size_t at = from; at < line.size(); ++at) {
-            const char c = line[at];
-            if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-                continue;
-            const char* found = c == '\0' ? nullptr : std::strchr(kAlphabet, c);
-            if (found == nullptr)
-                return false;   // the closing ":", or damage: the data ends
-            m_bits = (m_bits << 6) | static_cast<unsigned>(found - kAlphabet);
-            if (++m_count == 4) {
-                emit(static_cast<unsigned char>(m_bits >> 16));
-                emit(static_cast<unsigned char>(m_bits >> 8));
-                emit(static_cast<unsigned char>(m_bits));
-                m_bits = 0;
-                m_count = 0;
-            }
-        }
-        return true;
-    }
-    // The bytes of an unfinished group of characters (two or three).
-    void finish()
-    {
-        if (m_count >= 2)
-            emit(static_cast<unsigned char>(m_bits >> (6 * m_count - 8)));
-        if (m_count == 3)
-            emit(static_cast<unsigned char>(m_bits >> 2));
-        m_count = 0;
-    }
-    bool headerRead() const { return m_headerRead; }
-    const std::string& name() const { return m_name; }
-    // Data-fork bytes decoded since the last call.
-    std::string takeFork() { return std::exchange(m_fork, {}); }
-
-private:
-    void emit(unsigned char byte)
-    {
-        if (m_marker) {
-            m_marker = false;
-            if (byte == 0) {
-                store(0x90);
-                m_last = 0x90;
-            } else {
-                for (unsigned i = 1; i < byte && !full(); ++i)
-                    store(m_last);
-            }
-        } else if (byte == 0x90) {
-            m_marker = true;
-        } else {
-            store(byte);
-            m_last = byte;
-        }
-    }
-    bool full() const { return m_headerRead && m_forkLeft == 0; }
-    void store(unsigned char byte)
-    {
-        if (!m_headerRead) {
-            m_header += static_cast<char>(byte);
-            const size_t need = static_cast<unsigned char>(m_header[0]) + size_t{22};
-            if (m_header.size() == need) {
-                const size_t length = static_cast<unsigned char>(m_header[0]);
-                m_name = m_header.substr(1, length);
-                uint32_t fork = 0;
-                for (size_t i = 0; i < 4; ++i)
-                    fork = (fork << 8) | static_cast<unsigned char>(m_header[1 + length + 1 + 10 + i]);
-                m_forkLeft = std::min<size_t>(fork, m_maxFork);
-                m_headerRead = true;
-            }
-        } else if (m_forkLeft > 0) {
-            m_fork += static_cast<char>(byte);
-            --m_forkLeft;
-        }
-    }
-
-    size_t m_maxFork;
-    unsigned m_bits = 0;
-    int m_count = 0;
-    bool m_marker = false;
-    unsigned char m_last = 0;
-    std::string m_header;
-    bool m_headerRead = false;
-    std::string m_name;
-    size_t m_forkLeft = 0;
-    std::string m_fork;
-};
-
-constexpr unsigned char kTnefSignature[4] = {0x78, 0x9F, 0x3E, 0x22};
-constexpr uint32_t kTnefRendering = 0x00069002;
-constexpr uint32_t kTnefData = 0x0006800F;
-constexpr uint32_t kTnefTitle = 0x00018010;
-// Of a title, no more than this is read (names are cut far shorter).
-constexpr uint32_t kTnefMaxTitle = 1024;
 
 } // namespace
 
@@ -593,38 +486,14 @@ bool MessageWalk::checkTnef(const std::string& workfile)
         writeNotice(verdict, workfile);
         return true;
     }
-    unsigned char head[6];
-    if (std::fread(head, 1, 4, in) != 4 || std::memcmp(head, kTnefSignature, 4) != 0) {
-        std::fclose(in);
-        return false;
-    }
-    std::fseek(in, 0, SEEK_END);
-    const long size = std::ftell(in);
-    std::fseek(in, 4, SEEK_SET);
-    auto readLe = [&](size_t bytes, uint32_t& value) {
-        unsigned char data[4];
-        if (std::fread(data, 1, bytes, in) != bytes)
-            return false;
-        value = 0;
-        for (size_t i = bytes; i-- > 0;)
-            value = (value << 8) | data[i];
-        return true;
-    };
     std::vector<TnefFinding> findings;
-    bool unreadable = false;
     int components = 0;
-    std::string title;
-    bool titled = false, pending = false;
-    long dataAt = 0;
-    uint32_t dataLength = 0;
-    // Writes the pending component to a work file of its own and judges it.
-    auto extract = [&] {
-        pending = false;
-        if (++components > kMaxEntities) {
-            unreadable = true;
-            return;
-        }
-        const std::string component = cleanName(titled ? title : std::string());
+    TnefReader reader(in);
+    // Each attachment is written to a work file of its own and judged.
+    const TnefRead read = reader.read([&](const TnefAttachment& attachment) {
+        if (++components > kMaxEntities)
+            return false;
+        const std::string component = cleanName(attachment.titled ? attachment.title : std::string());
         std::string path;
         FILE* out = createWorkfile(component, path);
         EngineVerdict verdict;
@@ -633,23 +502,11 @@ bool MessageWalk::checkTnef(const std::string& workfile)
             verdict.error = errno != 0 ? errno : kTnefUnreadable;
             CEventLog().LogEvent(1, "virus: Unable to create workfile %s", (workFolder() + "/" + component).c_str());
             findings.push_back({verdict, component});
-            return;
+            return true;
         }
-        const long back = std::ftell(in);
-        std::fseek(in, dataAt, SEEK_SET);
-        char piece[4096];
-        for (uint32_t left = dataLength; left > 0;) {
-            const size_t want = std::min<size_t>(left, sizeof piece);
-            if (std::fread(piece, 1, want, in) != want) {
-                unreadable = true;
-                break;
-            }
-            std::fwrite(piece, 1, want, out);
-            left -= static_cast<uint32_t>(want);
-        }
+        const bool copied = reader.copyData(attachment, out);
         std::fclose(out);
-        std::fseek(in, back, SEEK_SET);
-        if (!unreadable) {
+        if (copied) {
             CEventLog().LogEvent(4, "virus: Scanning %s in msg %s", path.c_str(), m_spoolPath.c_str());
             verdict = m_scanner.judgeFile(path);
             if (verdict.kind != EngineVerdict::Clean && verdict.kind != EngineVerdict::Unscanned &&
@@ -657,59 +514,12 @@ bool MessageWalk::checkTnef(const std::string& workfile)
                 findings.push_back({verdict, component});
         }
         VirusScanner::deleteWorkfile(path);
-    };
-    uint32_t ignored = 0;
-    if (!readLe(2, ignored))
-        unreadable = true;   // the key
-    while (!unreadable) {
-        uint32_t level = 0, id = 0, length = 0;
-        if (!readLe(1, level) || level == 0)
-            break;
-        if (!readLe(4, id)) {
-            unreadable = true;
-            break;
-        }
-        if (id == 0)
-            continue;
-        if (!readLe(4, length)) {
-            unreadable = true;
-            break;
-        }
-        const long at = std::ftell(in);
-        if (at < 0 || static_cast<uint64_t>(length) + 2 > static_cast<uint64_t>(size - at)) {
-            unreadable = true;   // the data and check value run past the end
-            break;
-        }
-        if (id == kTnefRendering) {
-            if (pending)
-                extract();   // data without a title is judged all the same
-            titled = false;
-        } else if (id == kTnefData) {
-            if (pending)
-                extract();
-            dataAt = at;
-            dataLength = length;
-            pending = true;
-            if (titled)
-                extract();
-        } else if (id == kTnefTitle) {
-            std::string text(std::min(length, kTnefMaxTitle), '\0');
-            if (std::fread(text.data(), 1, text.size(), in) != text.size()) {
-                unreadable = true;
-                break;
-            }
-            title = text.substr(0, text.find('\0'));
-            titled = true;
-            if (pending)
-                extract();
-        }
-        if (!unreadable)
-            std::fseek(in, at + static_cast<long>(length) + 2, SEEK_SET);
-    }
-    if (pending && !unreadable)
-        extract();
+        return copied;
+    });
     std::fclose(in);
-    if (unreadable) {
+    if (read == TnefRead::NotTnef)
+        return false;
+    if (read == TnefRead::Unreadable) {
         EngineVerdict verdict;
         verdict.kind = EngineVerdict::Error;
         verdict.error = kTnefUnreadable;
