@@ -3,6 +3,7 @@
 #include "analysis/Chunk.h"
 
 #include "analysis/LineReader.h"
+#include "analysis/MimeParameter.h"
 #include "common/CEventLog.h"
 #include "common/ProgramContext.h"
 #include "common/TextUtils.h"
@@ -23,20 +24,10 @@ constexpr size_t kMaxDelimiter = 127;
 // type names no boundary.
 std::optional<std::string> boundaryDelimiter(const std::string& contentType)
 {
-    const char* found = stristr(contentType.c_str(), "boundary=");
-    if (found == nullptr)
+    const std::optional<std::string> value = mimeParameter(contentType, "boundary");
+    if (!value)
         return std::nullopt;
-    const std::string_view rest(found + 9);
-    std::string_view value;
-    if (!rest.empty() && rest[0] == '"') {
-        value = rest.substr(1);
-        value = value.substr(0, value.find('"'));
-    } else {
-        value = rest.substr(0, rest.find_first_of(" \t\r\n;"));
-    }
-    std::string delimiter = "--";
-    delimiter.append(value.substr(0, kMaxDelimiter - 2));
-    return delimiter;
+    return "--" + value->substr(0, kMaxDelimiter - 2);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "analysis/BodyDecoding.h"
 #include "analysis/Chunk.h"
 #include "analysis/LineReader.h"
+#include "analysis/MimeParameter.h"
 #include "analysis/WordExtraction.h"
 #include "common/Base64.h"
 #include "common/CEventLog.h"
@@ -283,15 +284,8 @@ size_t withoutListFooter(const char* text, size_t size)
 // The value of a content-type parameter ("charset"), lower case, or empty.
 std::string parameter(const std::string& contentType, const char* name)
 {
-    const char* found = stristr(contentType.c_str(), name);
-    if (found == nullptr)
-        return {};
-    std::string_view rest(found + std::char_traits<char>::length(name));
-    while (!rest.empty() && (rest[0] == ' ' || rest[0] == '='))
-        rest.remove_prefix(1);
-    if (!rest.empty() && rest[0] == '"')
-        rest.remove_prefix(1);
-    return lower(rest.substr(0, std::min<size_t>(40, rest.find_first_of("\"; \t\r\n"))));
+    const std::string value = mimeParameter(contentType, name).value_or(std::string());
+    return lower(value.substr(0, std::min<size_t>(40, value.find_first_of("\"; \t\r\n"))));
 }
 
 struct TextKinds {

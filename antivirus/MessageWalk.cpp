@@ -5,6 +5,7 @@
 #include "antivirus/VirusScanner.h"
 
 #include "analysis/BodyDecoding.h"
+#include "analysis/MimeParameter.h"
 #include "common/Base64.h"
 #include "common/CEventLog.h"
 #include "common/DotLine.h"
@@ -44,40 +45,10 @@ std::string withoutLineEnd(std::string line)
     return line;
 }
 
-// The value of a "name=" style parameter in text, from just after "=".
-std::string parameterValue(const std::string& text, size_t at)
+// The value of the parameter key of a header field, empty when absent.
+std::string findParameter(const std::string& field, const char* key)
 {
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t'))
-        ++at;
-    if (at < text.size() && text[at] == '"') {
-        const size_t close = text.find('"', at + 1);
-        return text.substr(at + 1, close == std::string::npos ? std::string::npos : close - at - 1);
-    }
-    size_t end = at;
-    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) && text[end] != ';')
-        ++end;
-    return text.substr(at, end - at);
-}
-
-// The value of the parameter key ("name=", "filename=", "boundary") in a
-// header line, case-insensitive; empty when absent.
-std::string findParameter(const std::string& line, const char* key)
-{
-    std::string lower = line;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    size_t at = 0;
-    while ((at = lower.find(key, at)) != std::string::npos) {
-        // A whole parameter name: after a separator, and followed by "=".
-        const bool starts = at == 0 || std::strchr(" \t;:\r\n", lower[at - 1]) != nullptr;
-        size_t equals = at + std::strlen(key);
-        while (equals < lower.size() && (lower[equals] == ' ' || lower[equals] == '\t'))
-            ++equals;
-        if (starts && equals < lower.size() && lower[equals] == '=')
-            return parameterValue(line, equals + 1);
-        at += std::strlen(key);
-    }
-    return {};
+    return mimeParameter(field, key).value_or(std::string());
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 // message beyond either is copied as it stands from there on.
 #pragma once
 
+#include "analysis/Chunk.h"
 #include "antivirus/ClamEngine.h"
 
 #include <cstdio>
@@ -23,11 +24,11 @@ class VirusScanner;
 class MessageWalk
 {
 public:
-    // Multiparts nested deeper than this are copied whole: real mail nests
-    // a few levels, and the walk recurses once per level.
-    static constexpr int kMaxDepth = 64;
-    // No more entities than this are examined in one message.
-    static constexpr int kMaxEntities = 4096;
+    // Multiparts nested deeper than this are copied whole, and no more
+    // entities than this are examined in one message: the limits of the
+    // rules' parser, so that the walk looks at every part the rules see.
+    static constexpr int kMaxDepth = Chunk::kMaxDepth;
+    static constexpr int kMaxEntities = static_cast<int>(Chunk::kMaxChunks);
     // Attachment names are cut to this many bytes: file names on disk.
     static constexpr size_t kMaxName = 200;
     // No more of a BinHex data fork than this is written out and judged
