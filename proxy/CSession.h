@@ -2,12 +2,13 @@
 //
 // Made with new by the listener for an accepted connection; its thread runs
 // the POP3 dialogue (run) and deletes the session when the dialogue ends.
-// The fields are the session's state as the other parts of the proxy and
-// the filter's rule functions see it (through currentSession()).
+// The fields are the session's state as the rest of the proxy and the
+// filter's rule functions see it (through currentSession()).  The server's
+// side is the upstream client's, the mailbox's gathering the collection's
+// (proxy/Collection); the session coordinates them and answers the client.
 //
 // Lines to and from the client go through sendClient and readClient, which
-// write the traffic log (passwords masked); the server is the upstream
-// client's.
+// write the traffic log (passwords masked).
 #pragma once
 
 #include "common/CWorkerThread.h"
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+class Collection;
 class CSession;
 
 // What a session is given by whoever makes it: the judge of its messages
@@ -154,7 +156,7 @@ private:
     void upstreamLost(long error);
     bool requireLogin();
     bool refuseSecondLogin();
-    // USER's upstream part: connect, then the upstream client's begin; the
+    // USER's upstream half: connect, then the upstream client's begin; the
     // client is answered.
     void openUpstream(const LoginAddress& address);
     // The login's time ran out: the upstream connection is dropped and the
@@ -189,7 +191,7 @@ private:
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
     bool m_collected = false;
-    class Collection* m_collecting = nullptr;   // while collect() runs
+    Collection* m_collecting = nullptr;   // while collect() runs
     // Part of the reply to the command being handled has reached the client
     // (a relayed status line, PASS's "+OK"): a failure now cannot be told
     // with an error reply, only by closing the connection.
