@@ -77,7 +77,7 @@ public:
     unsigned run() override;
 
     // Traffic wrappers.  Client errors are raised as the socket layer's
-    // integers; every upstream failure is raised as UpstreamLost.
+    // integers (the upstream client raises UpstreamLost for the server's).
     int sendClient(const std::string& text);
     // One client line without its CR LF; false when it was longer than
     // kMaxClientLine (then it has been read to its end and dropped, and
@@ -145,8 +145,9 @@ private:
     void readSettings();
     // Collects the mailbox after a login; true when the client can use it.
     bool collect();
-    // A "." to the client when it has waited kKeepAliveMs (the collection
-    // calls it at every exchange with the server).
+    // A "." to the client when it has waited kKeepAliveMs: while collect()
+    // runs, the server connection's activity hook calls it at every send
+    // and read.
     void keepAlive();
     void dispatch(const std::string& line);
     void keepAliveUpstream();
@@ -179,8 +180,8 @@ private:
     // Raw bytes to the client (message texts).
     void sendClientRaw(const char* data, size_t length);
 
-    // Whether message has a text to serve; a local message's file is
-    // measured (CMessage::readText) when it is first served.
+    // Whether message has a text to serve; a local message whose file was
+    // never measured is measured (CMessage::readText) when first served.
     bool measuredText(CMessage& message);
     // RETR (lines below 0) and TOP n lines of a message with a text.
     void serveText(CMessage& message, long n, long lines);
