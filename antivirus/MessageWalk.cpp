@@ -38,6 +38,12 @@ bool isBlankLine(const std::string& line)
     return line.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
+// The line that ends a header: nothing but its line end.
+bool isEmptyLine(const std::string& line)
+{
+    return line == "\r\n" || line == "\n";
+}
+
 std::string withoutLineEnd(std::string line)
 {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
@@ -153,16 +159,19 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
     std::vector<std::string> header;
     std::string line;
     std::string ender;
-    // The header: lines with their folded continuations, up to a blank line,
-    // a line without a colon, or the end.
+    // The header, as the rules' parser reads it: fields with their folded
+    // continuations (a line that begins with a blank, even one of blanks
+    // alone), up to the empty line, a delimiter, the "." line or the end.
+    // A line without a colon is no field and does not end it.
     while (readLine(line)) {
-        if (isBlankLine(line) || (line[0] != ' ' && line[0] != '\t' && line.find(':') == std::string::npos)) {
+        if (isEmptyLine(line) || isDotLine(line) ||
+            (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)) {
             ender = line;
             break;
         }
         if ((line[0] == ' ' || line[0] == '\t') && !header.empty())
             header.back() += line;
-        else
+        else if (line[0] == ' ' || line[0] == '\t' || line.find(':') != std::string::npos)
             header.push_back(line);
     }
     for (const std::string& field : header) {
@@ -206,7 +215,7 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
     // Without a Content-Type field an entity is plain text (RFC 2045).
     if (contentType.empty() && name.empty())
         exempt = exemptType("text/plain");
-    const bool blankEnded = !ender.empty() && isBlankLine(ender);
+    const bool blankEnded = isEmptyLine(ender);
 
     if (multipart && !boundary.empty()) {
         const std::string inner = "--" + boundary;
@@ -247,7 +256,7 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
         m_pushedBack.clear();
         while (readLine(line)) {
             write(line);
-            if (isBlankLine(line))
+            if (isEmptyLine(line))
                 break;
         }
         return processEntity(delimiter, depth + 1, false);

@@ -177,3 +177,22 @@ TEST(ChunkStructure, PartWithoutBlankLineHasAnEmptyBodyAtTheEnd)
 }
 
 } // namespace
+
+namespace {
+
+// The virus walk reads a header the same way (its test: a line without a
+// colon or of blanks alone hides no attachment): neither ends the header.
+TEST(ChunkStructure, ALineWithoutAColonOrOfBlanksDoesNotEndTheHeader)
+{
+    for (const char* odd : {"no colon here\r\n", " \t\r\n"}) {
+        const std::string text = std::string("From: a@x\r\n") + odd +
+                                 "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                                 "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+                                 "--b\r\nContent-Type: application/octet-stream\r\n\r\nAAAA\r\n--b--\r\n";
+        ParsedMessage message(text);
+        ASSERT_EQ(message.count(), 3u) << odd;
+        EXPECT_EQ(message.header(3, "CONTENT-TYPE"), "application/octet-stream") << odd;
+    }
+}
+
+} // namespace

@@ -39,6 +39,24 @@ TEST_F(Scanner, AnInfectedAttachmentBecomesTheNoticeAndTheRestStays)
     EXPECT_FALSE(fs::exists(stateFolder() + "/x.exe")) << "the work file is deleted without quarantine";
 }
 
+// The walk ends a header where the rules' parser does: a line without a
+// colon, or of blanks alone, within the header must not hide the parts the
+// rules see from the scan.
+TEST_F(Scanner, ALineWithoutAColonOrOfBlanksInTheHeaderHidesNoAttachment)
+{
+    for (const char* odd : {"this line has no colon\r\n", " \t\r\n"}) {
+        std::string message = withAttachment("x.exe", kEicar);
+        message.insert(message.find("Subject:"), odd);
+        auto scanner = clam();
+        bool clean = true;
+        const std::string out = scanned(*scanner, message, clean);
+        EXPECT_FALSE(clean) << odd;
+        const std::string before = message.substr(0, message.find("--BND\r\nContent-Type: application") + 7);
+        EXPECT_EQ(out, before + notice("x.exe", "Quillfence-Test-Eicar.UNOFFICIAL") + "--BND--\r\nepilogue\r\n.\r\n")
+            << "the rest stays as it was";
+    }
+}
+
 TEST_F(Scanner, ACleanMessageStaysAsItWas)
 {
     auto scanner = clam();
