@@ -44,6 +44,12 @@ std::string oneLine(const std::string& text)
 
 } // namespace
 
+void FilterContext::setSession(SessionLink* session)
+{
+    m_session = session;
+    message.setSession(session);
+}
+
 FilterContext::FilterContext(SessionLink* session) : m_session(session)
 {
     {

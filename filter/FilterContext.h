@@ -63,6 +63,9 @@ public:
     void closeOpenFiles();
 
     SessionLink* session() const { return m_session; }
+    // What the filter asks about the message being judged goes to session
+    // from now on (null: nothing is being judged).
+    void setSession(SessionLink* session);
     // The session's virus scanner, made (its settings read) on first use.
     VirusScanner& scanner();
     // The scanner when this session has made one, else null.

@@ -63,7 +63,7 @@ CSession::CSession(SocketHandle handle, SessionSetup setup)
     : client(handle, true, kTimeoutMs, kTimeoutMs), m_judge(setup.judge ? *setup.judge : ruleJudge()),
       m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser), m_accountState(stateFolder())
 {
-    filter = std::make_unique<FilterContext>(this);
+    filter = std::make_unique<FilterContext>();
     // Short replies go out at once: "+OK" and its later line end must not
     // wait for the peer's delayed acknowledgement.
     int on = 1;
@@ -187,15 +187,10 @@ void CSession::closeConnections()
     }
 }
 
-void CSession::dropUpstream()
-{
-    upstream.drop();
-}
-
 void CSession::upstreamLost(long error)
 {
     CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(), error);
-    dropUpstream();
+    upstream.drop();
     if (m_replyBegun) {
         // A reply cut short must never pass for a whole one: the client
         // sees the connection end and counts the command as failed.
@@ -214,7 +209,7 @@ void CSession::keepAliveUpstream()
         // server is told.
         CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(),
                              lost.error);
-        dropUpstream();
+        upstream.drop();
     }
 }
 

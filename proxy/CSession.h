@@ -16,7 +16,6 @@
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
-#include "filter/SessionLink.h"
 #include "store/AccountState.h"
 #include "store/CMessage.h"
 #include "proxy/LoginAddress.h"
@@ -29,7 +28,6 @@
 #include <string>
 #include <vector>
 
-class Collection;
 class CSession;
 
 // What a session is given by whoever makes it: the judge of its messages
@@ -44,7 +42,7 @@ struct SessionSetup {
     bool ownUser = true;
 };
 
-class CSession : public CWorkerThread, public SessionLink
+class CSession : public CWorkerThread
 {
 public:
     // A client line holds at most 254 characters before its CR LF; a longer
@@ -111,15 +109,6 @@ public:
     // (the old one stands: the messages of this session are judged again).
     // recorded, when given, receives the state keys the new state holds.
     bool writeAccountState(bool committed, std::set<std::string>* recorded = nullptr);
-    // For the filter, while the collection judges: the whole of the
-    // current header-only message into its spool file; the current entry's
-    // header-only flag and size (see Collection).
-    void fetchWholeMessage() override;
-    bool isCurrentHeaderOnly() const override;
-    long currentMessageSize() const override;
-    // A message of the proxy's own at the end of the mailbox; body lines end
-    // in CR LF.  False (logged) when its file cannot be written.
-    bool createVirtualMessage(const std::string& subject, const std::string& body);
 
     Socket client;
     UpstreamClient upstream;
@@ -152,8 +141,6 @@ private:
     void dispatch(const std::string& line);
     void keepAliveUpstream();
     void closeConnections();
-    // Closes the upstream connection at once, without QUIT.
-    void dropUpstream();
     void upstreamLost(long error);
     bool requireLogin();
     bool refuseSecondLogin();
@@ -192,7 +179,6 @@ private:
     long m_topLines = 0;   // the line count of the TOP being relayed
     std::string m_line;    // the command line being handled
     bool m_collected = false;
-    Collection* m_collecting = nullptr;   // while collect() runs
     // Part of the reply to the command being handled has reached the client
     // (a relayed status line, PASS's "+OK"): a failure now cannot be told
     // with an error reply, only by closing the connection.

@@ -41,6 +41,13 @@ void Collection::show(const char* format, ...)
 
 bool Collection::run()
 {
+    // The filter's questions about the message judged come here while the
+    // collection runs.
+    struct Linked {
+        FilterContext& filter;
+        ~Linked() { filter.setSession(nullptr); }
+    } linked{m_place.filter};
+    m_place.filter.setSession(this);
     const long start = CVDateTime::currentTime();
     show("Counting Msgs");
     {

@@ -6,7 +6,6 @@
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
 #include "proxy/Collection.h"
-#include "store/VirtualMessage.h"
 
 void CSession::keepAlive()
 {
@@ -34,13 +33,6 @@ bool CSession::collect()
     Collection collection({upstream, m_judge, *filter, m_accountState, mailbox, stateFolder(), accountFile},
                           {maxCollectionTime, collectionReport, m_ownUser},
                           [this](const char* text) { status("%s", text); });
-    // The filter's questions about the message judged go to the collection
-    // while it runs.
-    struct Linked {
-        CSession& session;
-        ~Linked() { session.m_collecting = nullptr; }
-    } linked{*this};
-    m_collecting = &collection;
     try {
         m_collected = collection.run();
         uidlSupported = collection.uidlSupported();
@@ -48,7 +40,7 @@ bool CSession::collect()
     } catch (const UpstreamLost& lost) {
         CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(),
                              lost.error);
-        dropUpstream();
+        upstream.drop();
         return false;
     } catch (int) {
         throw;   // the client's connection failed (a keep-alive dot): the session ends
@@ -68,25 +60,4 @@ bool CSession::writeAccountState(bool committed, std::set<std::string>* recorded
     if (!m_collected)
         return true;
     return m_accountState.write(accountFile, mailbox, committed, recorded);
-}
-
-void CSession::fetchWholeMessage()
-{
-    if (m_collecting)
-        m_collecting->fetchWholeMessage();
-}
-
-bool CSession::isCurrentHeaderOnly() const
-{
-    return m_collecting && m_collecting->isCurrentHeaderOnly();
-}
-
-long CSession::currentMessageSize() const
-{
-    return m_collecting ? m_collecting->currentMessageSize() : 0;
-}
-
-bool CSession::createVirtualMessage(const std::string& subject, const std::string& body)
-{
-    return addVirtualMessage(mailbox, stateFolder(), subject, body);
 }

@@ -2,16 +2,10 @@
 #include "proxy/CSession.h"
 
 #include "common/CEventLog.h"
-#include "common/CVDateTime.h"
-#include "common/ProgramContext.h"
 #include "proxy/MainWindowLink.h"
 
-#include <sched.h>
 #include <strings.h>
-#include <unistd.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <algorithm>

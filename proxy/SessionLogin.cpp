@@ -38,7 +38,7 @@ void CSession::loginTimedOut()
 {
     CEventLog().LogEvent(1, "The mail server %s did not complete the login within %d seconds, connection dropped",
                          upstream.host().c_str(), m_upstreamDeadline);
-    dropUpstream();
+    upstream.drop();
     sendClient(formatText("-ERR The mail server did not complete the login within %d seconds\r\n",
                           m_upstreamDeadline));
 }
@@ -77,7 +77,7 @@ void CSession::cmdUser(const std::vector<std::string>& args)
     // A second USER starts again with a fresh upstream connection, and the
     // whole of the login's time.
     if (upstream.isConnected())
-        dropUpstream();
+        upstream.drop();
     m_loginTimeLeft = std::chrono::seconds(m_upstreamDeadline);
     const LoginClock clock(*this);
     try {
@@ -164,7 +164,7 @@ void CSession::cmdPass(const std::vector<std::string>&)
         // The stream may hold the rest of a reply the collection did not
         // read: nothing more is sent on it, not even QUIT or DELE.
         CEventLog().LogEvent(1, "Mailbox collection failed, connection to the mail server closed");
-        dropUpstream();
+        upstream.drop();
     }
     sendClientRaw("\r\n", 2);
 }

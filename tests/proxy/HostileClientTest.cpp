@@ -3,6 +3,8 @@
 // collection.  None of it may reach the server or another account.
 #include "common/CRegistry.h"
 
+#include "filter/SessionLink.h"
+#include "store/VirtualMessage.h"
 #include "support/SpoolRecords.h"
 #include "UpstreamSession.h"
 
@@ -184,7 +186,7 @@ TEST_F(SessionFaults, AWholeMessageIsOnlyFetchedWhenItCanBeKept)
         // The folder goes between the header and a rule's wish for the body.
         std::filesystem::rename(stateFolder(), away);
         writeFile(stateFolder(), "not a folder");
-        currentSession()->fetchWholeMessage();
+        currentSession()->filter->session()->fetchWholeMessage();
         std::filesystem::remove(stateFolder());
         std::filesystem::rename(away, stateFolder());
         return true;
@@ -222,7 +224,7 @@ TEST_F(SessionFaults, AVirtualMessageKeepsItsHeaderWhateverItsSubject)
 {
     const std::string subject = "Report " + std::string(700, 's');
     m_collection = [&](CSession& session) {
-        return session.createVirtualMessage(subject, "body line\r\n");
+        return addVirtualMessage(session.mailbox, session.stateFolder(), subject, "body line\r\n");
     };
     serve(mailbox(0));
     ASSERT_EQ(login(), "+OK\r\n");

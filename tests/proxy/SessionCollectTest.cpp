@@ -6,6 +6,7 @@
 #include "proxy/CSession.h"
 #include "proxy/Collection.h"
 #include "proxy/SessionList.h"
+#include "filter/SessionLink.h"
 
 #include "FakeUpstream.h"
 #include "TestJudge.h"
@@ -324,7 +325,7 @@ TEST_F(SessionCollection, AHeaderIsKeptAsTheFilterLeftItAndAWholeMessageInAFileO
             writeFile(rewritten, "X-Tagged: yes\r\n" + text);
             fs::rename(rewritten, message.path);
         } else if (text.find("message 2") != std::string::npos) {
-            currentSession()->fetchWholeMessage();
+            currentSession()->filter->session()->fetchWholeMessage();
         }
         return true;
     });
