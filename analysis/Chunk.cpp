@@ -53,7 +53,7 @@ Chunk::~Chunk()
         CEventLog().LogEvent(4, "Deleting chunk %08x", m_identity);
 }
 
-void Chunk::parseHeader(FILE* file)
+void Chunk::parseHeader(FILE* file, std::string_view delimiter)
 {
     if (m_headerParsed)
         return;
@@ -67,8 +67,13 @@ void Chunk::parseHeader(FILE* file)
         std::string name;
         std::string value;
         auto storePending = [&] {
-            if (!name.empty())
-                m_headers[name] = value;
+            if (name.empty())
+                return;
+            const auto [field, added] = m_headers.try_emplace(name, value);
+            if (!added) {
+                m_earlierValues.emplace(name, std::move(field->second));
+                field->second = value;
+            }
         };
         // Whether the physical line being read adds to the pending value, so
         // that the later pieces of a long line go where its first one went.
@@ -86,6 +91,13 @@ void Chunk::parseHeader(FILE* file)
                 // header block: the header being read is dropped.
                 m_bodyStart = reader.start();
                 ::fseeko(file, m_bodyStart, SEEK_SET);
+                return;
+            }
+            if (!delimiter.empty() && reader.lineBeginsWith(delimiter)) {
+                // The next part begins: this one has an empty body.
+                storePending();
+                m_bodyStart = reader.start();
+                readHeaderText(file);
                 return;
             }
             if (reader.isBlankLine())
@@ -140,6 +152,20 @@ bool Chunk::getHeader(FILE* file, const std::string& name, std::string& out)
         DebugX(__FILE__, __LINE__);
         return false;
     }
+}
+
+std::vector<std::string> Chunk::headerValues(FILE* file, const std::string& name)
+{
+    std::vector<std::string> values;
+    parseHeader(file);
+    const auto found = m_headers.find(name);
+    if (found == m_headers.end())
+        return values;
+    const auto [first, last] = m_earlierValues.equal_range(name);
+    for (auto earlier = first; earlier != last; ++earlier)
+        values.push_back(earlier->second);
+    values.push_back(found->second);
+    return values;
 }
 
 const Chunk::HeaderMap::value_type* Chunk::nthHeader(FILE* file, int n)

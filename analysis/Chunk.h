@@ -27,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Chunk
@@ -49,8 +50,12 @@ public:
     Chunk& operator=(const Chunk&) = delete;
 
     // Parses the header block once: upper-cased names, unfolded values, the
-    // last of repeated names wins.  Leaves the file at bodyStart.
-    void parseHeader(FILE* file);
+    // last of repeated names wins.  The block ends after its empty line, or
+    // before a "." line or a line beginning with delimiter (the enclosing
+    // multipart's "--boundary", for a part whose header runs into the next
+    // one); a line without a colon is no field and does not end it.  Leaves
+    // the file at bodyStart.
+    void parseHeader(FILE* file, std::string_view delimiter = {});
     // Parses the header; with recurse, appends the parts of a multipart body
     // to list (recursively) and sets chunkEnd.  parentDelimiter is the "--"
     // boundary line of the enclosing multipart, null for the whole message.
@@ -60,6 +65,9 @@ public:
     // name is matched exactly (callers pass it upper-cased).  out is left
     // unchanged when the result is false.
     bool getHeader(FILE* file, const std::string& name, std::string& out);
+    // Every value of the field name (upper-cased) in the order of the block,
+    // the one getHeader gives last; empty without the field.
+    std::vector<std::string> headerValues(FILE* file, const std::string& name);
     // The n-th (1-based) header in byte order of the upper-cased names.
     bool getHeaderName(FILE* file, int n, std::string& out);
     bool getHeaderValue(FILE* file, int n, std::string& out);
@@ -112,6 +120,8 @@ private:
     void writeSegmentFile() const;
 
     HeaderMap m_headers;
+    // The earlier values of fields that occur more than once.
+    std::multimap<std::string, std::string> m_earlierValues;
     int64_t m_bodyStart = 0;
     int64_t m_chunkStart;
     std::unique_ptr<char[]> m_headerText;

@@ -52,7 +52,7 @@ bool Chunk::parseParts(FILE* file, List& list, const char* parentDelimiter, int 
 {
     if (programContext().chunkLogging)
         CEventLog().LogEvent(4, "Parsing chunk structure %08x", m_identity);
-    parseHeader(file);
+    parseHeader(file, parentDelimiter == nullptr ? std::string_view() : std::string_view(parentDelimiter));
     if (file == nullptr)
         return true;
 

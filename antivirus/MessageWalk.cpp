@@ -38,17 +38,28 @@ bool isBlankLine(const std::string& line)
     return line.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
-// The line that ends a header: nothing but its line end.
-bool isEmptyLine(const std::string& line)
+// The fields of a raw header block, each with its folded lines, but for the
+// content fields (Content-*), which describe the body; lines that are no
+// field and the empty line that ends the block are left out.
+std::string fieldsBesideContent(const char* headerText)
 {
-    return line == "\r\n" || line == "\n";
-}
-
-std::string withoutLineEnd(std::string line)
-{
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    return line;
+    std::string kept;
+    bool keeping = false;
+    for (const char* line = headerText; line != nullptr && *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        const size_t length = end != nullptr ? static_cast<size_t>(end - line) + 1 : std::strlen(line);
+        const std::string text(line, length);
+        if (text[0] == ' ' || text[0] == '\t') {
+            if (keeping)
+                kept += text;
+        } else {
+            keeping = text.find(':') != std::string::npos && !startsWithNoCase(text, "Content-");
+            if (keeping)
+                kept += text;
+        }
+        line += length;
+    }
+    return kept;
 }
 
 // The value of the parameter key of a header field, empty when absent.
@@ -114,6 +125,20 @@ bool MessageWalk::readLine(std::string& line)
     return !line.empty();
 }
 
+void MessageWalk::copyRange(long from, long to)
+{
+    std::fseek(m_in, from, SEEK_SET);
+    m_pushedBack.clear();
+    std::vector<char> buffer(8192);
+    for (long left = to - from; left > 0;) {
+        const size_t got = std::fread(buffer.data(), 1, std::min<size_t>(buffer.size(), static_cast<size_t>(left)), m_in);
+        if (got == 0)
+            break;
+        std::fwrite(buffer.data(), 1, got, m_out);
+        left -= static_cast<long>(got);
+    }
+}
+
 void MessageWalk::unread(const std::string& line)
 {
     m_pushedBack.push_back(line);
@@ -154,77 +179,63 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
         }
         return Ending::End;
     }
-    std::string contentType, encoding = "7bit", name, boundary;
+    // The header, read by the rules' parser: the walk looks at the parts the
+    // rules see.  The file is left where the body begins.
+    Chunk entity(start);
+    m_pushedBack.clear();
+    entity.parseHeader(m_in, delimiter);
+    std::string encoding = "7bit", name, boundary;
     bool exempt = false, multipart = false, carried = false;
-    std::vector<std::string> header;
-    std::string line;
-    std::string ender;
-    // The header, as the rules' parser reads it: fields with their folded
-    // continuations (a line that begins with a blank, even one of blanks
-    // alone), up to the empty line, a delimiter, the "." line or the end.
-    // A line without a colon is no field and does not end it.
-    while (readLine(line)) {
-        if (isEmptyLine(line) || isDotLine(line) ||
-            (!delimiter.empty() && line.compare(0, delimiter.size(), delimiter) == 0)) {
-            ender = line;
-            break;
-        }
-        if ((line[0] == ' ' || line[0] == '\t') && !header.empty())
-            header.back() += line;
-        else if (line[0] == ' ' || line[0] == '\t' || line.find(':') != std::string::npos)
-            header.push_back(line);
+    if (top) {
+        entity.getHeader(m_in, "SUBJECT", m_subject);
+        std::string from;
+        if (entity.getHeader(m_in, "FROM", from))
+            ParseAddress(from.data(), m_fromAddress);
     }
-    for (const std::string& field : header) {
-        if (top && startsWithNoCase(field, "Subject:")) {
-            m_subject = withoutLineEnd(field.substr(8));
-            m_subject.erase(0, m_subject.find_first_not_of(" \t"));
-        } else if (top && startsWithNoCase(field, "From:")) {
-            std::vector<char> copy(field.begin() + 5, field.end());
-            copy.push_back('\0');
-            ParseAddress(copy.data(), m_fromAddress);
-        } else if (startsWithNoCase(field, "Content-Type:")) {
-            contentType = withoutLineEnd(field.substr(13));
-            contentType.erase(0, contentType.find_first_not_of(" \t"));
-            std::vector<char> type(contentType.begin(), contentType.end());
-            type.push_back('\0');
-            if (WildcardMatch(type.data(), "multipart/*")) {
-                multipart = true;
-                boundary = findParameter(contentType, "boundary");
-            } else if (startsWithNoCase(contentType, "message/rfc822")) {
-                carried = true;
-            } else {
-                std::string bare = contentType.substr(0, std::min(contentType.find(';'), size_t{79}));
-                while (!bare.empty() && std::isspace(static_cast<unsigned char>(bare.back())))
-                    bare.pop_back();
-                exempt = exemptType(bare);
-                if (name.empty())
-                    name = findParameter(field, "name");
-            }
-        } else if (startsWithNoCase(field, "Content-Transfer-Encoding:")) {
-            encoding = withoutLineEnd(field.substr(26));
-            encoding.erase(0, encoding.find_first_not_of(" \t"));
-            encoding.resize(std::min<size_t>(encoding.size(), 255));
-        } else if (startsWithNoCase(field, "Content-Disposition:")) {
-            std::string value = field.substr(20);
-            value.erase(0, value.find_first_not_of(" \t"));
-            const std::string file = findParameter(field, "filename");
-            if (startsWithNoCase(value, "attachment") && !file.empty())
-                name = file;
+    // A header may name more than one content type, and a mail client may
+    // go by any of them: a multipart is split by the first one naming a
+    // boundary, a carried message is walked, and a body is left unscanned
+    // only when every type leaves it so.
+    const std::vector<std::string> types = entity.headerValues(m_in, "CONTENT-TYPE");
+    bool allExempt = true;
+    for (const std::string& type : types) {
+        std::vector<char> text(type.begin(), type.end());
+        text.push_back('\0');
+        if (WildcardMatch(text.data(), "multipart/*")) {
+            allExempt = false;   // without a boundary it is one body to judge
+            if (!multipart)
+                boundary = findParameter(type, "boundary");
+            multipart = !boundary.empty();
+        } else if (startsWithNoCase(type, "message/rfc822")) {
+            carried = true;
+        } else {
+            std::string bare = type.substr(0, std::min(type.find(';'), size_t{79}));
+            while (!bare.empty() && std::isspace(static_cast<unsigned char>(bare.back())))
+                bare.pop_back();
+            allExempt = allExempt && exemptType(bare);
+            if (name.empty())
+                name = findParameter(type, "name");
         }
+    }
+    exempt = !types.empty() && allExempt;
+    if (entity.getHeader(m_in, "CONTENT-TRANSFER-ENCODING", encoding))
+        encoding.resize(std::min<size_t>(encoding.size(), 255));
+    std::string disposition;
+    if (entity.getHeader(m_in, "CONTENT-DISPOSITION", disposition)) {
+        const std::string file = findParameter(disposition, "filename");
+        if (startsWithNoCase(disposition, "attachment") && !file.empty())
+            name = file;
     }
     // Without a Content-Type field an entity is plain text (RFC 2045).
-    if (contentType.empty() && name.empty())
+    if (types.empty() && name.empty())
         exempt = exemptType("text/plain");
-    const bool blankEnded = isEmptyLine(ender);
+    std::string line;
 
     if (multipart && !boundary.empty()) {
         const std::string inner = "--" + boundary;
-        if (!ender.empty() && !blankEnded)
-            unread(ender);
         // Header and preamble are copied up to and with the first inner
         // delimiter line.
-        std::fseek(m_in, start, SEEK_SET);
-        m_pushedBack.clear();
+        copyRange(start, entity.bodyStart());
         bool found = false;
         while (readLine(line)) {
             write(line);
@@ -252,28 +263,16 @@ MessageWalk::Ending MessageWalk::processEntity(const std::string& delimiter, int
     if (carried) {
         // The part's header stays (the attachment stays a message); the
         // carried message is an entity of its own.
-        std::fseek(m_in, start, SEEK_SET);
-        m_pushedBack.clear();
-        while (readLine(line)) {
-            write(line);
-            if (isEmptyLine(line))
-                break;
-        }
+        copyRange(start, entity.bodyStart());
         return processEntity(delimiter, depth + 1, false);
     }
 
-    if (!ender.empty() && !blankEnded)
-        unread(ender);
     if (!exempt) {
         std::string endLine;
         bool ended = false;
         // A message that is one attachment keeps its own header fields when
         // the notice replaces it: only the content fields describe the notice.
-        m_keptHeader.clear();
-        if (top)
-            for (const std::string& field : header)
-                if (!startsWithNoCase(field, "Content-"))
-                    m_keptHeader += field;
+        m_keptHeader = top ? fieldsBesideContent(entity.headerText()) : std::string();
         const bool replaced = extractBody(name, encoding, delimiter, endLine, ended);
         m_keptHeader.clear();
         if (replaced) {

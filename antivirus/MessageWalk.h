@@ -7,9 +7,12 @@
 // and BinHex 4.0 blocks in copied text, and the attachments of an MS TNEF
 // block (winmail.dat) found clean as a whole.
 //
-// Lines are read whole (however long), NUL bytes becoming blanks.  Nesting
-// is bounded (kMaxDepth), so is the number of entities (kMaxEntities); a
-// message beyond either is copied as it stands from there on.
+// Each entity's header is read by the rules' parser (Chunk), so the walk
+// looks at the parts the rules see; a header naming several content types
+// is split or judged by any of them.  Body lines are read whole (however
+// long), NUL bytes becoming blanks.  Nesting is bounded (kMaxDepth), so is
+// the number of entities (kMaxEntities); a message beyond either is copied
+// as it stands from there on.
 #pragma once
 
 #include "analysis/Chunk.h"
@@ -69,6 +72,9 @@ private:
     Ending processEntity(const std::string& delimiter, int depth, bool top);
     bool readLine(std::string& line);
     void unread(const std::string& line);
+    // Copies the bytes [from, to) of the message as they stand, leaving the
+    // file at to.
+    void copyRange(long from, long to);
     void write(const std::string& text);
     // The body from the current position: decoded into a work file and
     // judged; true when it was replaced by a notice (the lines read then

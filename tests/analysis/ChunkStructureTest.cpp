@@ -195,4 +195,29 @@ TEST(ChunkStructure, ALineWithoutAColonOrOfBlanksDoesNotEndTheHeader)
     }
 }
 
+// A part whose header runs into the next delimiter without its empty line
+// has an empty body; the next part stays a part of its own.
+TEST(ChunkStructure, APartWithoutItsEmptyLineEndsAtTheNextDelimiter)
+{
+    const std::string text = "Content-Type: multipart/mixed; boundary=b\r\n\r\n"
+                             "--b\r\nContent-Type: text/plain\r\n"
+                             "--b\r\nContent-Type: application/octet-stream\r\n\r\nAAAA\r\n--b--\r\n";
+    ParsedMessage message(text);
+    ASSERT_EQ(message.count(), 3u);
+    EXPECT_EQ(message.header(2, "CONTENT-TYPE"), "text/plain");
+    EXPECT_EQ(message.header(3, "CONTENT-TYPE"), "application/octet-stream");
+}
+
+// Every value of a repeated field, in order; the map keeps the last.
+TEST(ChunkStructure, ARepeatedFieldKeepsEveryValueInOrder)
+{
+    ParsedMessage message("Received: one\r\nSubject: s\r\nReceived: two\r\n\tfolded\r\nReceived: three\r\n\r\nbody\r\n");
+    Chunk& top = message.chunk(1);
+    EXPECT_EQ(top.headerValues(message.file(), "RECEIVED"),
+              (std::vector<std::string>{"one", "two \tfolded", "three"}));
+    EXPECT_EQ(top.headerValues(message.file(), "SUBJECT"), std::vector<std::string>{"s"});
+    EXPECT_TRUE(top.headerValues(message.file(), "CC").empty());
+    EXPECT_EQ(message.header(1, "RECEIVED"), "three");
+}
+
 } // namespace

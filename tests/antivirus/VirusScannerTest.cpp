@@ -356,3 +356,26 @@ TEST_F(Scanner, AForwardedMessageStaysAnAttachedMessage)
 }
 
 } // namespace
+
+namespace avtest {
+
+// A header that names two content types may be read either way by a mail
+// client: the whole entity goes to the engine then, whichever comes first.
+TEST_F(Scanner, AnAttachmentBehindTwoContentTypesIsJudgedEitherWay)
+{
+    const std::string multipart = "Content-Type: multipart/mixed; boundary=\"BND\"\r\n";
+    const std::string plain = "Content-Type: text/plain\r\n";
+    for (const bool multipartFirst : {true, false}) {
+        std::string message = withAttachment("x.exe", kEicar);
+        message.replace(message.find(multipart), multipart.size(),
+                        multipartFirst ? multipart + plain : plain + multipart);
+        auto scanner = clam();
+        bool clean = true;
+        const std::string out = scanned(*scanner, message, clean);
+        EXPECT_FALSE(clean) << multipartFirst;
+        EXPECT_EQ(out.find(base64(kEicar)), std::string::npos) << out;
+        EXPECT_NE(out.find("Subject: files\r\n"), std::string::npos) << "the message's own fields stay";
+    }
+}
+
+} // namespace avtest
