@@ -2,7 +2,6 @@
 
 #include "app/AppEvents.h"
 #include "app/HeadlessMainWindow.h"
-#include "app/LearnCommand.h"
 #include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
 #include "common/CEventLog.h"
@@ -18,8 +17,10 @@
 #include "common/SystemInfo.h"
 #include "common/TextUtils.h"
 #include "filter/FilterContext.h"
+#include "filter/FilterSettings.h"
 #include "filter/ListStore.h"
 #include "filter/RuleStore.h"
+#include "learning/LearnCommand.h"
 #include "upstream/SecurityInterface.h"
 #include "scriptkit/ScriptKit.h"
 
@@ -112,7 +113,13 @@ int CProxyApp::InitInstance(int argc, char** argv)
     }
     if (training) {
         CEventLog::SetLogging(1);
-        return learnCommand(verb, std::vector<std::string>(argv + 2, argv + argc));
+        return learnCommand(verb, std::vector<std::string>(argv + 2, argv + argc), [] {
+            filterSettings().load(programContext().dataRoot);
+            std::vector<std::string> folders;
+            for (const auto& band : filterSettings().bands)
+                folders.push_back(band.archivePath);
+            return folders;
+        });
     }
     if (probing) {
         CEventLog::SetLogging(1);

@@ -15,9 +15,16 @@
 //   the store holds 500 spam and 2750 ham messages
 // Returns the exit status: 0 when the store committed, 1 on a usage error,
 // a path that is no file or folder, or a store that failed (nothing written).
+//
+// archiveFolders gives the archive folder of each band, band 1 first; it is
+// asked only by -learn-archive.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
-int learnCommand(const std::string& verb, const std::vector<std::string>& arguments);
+using ArchiveFolders = std::function<std::vector<std::string>()>;
+
+int learnCommand(const std::string& verb, const std::vector<std::string>& arguments,
+                 const ArchiveFolders& archiveFolders);

@@ -1,8 +1,7 @@
-#include "app/LearnCommand.h"
+#include "learning/LearnCommand.h"
 
 #include "common/ProgramContext.h"
 #include "store/ArchiveMessages.h"
-#include "filter/FilterSettings.h"
 #include "learning/LearnBatch.h"
 #include "learning/LearnFolders.h"
 
@@ -61,16 +60,17 @@ bool gatherFiles(const std::vector<std::string>& paths, Work& work)
     return ok;
 }
 
-bool gatherArchive(const std::string& bandText, Work& work)
+bool gatherArchive(const std::string& bandText, const ArchiveFolders& archiveFolders, Work& work)
 {
+    const std::vector<std::string> folders = archiveFolders();
+    const long bands = static_cast<long>(folders.size());
     char* end = nullptr;
     const long band = std::strtol(bandText.c_str(), &end, 10);
-    if (end == bandText.c_str() || *end != '\0' || band < 1 || band > FilterSettings::kBands) {
-        std::fprintf(stderr, "quillfnc -learn-archive: the band is a number from 1 to %d\n", FilterSettings::kBands);
+    if (end == bandText.c_str() || *end != '\0' || band < 1 || band > bands) {
+        std::fprintf(stderr, "quillfnc -learn-archive: the band is a number from 1 to %ld\n", bands);
         return false;
     }
-    filterSettings().load(programContext().dataRoot);
-    const std::string folder = filterSettings().bands[band - 1].archivePath;
+    const std::string& folder = folders[static_cast<size_t>(band - 1)];
     for (const std::string& day : archiveDayFiles(folder)) {
         std::ifstream in(day, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -85,7 +85,8 @@ bool gatherArchive(const std::string& bandText, Work& work)
 
 } // namespace
 
-int learnCommand(const std::string& verb, const std::vector<std::string>& arguments)
+int learnCommand(const std::string& verb, const std::vector<std::string>& arguments,
+                 const ArchiveFolders& archiveFolders)
 {
     const bool archive = verb == "-learn-archive";
     const bool learn = verb != "-unlearn";
@@ -94,7 +95,7 @@ int learnCommand(const std::string& verb, const std::vector<std::string>& argume
     if (archive) {
         if (arguments.size() != 1)
             return usage();
-        if (!gatherArchive(arguments[0], work))
+        if (!gatherArchive(arguments[0], archiveFolders, work))
             return 1;
     } else {
         if (arguments.size() < 2 || !(kind = kindNamed(arguments[0])))
