@@ -290,9 +290,11 @@ void CTrayDialog::onSessionEnded()
 
 void CTrayDialog::onStatusText(const QString& text)
 {
-    // A text for a popup that is not there is dropped.
+    // A text for a popup that is not there is dropped.  With sessions side
+    // by side, the latest text says how many there are.
     if (m_popup)
-        m_popup->setStatusText(text);
+        m_popup->setStatusText(m_activeSessions > 1 ? QString("%1 sessions: %2").arg(m_activeSessions).arg(text)
+                                                    : text);
 }
 
 void CTrayDialog::onListenerFailed(const QString& text)

@@ -66,11 +66,11 @@ constexpr int kFolderCount = 3;
 constexpr int kWholeCorpusKb = 1024;
 constexpr int kShippedKb = 30;
 
-enum class RuleSet { Header, HeaderAndBody };
+enum class RuleMix { Header, HeaderAndBody };
 
-const char* ruleSetName(RuleSet set)
+const char* ruleSetName(RuleMix set)
 {
-    return set == RuleSet::Header ? "header rules" : "header+body rules";
+    return set == RuleMix::Header ? "header rules" : "header+body rules";
 }
 
 struct SpooledMessage {
@@ -202,10 +202,10 @@ void setSetting(const char* name, int value)
 }
 
 // The rule file of set, from bench/data.
-std::string ruleFileText(RuleSet set)
+std::string ruleFileText(RuleMix set)
 {
     std::string text = readText(std::string(QF_BENCH_DATA) + "/header-rules.sfr");
-    if (set == RuleSet::HeaderAndBody) {
+    if (set == RuleMix::HeaderAndBody) {
         text += '\n';
         text += readText(std::string(QF_BENCH_DATA) + "/body-rules.sfr");
     }
@@ -214,7 +214,7 @@ std::string ruleFileText(RuleSet set)
 
 // Writes set as user.sfr, sets the size limit and reloads; an empty text
 // when every rule compiled, else why the first that did not.
-std::string loadRuleSet(RuleSet set, int maxSpamKb)
+std::string loadRuleSet(RuleMix set, int maxSpamKb)
 {
     const std::string rules = programContext().dataRoot + "/rules";
     writeText(rules + "/user.sfr", ruleFileText(set));
@@ -262,7 +262,7 @@ bool judge(FilterContext& context, SpoolLink& link, const SpooledMessage& messag
 
 // One untimed pass: the share of each folder with a spam verdict (a total
 // above 0) and in band 5; rule run failures come from the log.
-void printVerdicts(RuleSet set, int maxSpamKb)
+void printVerdicts(RuleMix set, int maxSpamKb)
 {
     const std::string problem = loadRuleSet(set, maxSpamKb);
     if (!problem.empty()) {
@@ -305,7 +305,7 @@ double threadSeconds()
 // later ones (the MIME parts, decoded bodies, word sets) is charged to the
 // first rule that asks for it.  Opening the message (and parsing its
 // header) is charged to "open"; the rules' verdicts are ignored.
-void printRuleCosts(RuleSet set)
+void printRuleCosts(RuleMix set)
 {
     const std::string problem = loadRuleSet(set, kWholeCorpusKb);
     if (!problem.empty()) {
@@ -363,7 +363,7 @@ void printRuleCosts(RuleSet set)
                     store.order[i].c_str());
 }
 
-void BM_Filter(benchmark::State& state, RuleSet set, int maxSpamKb)
+void BM_Filter(benchmark::State& state, RuleMix set, int maxSpamKb)
 {
     const std::string problem = loadRuleSet(set, maxSpamKb);
     if (!problem.empty()) {
@@ -398,7 +398,7 @@ void restoreSpool(FilterContext& context)
 // Rating and the shipped band actions: the report entry, the subject
 // rewrite (a new spool file) and the archive's staging copy of every
 // message in bands 2 to 5.
-void BM_FilterWithBandActions(benchmark::State& state, RuleSet set, int maxSpamKb)
+void BM_FilterWithBandActions(benchmark::State& state, RuleMix set, int maxSpamKb)
 {
     const std::string problem = loadRuleSet(set, maxSpamKb);
     if (!problem.empty()) {
@@ -444,9 +444,9 @@ public:
     std::map<std::string, double> rates;
 };
 
-std::string benchmarkName(RuleSet set, int maxSpamKb, bool bandActions = false)
+std::string benchmarkName(RuleMix set, int maxSpamKb, bool bandActions = false)
 {
-    return std::string("filter/") + (set == RuleSet::Header ? "header_rules" : "header_body_rules") +
+    return std::string("filter/") + (set == RuleMix::Header ? "header_rules" : "header_body_rules") +
            "/max_" + std::to_string(maxSpamKb) + "KB" + (bandActions ? "/band_actions" : "");
 }
 
@@ -460,8 +460,8 @@ std::string rateText(const SummaryReporter& reporter, const std::string& name)
 void printSummary(const SummaryReporter& reporter, int maxSpamKb)
 {
     std::printf("filter (MaxSpamSize %d KB, rating only): header rules %s; header+body rules %s (goal 2,000)\n",
-                maxSpamKb, rateText(reporter, benchmarkName(RuleSet::Header, maxSpamKb)).c_str(),
-                rateText(reporter, benchmarkName(RuleSet::HeaderAndBody, maxSpamKb)).c_str());
+                maxSpamKb, rateText(reporter, benchmarkName(RuleMix::Header, maxSpamKb)).c_str(),
+                rateText(reporter, benchmarkName(RuleMix::HeaderAndBody, maxSpamKb)).c_str());
 }
 
 // The shipped band settings (data/default.dat): bands 2 to 5 mark the
@@ -538,7 +538,7 @@ int main(int argc, char** argv)
     const std::string logFolder = programContext().dataRoot + "/log";
     CEventLog::Initialize(logFolder.c_str(), "quilfpro", "qf");
     CEventLog::SetLogging(1);
-    for (RuleSet set : {RuleSet::Header, RuleSet::HeaderAndBody})
+    for (RuleMix set : {RuleMix::Header, RuleMix::HeaderAndBody})
         for (int kb : {kWholeCorpusKb, kShippedKb})
             printVerdicts(set, kb);
     CEventLog::SetLogging(0);
@@ -551,16 +551,16 @@ int main(int argc, char** argv)
     }
     std::printf("rule errors logged in the untimed passes: %d\n", errorLines);
     if (const char* costs = std::getenv("QF_RULE_COSTS"); costs && std::string(costs) == "1")
-        for (RuleSet set : {RuleSet::Header, RuleSet::HeaderAndBody})
+        for (RuleMix set : {RuleMix::Header, RuleMix::HeaderAndBody})
             printRuleCosts(set);
     std::fflush(stdout);
 
     for (int kb : {kWholeCorpusKb, kShippedKb})
-        for (RuleSet set : {RuleSet::Header, RuleSet::HeaderAndBody})
+        for (RuleMix set : {RuleMix::Header, RuleMix::HeaderAndBody})
             benchmark::RegisterBenchmark(benchmarkName(set, kb).c_str(), BM_Filter, set, kb)
                 ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(benchmarkName(RuleSet::HeaderAndBody, kWholeCorpusKb, true).c_str(),
-                                 BM_FilterWithBandActions, RuleSet::HeaderAndBody, kWholeCorpusKb)
+    benchmark::RegisterBenchmark(benchmarkName(RuleMix::HeaderAndBody, kWholeCorpusKb, true).c_str(),
+                                 BM_FilterWithBandActions, RuleMix::HeaderAndBody, kWholeCorpusKb)
         ->Unit(benchmark::kMillisecond);
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -568,7 +568,7 @@ int main(int argc, char** argv)
     for (int kb : {kWholeCorpusKb, kShippedKb})
         printSummary(reporter, kb);
     std::printf("filter (MaxSpamSize %d KB, shipped band actions): header+body rules %s\n", kWholeCorpusKb,
-                rateText(reporter, benchmarkName(RuleSet::HeaderAndBody, kWholeCorpusKb, true)).c_str());
+                rateText(reporter, benchmarkName(RuleMix::HeaderAndBody, kWholeCorpusKb, true)).c_str());
 
     freeRules();
     clearListCaches();

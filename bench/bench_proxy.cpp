@@ -224,7 +224,7 @@ void startProxy(const std::string& folder)
         }
     });
     g_upstreamPort = upstream.port();
-    new CAcceptor(SessionSetup{nullptr, collection});
+    new CAcceptor(SessionSetup{.judge = nullptr, .collection = collection});
     for (int i = 0; i < 100; ++i) {
         UniqueFd fd = dialLoopback(g_port);
         if (fd) {

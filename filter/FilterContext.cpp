@@ -3,6 +3,7 @@
 #include "filter/Archive.h"
 #include "filter/LearnedRating.h"
 #include "filter/ListStore.h"
+#include "filter/RuleSet.h"
 #include "filter/RuleStore.h"
 
 #include "common/CEventLog.h"
@@ -10,27 +11,25 @@
 #include "common/CVFile.h"
 #include "common/CWorkerThread.h"
 #include "common/ProgramContext.h"
-#include "common/StopToken.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace {
 
-// Guards the live count and the whole of a reload: no context is made
-// while the rules are being replaced.
-std::mutex rulesMutex;
-std::condition_variable liveChanged;
-int live = 0;
+// Guards the whole of a reload: the rules and the archive places they
+// name are registered by one thread at a time.
+std::mutex reloadMutex;
+std::atomic<int> live{0};
 
-std::mutex registryMutex;
-std::map<unsigned long, FilterContext*> registry;
+// The context registered for this thread.
+thread_local FilterContext* registered = nullptr;
 
 // Message text must never add lines of its own to what the filter writes.
 std::string oneLine(const std::string& text)
@@ -50,12 +49,10 @@ void FilterContext::setSession(SessionLink* session)
     message.setSession(session);
 }
 
-FilterContext::FilterContext(SessionLink* session) : m_session(session)
+FilterContext::FilterContext(SessionLink* session, std::shared_ptr<RuleSet> rules)
+    : m_session(session), m_rules(rules ? std::move(rules) : latestRuleSet())
 {
-    {
-        std::lock_guard<std::mutex> lock(rulesMutex);
-        ++live;
-    }
+    ++live;
     message.setSession(session);
     char name[32];
     std::snprintf(name, sizeof name, "/state/session%08x.log",
@@ -65,6 +62,11 @@ FilterContext::FilterContext(SessionLink* session) : m_session(session)
     const int fd = ::open(reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd >= 0 && (m_reportFile = ::fdopen(fd, "wb")) == nullptr)
         ::close(fd);
+}
+
+void FilterContext::setRules(std::shared_ptr<RuleSet> set)
+{
+    m_rules = set ? std::move(set) : latestRuleSet();
 }
 
 FilterContext::~FilterContext()
@@ -77,9 +79,7 @@ FilterContext::~FilterContext()
     } catch (...) {
         DebugX("filter", __LINE__);
     }
-    std::lock_guard<std::mutex> lock(rulesMutex);
     --live;
-    liveChanged.notify_all();
 }
 
 void FilterContext::writeReportEntry(const std::string& text)
@@ -175,27 +175,19 @@ void FilterContext::closeOpenFiles()
 
 int FilterContext::liveCount()
 {
-    std::lock_guard<std::mutex> lock(rulesMutex);
-    return live;
+    return live.load();
 }
 
 FilterContext* currentContext()
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    auto it = registry.find(CWorkerThread::currentThread());
-    return it == registry.end() ? nullptr : it->second;
+    return registered;
 }
 
-ContextRegistration::ContextRegistration(FilterContext& context) : m_thread(CWorkerThread::currentThread())
-{
-    std::lock_guard<std::mutex> lock(registryMutex);
-    registry[m_thread] = &context;
-}
+ContextRegistration::ContextRegistration(FilterContext& context) : m_previous(std::exchange(registered, &context)) {}
 
 ContextRegistration::~ContextRegistration()
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    registry.erase(m_thread);
+    registered = m_previous;
 }
 
 namespace {
@@ -228,19 +220,12 @@ void copyInstalledRules()
 
 } // namespace
 
-bool initialiseFilter()
+std::shared_ptr<RuleSet> initialiseFilter()
 {
     static std::once_flag firstRun;
     std::call_once(firstRun, copyInstalledRules);
-    std::unique_lock<std::mutex> lock(rulesMutex);
-    while (live > 0) {
-        // In slices, so that a stop request ends the wait.
-        liveChanged.wait_for(lock, std::chrono::milliseconds(StopToken::kSliceMs));
-        if (StopToken::requested())
-            return false;
-    }
-    // Held until the rules are loaded: no context is made meanwhile.
-    loadRules();
+    const std::lock_guard<std::mutex> lock(reloadMutex);
+    std::shared_ptr<RuleSet> set = loadRules();
     registerArchiveLocations();
-    return true;
+    return set;
 }

@@ -1,10 +1,9 @@
 // FilterContext: the filter's state for one session, owned by the session
 // for its whole life (the rule test makes a short-lived one).
 //
-// Every live context is counted under the rules lock, and the rule reload
-// (initialiseFilter) waits until none is left: a new session is only made
-// after the previous one has released its context, so sessions run one
-// after another and rule data stays read-only while a session uses it.
+// It holds the RuleSet it judges with, from its making to its end: sessions
+// run side by side, each with the rules, lists and settings loaded for it,
+// and a reload for a new session changes nothing a running one sees.
 //
 // It owns the session report file "<data root>/state/session%08x.log" (the
 // creating thread's id): report entries of judged messages go there, and the
@@ -14,7 +13,8 @@
 //
 // The rule functions reach the context of their thread through
 // currentContext(); the session registers it for its thread with a
-// ContextRegistration.
+// ContextRegistration.  The report file is named by the thread that makes
+// the context, so a session makes its context on its own thread.
 #pragma once
 
 #include "antivirus/VirusScanner.h"
@@ -30,16 +30,23 @@
 
 class LearnedRating;
 class SessionLink;
+struct RuleSet;
 
 class FilterContext
 {
 public:
-    explicit FilterContext(SessionLink* session = nullptr);
+    // rules: the set to judge with; null takes the latest load.
+    explicit FilterContext(SessionLink* session = nullptr, std::shared_ptr<RuleSet> rules = nullptr);
     virtual ~FilterContext();
     FilterContext(const FilterContext&) = delete;
     FilterContext& operator=(const FilterContext&) = delete;
 
     static int liveCount();
+
+    RuleSet& rules() const { return *m_rules; }
+    // Judges with set from the next message on (null: the latest load), as
+    // a context made now would.
+    void setRules(std::shared_ptr<RuleSet> set);
 
     // Appends text (lines ending in "\n") to the session report.
     void writeReportEntry(const std::string& text);
@@ -126,6 +133,7 @@ public:
 private:
     FILE* m_reportFile = nullptr;
     SessionLink* m_session;
+    std::shared_ptr<RuleSet> m_rules;
     std::map<int, FILE*> m_openFiles;
     std::unique_ptr<VirusScanner> m_scanner;
     std::unique_ptr<LearnedRating> m_learnedRating;
@@ -135,7 +143,8 @@ private:
 // The context registered for the calling thread, or null.
 FilterContext* currentContext();
 
-// Registers context for the calling thread for as long as it lives.
+// Registers context for the calling thread for as long as it lives; the
+// context registered before comes back after.
 class ContextRegistration
 {
 public:
@@ -145,12 +154,12 @@ public:
     ContextRegistration& operator=(const ContextRegistration&) = delete;
 
 private:
-    unsigned long m_thread;
+    FilterContext* m_previous;
 };
 
 // Once per process, copies the program's rules folder into the data root's
 // (a file only when missing there or not newer) and creates an empty
-// user.sfr; then waits, without a time limit, until no FilterContext is
-// alive, and reloads the rules, lists and settings.  False (nothing loaded)
-// when the calling worker thread is asked to stop while it waits.
-bool initialiseFilter();
+// user.sfr; then loads a new set of rules, lists and settings, registers
+// its archive places, and returns it (also the latest from now on).  Never
+// waits for running sessions.
+std::shared_ptr<RuleSet> initialiseFilter();

@@ -3,6 +3,7 @@
 #include "common/CRegistry.h"
 #include "common/CVDir.h"
 #include "common/ProgramContext.h"
+#include "filter/RuleSet.h"
 
 namespace {
 
@@ -24,8 +25,7 @@ FilterSettings::FilterSettings()
 
 FilterSettings& filterSettings()
 {
-    static FilterSettings settings;
-    return settings;
+    return ruleSet().settings;
 }
 
 void FilterSettings::load(const std::string& dataRoot)

@@ -3,8 +3,8 @@
 //
 // A value missing from the store keeps what the last load left (the
 // defaults at the first load), except those reset before every load: tidy
-// days 7, system and user report on, tidy off.  Read without a lock by the
-// session: a reload only runs while no session is alive.
+// days 7, system and user report on, tidy off.  Each load fills the
+// settings of a new RuleSet; a session reads its own set's without a lock.
 #pragma once
 
 #include <string>
@@ -48,4 +48,5 @@ struct FilterSettings {
     int bandOf(double total) const;
 };
 
+// The settings of the calling thread's set (ruleSet()).
 FilterSettings& filterSettings();

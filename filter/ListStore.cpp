@@ -9,6 +9,7 @@
 #include "common/UniqueFd.h"
 #include "common/WildcardMatch.h"
 #include "filter/FilterContext.h"
+#include "filter/RuleSet.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -41,16 +42,6 @@ const char* whereName(Where where)
 {
     return where == Where::Header ? "header" : "body";
 }
-
-// Keyed by the upper-cased list name.  A pattern list and a word list of
-// the same name are different lists, so each kind has its own maps.
-std::map<std::string, PatternList> patternCache;
-std::map<std::string, WordList> wordCache;
-std::set<std::string> patternNotFound;
-std::set<std::string> wordNotFound;
-// Guards the maps and sets above: the rule editor's test run may load lists
-// on the desktop's thread while a session judges on its own.
-std::mutex cacheMutex;
 
 std::string cacheKey(const std::string& name)
 {
@@ -186,7 +177,7 @@ WordList parseWords(const std::string& text)
 }
 
 template <typename List>
-const List* loadList(const std::string& name, const ListKind& kind,
+const List* loadList(const std::string& name, const ListKind& kind, std::mutex& cacheMutex,
                      std::map<std::string, List>& cache, std::set<std::string>& notFound,
                      List (*parse)(const std::string&))
 {
@@ -302,21 +293,24 @@ int wordHits(FilterContext& context, const std::string& list, Where where, bool 
 
 const PatternList* loadPatternList(const std::string& name)
 {
-    return loadList(name, kPatternKind, patternCache, patternNotFound, parsePatterns);
+    ListCaches& caches = ruleSet().lists;
+    return loadList(name, kPatternKind, caches.mutex, caches.patterns, caches.patternsNotFound, parsePatterns);
 }
 
 const WordList* loadWordList(const std::string& name)
 {
-    return loadList(name, kWordKind, wordCache, wordNotFound, parseWords);
+    ListCaches& caches = ruleSet().lists;
+    return loadList(name, kWordKind, caches.mutex, caches.words, caches.wordsNotFound, parseWords);
 }
 
 void clearListCaches()
 {
-    const std::lock_guard<std::mutex> lock(cacheMutex);
-    patternCache.clear();
-    wordCache.clear();
-    patternNotFound.clear();
-    wordNotFound.clear();
+    ListCaches& caches = ruleSet().lists;
+    const std::lock_guard<std::mutex> lock(caches.mutex);
+    caches.patterns.clear();
+    caches.words.clear();
+    caches.patternsNotFound.clear();
+    caches.wordsNotFound.clear();
 }
 
 bool listMatchesText(FilterContext& context, const std::string& list, const char* text)

@@ -1,18 +1,19 @@
 // Pattern lists (.lst, .sls) and word lists (.wrd, .swd) in the data root's
 // rules folder, and the matching procedures the rule functions call.
 //
-// Lists are loaded on first use and cached under the upper-cased name until
-// clearListCaches() (each rule reload and program exit); the user file
-// (.lst, .wrd) wins over the system file (.sls, .swd).  A list that does
+// Lists are loaded on first use and cached under the upper-cased name in the
+// calling thread's RuleSet (so afresh for each session, whose set is new)
+// until clearListCaches(); the user file (.lst, .wrd) wins over the system
+// file (.sls, .swd).  A list that does
 // not exist answers at once (logged once per reload at level 2); one held
 // by a writer is retried for about five seconds.  Lines are read whole
 // (however long); a pattern list keeps one pattern per non-blank line, a
 // word list the distinct upper-cased words of 1 to 40 bytes.
 //
-// The caches are shared and locked: besides the one session that judges at
-// a time, the rule editor's test run may load lists on another thread.  A
-// list, once loaded, is never changed until clearListCaches(), which runs
-// only when no filter context is alive.
+// A set's caches are locked: the rule editor's test run may load lists on
+// another thread.  A list, once loaded, is never changed until
+// clearListCaches(), which is for tests and commands, on a set no other
+// thread uses.
 // Every hit adds a detail line to the context (FilterContext::addDetail).
 #pragma once
 
@@ -28,6 +29,7 @@ using WordList = std::set<std::string>;
 // The cached list, or null when neither file can be read.
 const PatternList* loadPatternList(const std::string& name);
 const WordList* loadWordList(const std::string& name);
+// Empties the calling thread's set's caches.
 void clearListCaches();
 
 // MATCHESLISTITEM: the first pattern of list that text matches.

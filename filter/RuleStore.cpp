@@ -2,6 +2,7 @@
 
 #include "filter/FilterSettings.h"
 #include "filter/ListStore.h"
+#include "filter/RuleSet.h"
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <strings.h>
 
@@ -58,8 +60,7 @@ bool readShared(const std::string& path, std::string& text)
 
 RuleStore& ruleStore()
 {
-    static RuleStore store;
-    return store;
+    return ruleSet().rules;
 }
 
 HSCRIPT RuleStore::script(const std::string& name) const
@@ -159,17 +160,17 @@ std::string encodePercent(const std::string& name)
 
 void freeRules()
 {
-    RuleStore& store = ruleStore();
-    for (auto& [name, script] : store.scripts)
-        CloseScript(script);
-    store.scripts.clear();
-    store.names.clear();
-    store.texts.clear();
+    const std::shared_ptr<RuleSet> latest = latestRuleSet();
+    auto empty = std::make_shared<RuleSet>();
+    empty->settings = latest->settings;
+    empty->rules.order = latest->rules.order;
+    empty->rules.ratings = latest->rules.ratings;
+    publishRuleSet(std::move(empty));
 }
 
-void parseRuleFile(std::istream& file, const std::string& include, const std::vector<std::string>& disabled)
+void parseRuleFile(RuleStore& store, std::istream& file, const std::string& include,
+                   const std::vector<std::string>& disabled)
 {
-    RuleStore& store = ruleStore();
     std::string line;
     // std::getline reads a physical line whole, however long: no piece of
     // a long line can pass for a "#rule" or "#endrule" line.
@@ -203,13 +204,18 @@ void parseRuleFile(std::istream& file, const std::string& include, const std::ve
     }
 }
 
-void loadRules()
+std::shared_ptr<RuleSet> loadRules()
 {
+    // One load at a time: each reads the latest and replaces it.
+    static std::mutex loading;
+    const std::lock_guard<std::mutex> lock(loading);
+    auto set = std::make_shared<RuleSet>();
     try {
-        RuleStore& store = ruleStore();
-        FilterSettings& settings = filterSettings();
-        freeRules();
-        clearListCaches();
+        const std::shared_ptr<RuleSet> latest = latestRuleSet();
+        RuleStore& store = set->rules;
+        FilterSettings& settings = set->settings;
+        settings = latest->settings;
+        store.ratings = latest->rules.ratings;
         const std::string& root = programContext().dataRoot;
         settings.load(root);
 
@@ -226,7 +232,7 @@ void loadRules()
                 continue;
             }
             CEventLog().LogEvent(4, "Parsing %s", path.c_str());
-            parseRuleFile(in, include, settings.disabledRules);
+            parseRuleFile(store, in, include, settings.disabledRules);
         }
 
         store.order = settings.ruleOrder;
@@ -274,4 +280,6 @@ void loadRules()
     } catch (...) {
         DebugX("filter", __LINE__);
     }
+    publishRuleSet(set);
+    return set;
 }

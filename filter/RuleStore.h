@@ -13,14 +13,15 @@
 // case) with every rule it does not name; ratings set by the user live
 // under the key "/PRIORITY".
 //
-// Written only by loadRules, which runs while no session is alive; read
-// without a lock.
+// Each load makes a new store in a RuleSet of its own (RuleSet.h); a
+// session reads the one its context holds, without a lock.
 #pragma once
 
 #include "scriptkit/ScriptKit.h"
 
 #include <istream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,15 +38,22 @@ struct RuleStore {
     int rating(const std::string& name, int fallback = 50) const;
 };
 
+struct RuleSet;
+
+// The rules of the calling thread's set (ruleSet()).
 RuleStore& ruleStore();
 
-// The reload: settings, include file, both rule files, order, ratings,
-// compilation.  Every failure is logged and loading goes on.
-void loadRules();
-// Closes every script and forgets the parsed rules (order and ratings stay).
+// The reload: a new set, its settings, include file, both rule files,
+// order, ratings, compilation; made the latest and returned.  Settings
+// missing from the store, and ratings, keep what the latest load had.
+// Every failure is logged and loading goes on.  Loads run one at a time.
+std::shared_ptr<RuleSet> loadRules();
+// Makes the latest set one without rules (order, ratings and settings
+// stay); sets still held by contexts live on until they end.
 void freeRules();
-// Appends the rules of one rule file to the store.
-void parseRuleFile(std::istream& file, const std::string& include, const std::vector<std::string>& disabled);
+// Appends the rules of one rule file to store.
+void parseRuleFile(RuleStore& store, std::istream& file, const std::string& include,
+                   const std::vector<std::string>& disabled);
 // "%xx" becomes the byte of hex xx (one or two digits), "%" before a
 // non-hex character becomes 'x'; never reads past the end.
 void decodePercent(std::string& text);

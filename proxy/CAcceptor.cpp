@@ -9,6 +9,7 @@
 #include "filter/FilterContext.h"
 #include "proxy/CSession.h"
 #include "proxy/MainWindowLink.h"
+#include "proxy/SessionList.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -53,6 +54,19 @@ bool admitted(SocketHandle handle, bool allowOtherUsers, bool& ownUser)
     return false;
 }
 
+// A client beyond the session bound is told so at once, in place of the
+// greeting, and closed.
+void refuseBusy(SocketHandle handle, int maxSessions)
+{
+    CEventLog().LogEvent(2, "Connection refused: %d sessions are running (MaxSessions)", maxSessions);
+    char reply[128];
+    std::snprintf(reply, sizeof reply,
+                  "-ERR Quillfence Pro is serving %d sessions already (MaxSessions), try again later\r\n",
+                  maxSessions);
+    UniqueFd refused(handle);
+    ::send(refused.get(), reply, std::strlen(reply), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
 } // namespace
 
 CAcceptor::CAcceptor(SessionSetup setup) : m_setup(std::move(setup))
@@ -65,13 +79,17 @@ unsigned CAcceptor::run()
     try {
         int port = kDefaultPort;
         bool allowOtherUsers = false;
+        int maxSessions = kDefaultMaxSessions;
         {
             CRegistry reg;
             if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
                 reg.QueryValue("ListenPort", port);
                 reg.QueryValue("AllowOtherUsers", allowOtherUsers);
+                reg.QueryValue("MaxSessions", maxSessions);
             }
         }
+        if (maxSessions < 1)
+            maxSessions = kDefaultMaxSessions;
         Socket listener(1, 0, 0, 0);
         int on = 1;
         listener.setopt(SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&on), sizeof on);
@@ -108,17 +126,18 @@ unsigned CAcceptor::run()
             bool ownUser = false;
             if (!admitted(handle, allowOtherUsers, ownUser))
                 continue;
-            // Waits until the previous session has released its filter
-            // context: sessions run one after another.
-            if (!initialiseFilter()) {
-                Socket drop(handle, false);
-                break;
+            if (SessionList::size() >= static_cast<size_t>(maxSessions)) {
+                refuseBusy(handle, maxSessions);
+                continue;
             }
             try {
+                // Each session judges with the rules as they are now; the
+                // sessions already running keep theirs.
+                SessionSetup setup = m_setup;
+                setup.rules = initialiseFilter();
+                setup.ownUser = ownUser;
                 // The session owns itself from here: its pointer is not kept,
                 // as the session may end and delete itself at any time.
-                SessionSetup setup = m_setup;
-                setup.ownUser = ownUser;
                 new CSession(handle, setup);
             } catch (...) {
                 // No session for this client; the next one is served.

@@ -1,8 +1,10 @@
 // CAcceptor: the listener thread.  Listens on 127.0.0.1 at the setting
 // ListenPort (default 1110, the shipped value: an ordinary user cannot bind
-// ports below 1024) and gives every accepted client a CSession, one
-// session at a time.  Made once by the main window, with new; runs until the
-// program stops it.
+// ports below 1024) and gives every accepted client a CSession of its own,
+// with the rules loaded again for it.  Sessions run side by side, at most
+// MaxSessions (default kDefaultMaxSessions) at once: a client beyond that
+// gets one "-ERR" line saying so and is closed.  Made once by the main
+// window, with new; runs until the program stops it.
 //
 // Every local user can reach a loopback port.  A client whose socket
 // belongs to another user than the proxy's own (or whose user cannot be
@@ -18,6 +20,7 @@ class CAcceptor : public CWorkerThread
 {
 public:
     static constexpr int kDefaultPort = 1110;
+    static constexpr int kDefaultMaxSessions = 8;
     // The accept loop waits at most this long between looks at its stop flag.
     static constexpr int kPollMs = 500;
     // The one line a client of another user gets.

@@ -61,9 +61,9 @@ std::vector<std::string> tokens(const char* line)
 
 CSession::CSession(SocketHandle handle, SessionSetup setup)
     : client(handle, true, kTimeoutMs, kTimeoutMs), m_judge(setup.judge ? *setup.judge : ruleJudge()),
-      m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser), m_accountState(stateFolder())
+      m_collection(std::move(setup.collection)), m_ownUser(setup.ownUser), m_accountState(stateFolder()),
+      m_rules(std::move(setup.rules))
 {
-    filter = std::make_unique<FilterContext>();
     // Short replies go out at once: "+OK" and its later line end must not
     // wait for the peer's delayed acknowledgement.
     int on = 1;
@@ -88,7 +88,6 @@ CSession::~CSession()
     } catch (...) {
         DebugX(__FILE__, __LINE__);
     }
-    // Lets a waiting listener make the next session.
     filter.reset();
     // The sockets close (gracefully) as members, after this.
 }
@@ -116,12 +115,17 @@ void CSession::readSettings()
     reg.QueryValue("UpstreamDeadline", m_upstreamDeadline);
     if (m_upstreamDeadline < 1)
         m_upstreamDeadline = kDefaultUpstreamDeadline;
+    reg.QueryValue("AccountWait", m_accountWait);
+    if (m_accountWait < 0)
+        m_accountWait = kDefaultAccountWait;
 }
 
 unsigned CSession::run()
 {
     SessionList::setThreadId(this, currentThread());
-    // The rule functions find this session's filter context by its thread.
+    // Made here, so that its report file is named by this thread; the rule
+    // functions find it by the thread too.
+    filter = std::make_unique<FilterContext>(nullptr, std::move(m_rules));
     const ContextRegistration registration(*filter);
     tidyBeforeSession(programContext().dataRoot);
     readSettings();
@@ -169,6 +173,7 @@ unsigned CSession::run()
     // that failed).
     if (!m_quitSent && !m_stateWritten)
         discardStagedArchives(*filter);
+    m_accountLock.release();
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
+#include "store/AccountLock.h"
 #include "store/AccountState.h"
 #include "store/CMessage.h"
 #include "proxy/LoginAddress.h"
@@ -40,6 +41,8 @@ struct SessionSetup {
     // The client runs as the proxy's own user: only such a session is
     // given the messages of the pending folder, which are the user's.
     bool ownUser = true;
+    // The rules, lists and settings to judge with (null: the latest load).
+    std::shared_ptr<RuleSet> rules = nullptr;
 };
 
 class CSession : public CWorkerThread
@@ -61,6 +64,11 @@ public:
     // otherwise: a server that trickles its greeting or its handshake a byte
     // at a time cannot hold the session, and every client after it, longer.
     static constexpr int kDefaultUpstreamDeadline = 60;
+    // A PASS for an account that another session is collecting waits this
+    // many seconds for it (setting AccountWait), then is answered
+    // "-ERR [IN-USE] ...": well within a mail client's own time-out, as
+    // nothing can be sent to the client before its login is answered.
+    static constexpr int kDefaultAccountWait = 20;
     // A spooled text could not be read as far as it was measured.
     struct SpoolReadFailed {
         std::string path;
@@ -196,4 +204,8 @@ private:
     std::function<bool(CSession&)> m_collection;
     bool m_ownUser;
     AccountState m_accountState;
+    std::shared_ptr<RuleSet> m_rules;   // until run() makes the filter context
+    int m_accountWait = kDefaultAccountWait;
+    // Held from the PASS that logs in until the session's end.
+    AccountLock m_accountLock;
 };

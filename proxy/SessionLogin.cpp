@@ -137,6 +137,13 @@ void CSession::cmdPass(const std::vector<std::string>&)
         sendClient("-ERR Send USER <username>@<server> first\r\n");
         return;
     }
+    // Before the server is asked: a second session of this account must not
+    // log in while another is collecting or deleting from its mailbox.
+    if (!m_accountLock.acquire(accountFile, std::chrono::seconds(m_accountWait))) {
+        CEventLog().LogEvent(2, "Account %s is being collected by another session", accountFile.c_str());
+        sendClient("-ERR [IN-USE] Quillfence Pro is collecting this account for another client, try again later\r\n");
+        return;
+    }
     status("Authenticating");
     std::string reply;
     {
@@ -145,6 +152,7 @@ void CSession::cmdPass(const std::vector<std::string>&)
         try {
             reply = upstream.authenticate(password);
         } catch (const UpstreamLost&) {
+            m_accountLock.release();
             if (!upstream.connection().deadlinePassed())
                 throw;
             loginTimedOut();
@@ -152,6 +160,7 @@ void CSession::cmdPass(const std::vector<std::string>&)
         }
     }
     if (!beginsWith(reply, "+OK")) {
+        m_accountLock.release();
         sendClient(reply + "\r\n");
         return;
     }

@@ -28,19 +28,25 @@ TEST(ProgramLifecycle, GreetsAndAnswersInTheAuthorizationState)
     EXPECT_EQ(program.stop(*process), 0);
 }
 
-TEST(ProgramLifecycle, ASecondClientIsGreetedWhenTheFirstSessionEnds)
+// An idle client holds back no other: sessions run side by side, up to the
+// setting MaxSessions; a client beyond it is told why at once.
+TEST(ProgramLifecycle, IdleClientsHoldBackNoOtherUpToTheSessionBound)
 {
     ProxyProgram program;
+    program.setting("MAXSESSIONS", "2");
     auto process = program.start();
-    auto first = std::make_unique<PopClient>(program.port());
-    EXPECT_EQ(first->line(), "+OK Quillfence\r\n");
+    PopClient first(program.port());
+    EXPECT_EQ(first.line(), "+OK Quillfence\r\n");
     PopClient second(program.port());
-    EXPECT_TRUE(second.silentFor(500)) << "sessions run one after another";
-    EXPECT_EQ(first->command("QUIT"), "+OK Session closed.\r\n");
+    EXPECT_EQ(second.line(), "+OK Quillfence\r\n") << "greeted while the first is idle";
+    {
+        PopClient third(program.port());
+        EXPECT_EQ(third.line(), "-ERR Quillfence Pro is serving 2 sessions already (MaxSessions), try again later\r\n");
+        EXPECT_TRUE(third.closedByServer());
+    }
+    EXPECT_EQ(first.command("QUIT"), "+OK Session closed.\r\n");
     // Like a real client: it sees the server close, and closes too.
-    EXPECT_TRUE(first->closedByServer());
-    first.reset();
-    EXPECT_EQ(second.line(), "+OK Quillfence\r\n");
+    EXPECT_TRUE(first.closedByServer());
     EXPECT_EQ(second.command("QUIT"), "+OK Session closed.\r\n");
     EXPECT_EQ(program.stop(*process), 0);
 }

@@ -12,6 +12,7 @@
 #include "filter/FilterContext.h"
 #include "filter/FilterSettings.h"
 #include "filter/ListStore.h"
+#include "filter/RuleSet.h"
 #include "filter/RuleStore.h"
 #include "filter/SessionLink.h"
 
@@ -71,6 +72,14 @@ protected:
     }
 
     static std::string rulesFolder() { return programContext().dataRoot + "/rules"; }
+
+    // The reload a new session makes; the test's context judges with it.
+    void loadRules()
+    {
+        std::shared_ptr<RuleSet> set = ::loadRules();
+        if (m_context)
+            m_context->setRules(std::move(set));
+    }
 
     // The settings key "/" and "/PRIORITY" emptied.
     static void clearSettings()

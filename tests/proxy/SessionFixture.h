@@ -100,7 +100,7 @@ protected:
         LoopbackListener listener;
         m_client = std::make_unique<PopClient>(listener.port());
         UniqueFd accepted = listener.accept();
-        new CSession(accepted.release(), SessionSetup{&testJudge(), m_collection});
+        new CSession(accepted.release(), SessionSetup{.judge = &testJudge(), .collection = m_collection});
         EXPECT_EQ(m_client->line(), "+OK Quillfence\r\n");
         return *m_client;
     }

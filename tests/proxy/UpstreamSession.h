@@ -92,7 +92,7 @@ protected:
         LoopbackListener listener;
         m_client = std::make_unique<PopClient>(listener.port(), timeoutMs);
         UniqueFd accepted = listener.accept();
-        new CSession(accepted.release(), SessionSetup{&testJudge(), m_collection});
+        new CSession(accepted.release(), SessionSetup{.judge = &testJudge(), .collection = m_collection});
         return m_client->line();
     }
 

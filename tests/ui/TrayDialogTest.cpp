@@ -136,8 +136,13 @@ TEST_F(TrayDialogTest, ThePopupShowsWhileSessionsRunAndTakesTheirStatusTexts)
     std::thread([&window] {
         window->sessionStarted();
         window->sessionStarted();
-        window->statusText("Connecting to mail.example.org");
+        window->statusText("Collecting 3 of 12");
+    }).join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->activeSessions() == 2; }, 2000));
+    EXPECT_EQ(window->popup()->statusText(), "2 sessions: Collecting 3 of 12") << "sessions side by side";
+    std::thread([&window] {
         window->sessionEnded();
+        window->statusText("Connecting to mail.example.org");
     }).join();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->activeSessions() == 1; }, 2000));
     ASSERT_NE(window->popup(), nullptr) << "two starts and one end leave the popup showing";
