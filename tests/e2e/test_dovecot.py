@@ -45,15 +45,19 @@ def wait_for_port(port, seconds=10):
 
 
 class Dovecot:
-    def __init__(self, folder, tls=None):
+    def __init__(self, folder, tls=None, users=("alice",)):
         """tls: (certificate file, key file) to offer STLS on the plain
-        port and POP3S on self.tls_port."""
+        port and POP3S on self.tls_port.  users: the mail users, each with
+        the password "secret" and a maildir of their own; the first is the
+        one deliver() fills unless told otherwise."""
         self.folder = folder
         self.port = free_port()
         self.tls_port = free_port() if tls else 0
-        self.maildir = os.path.join(folder, "mail", "alice")
-        for sub in ("new", "cur", "tmp"):
-            os.makedirs(os.path.join(self.maildir, sub))
+        self.users = list(users)
+        self.maildir = os.path.join(folder, "mail", self.users[0])
+        for user in self.users:
+            for sub in ("new", "cur", "tmp"):
+                os.makedirs(os.path.join(folder, "mail", user, sub))
         me = pwd.getpwuid(os.getuid())
         if os.getuid() == 0:
             owner = pwd.getpwnam("nobody")
@@ -63,7 +67,7 @@ class Dovecot:
             internal = "default_internal_user = %s\ndefault_login_user = %s\n" % (me.pw_name, me.pw_name)
         self.uid, self.gid = uid, gid
         with open(os.path.join(folder, "passwd"), "w") as f:
-            f.write("alice:{PLAIN}secret\n")
+            f.write("".join("%s:{PLAIN}secret\n" % user for user in self.users))
         os.chmod(os.path.join(folder, "passwd"), 0o644)
         ssl = ("ssl = yes\nssl_cert = <%s\nssl_key = <%s\nssl_min_protocol = TLSv1.2\n" % tls) if tls else "ssl = no"
         config = os.path.join(folder, "dovecot.conf")
@@ -103,14 +107,16 @@ service anvil {{
         self.log = os.path.join(folder, "dovecot.log")
         wait_for_port(self.port)
 
-    def deliver(self, text, name):
-        """Puts one message (str or bytes, LF line ends) into the maildir."""
-        path = os.path.join(self.maildir, "new", name)
+    def deliver(self, text, name, user=None):
+        """Puts one message (str or bytes, LF line ends) into the maildir
+        of user (the first user by default)."""
+        maildir = self.maildir if user is None else os.path.join(self.folder, "mail", user)
+        path = os.path.join(maildir, "new", name)
         with open(path, "wb") as f:
             f.write(text if isinstance(text, bytes) else text.encode())
         os.chown(path, self.uid, self.gid)
         for sub in ("", "new", "cur", "tmp"):
-            os.chown(os.path.join(self.maildir, sub), self.uid, self.gid)
+            os.chown(os.path.join(maildir, sub), self.uid, self.gid)
 
     def stop(self):
         self.process.terminate()
@@ -122,7 +128,9 @@ class Proxy:
     (upper-case name: value); rules: the text of its user.sfr, the only
     rules it runs."""
 
-    def __init__(self, folder, settings=None, rules=None):
+    def __init__(self, folder, settings=None, rules=None, shipped_rules=False):
+        """shipped_rules: the first run installs the shipped rules and lists,
+        as a new user's does (rules is then added as user.sfr)."""
         self.folder = folder
         self.port = free_port()
         runtime = os.path.join(folder, "rt")
@@ -141,10 +149,11 @@ class Proxy:
         # which would rate the test's messages too.
         folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
         os.makedirs(folder_of_rules)
-        system = os.path.join(folder_of_rules, "system.sfr")
-        open(system, "w").close()
-        later = time.time() + 365 * 86400
-        os.utime(system, (later, later))
+        if not shipped_rules:
+            system = os.path.join(folder_of_rules, "system.sfr")
+            open(system, "w").close()
+            later = time.time() + 365 * 86400
+            os.utime(system, (later, later))
         if rules is not None:
             with open(os.path.join(folder_of_rules, "user.sfr"), "w") as f:
                 f.write(rules)
