@@ -14,7 +14,9 @@ ends with a syncfs, which waits for all of the file system's unwritten
 data).  Then one collection while a background writer keeps the disk busy
 (dd with oflag=sync in a temporary folder, each run bounded), printed as a
 ratio to the quiet one.  Then the same over POP3S (Dovecot with a
-throw-away test CA), beside a direct POP3S client.
+throw-away test CA), beside a direct POP3S client.  First, four accounts
+of real messages read together through one proxy with the shipped rules,
+beside four direct clients.
 
 Usage: QUILLFNC=build/bin/quillfnc python3 bench/bench_dovecot.py
 """
@@ -31,6 +33,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from test_dovecot import Dovecot, Proxy  # noqa: E402
 from test_tls import TestPki  # noqa: E402
+from test_accounts import real_messages  # noqa: E402
 
 COUNT = 1000
 # Timed runs of the quiet collection and of the direct TOP loop.
@@ -220,7 +223,72 @@ def run(folder, tls):
         dovecot.stop()
 
 
+ACCOUNTS = 4
+
+
+def several_accounts(folder):
+    """Four accounts of COUNT real messages each (the developers' corpus
+    when it is there), read together by four clients that log in and
+    retrieve every message: directly from Dovecot, then through one proxy
+    with the shipped rules and settings.  Prints both wall times."""
+    users = ["u%d" % (a + 1) for a in range(ACCOUNTS)]
+    dovecot = Dovecot(os.path.join(folder, "dovecot"), users=users)
+    proxy = None
+    try:
+        texts = real_messages(COUNT * ACCOUNTS)
+        for a, user in enumerate(users):
+            for n in range(COUNT):
+                dovecot.deliver(texts[a * COUNT + n], "%d.m%d" % (100000 + n, n), user)
+        poplib._MAXLINE = 1 << 20
+
+        def together(port, login):
+            results = [None] * ACCOUNTS
+
+            def read(a):
+                started = time.perf_counter()
+                client = poplib.POP3("127.0.0.1", port, timeout=60)
+                greeted = time.perf_counter() - started
+                client.user(login(users[a]))
+                client.pass_("secret")
+                count, _ = retrieve_all(client)
+                client.quit()
+                results[a] = (count, greeted, time.perf_counter() - started)
+
+            os.sync()
+            start = time.perf_counter()
+            threads = [threading.Thread(target=read, args=(a,)) for a in range(ACCOUNTS)]
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+            return time.perf_counter() - start, results
+
+        direct_time, direct = together(dovecot.port, lambda user: user)
+        proxy = Proxy(os.path.join(folder, "proxy"), shipped_rules=True)
+        time.sleep(1)
+        proxied_time, proxied = together(proxy.port, lambda user: "%s@127.0.0.1:%d" % (user, dovecot.port))
+        assert all(r is not None for r in proxied), "a client through the proxy failed"
+        print("several accounts: %d accounts of %d messages read together (shipped rules and settings)"
+              % (ACCOUNTS, COUNT))
+        print("several accounts: direct from Dovecot: %.2f s; each client %s s"
+              % (direct_time, ", ".join("%.2f" % r[2] for r in direct)))
+        print("several accounts: through the proxy: %.2f s (%.2f times direct); each client %s s; "
+              "greetings after %s s; messages %s"
+              % (proxied_time, proxied_time / direct_time, ", ".join("%.2f" % r[2] for r in proxied),
+                 ", ".join("%.2f" % r[1] for r in proxied), ", ".join(str(r[0]) for r in proxied)))
+    finally:
+        if proxy:
+            proxy.stop()
+        dovecot.stop()
+
+
 def main():
+    folder = tempfile.mkdtemp(prefix="qfbench.")
+    os.chmod(folder, 0o755)
+    try:
+        several_accounts(folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
     for tls in (False, True):
         folder = tempfile.mkdtemp(prefix="qfbench.")
         os.chmod(folder, 0o755)
