@@ -19,6 +19,7 @@
 #include "store/AccountLock.h"
 #include "store/AccountState.h"
 #include "store/CMessage.h"
+#include "store/PendingFolder.h"
 #include "proxy/LoginAddress.h"
 #include "upstream/UpstreamClient.h"
 
@@ -208,4 +209,5 @@ private:
     int m_accountWait = kDefaultAccountWait;
     // Held from the PASS that logs in until the session's end.
     AccountLock m_accountLock;
+    PendingClaim m_pendingClaim;
 };

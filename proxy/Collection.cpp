@@ -91,7 +91,7 @@ bool Collection::run()
             ++i;
     }
     if (m_settings.ownUser)
-        addPendingMessages(programContext().dataRoot + "/pending", m_place.mailbox);
+        addPendingMessages(programContext().dataRoot + "/pending", m_place.mailbox, m_place.pending);
     writeSessionNotices(m_place.filter, m_settings.ownUser);
     m_place.filter.closeReport();
     if ((m_settings.report && m_place.filter.reportWritten) || !m_place.filter.notices.empty())

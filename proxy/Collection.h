@@ -15,6 +15,7 @@
 #include "filter/FilterContext.h"
 #include "filter/SessionLink.h"
 #include "store/AccountState.h"
+#include "store/PendingFolder.h"
 #include "store/CMessage.h"
 #include "upstream/UpstreamClient.h"
 
@@ -50,6 +51,7 @@ public:
         FilterContext& filter;
         AccountState& state;
         Mailbox& mailbox;
+        PendingClaim& pending;   // the pending messages this session serves
         std::string stateFolder;
         std::string accountFile;
     };

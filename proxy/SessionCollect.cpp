@@ -30,7 +30,7 @@ bool CSession::collect()
     upstream.connection().setActivityHook([this] { keepAlive(); });
     keepAliveTime = CVDateTime::currentTime();
 
-    Collection collection({upstream, m_judge, *filter, m_accountState, mailbox, stateFolder(), accountFile},
+    Collection collection({upstream, m_judge, *filter, m_accountState, mailbox, m_pendingClaim, stateFolder(), accountFile},
                           {maxCollectionTime, collectionReport, m_ownUser},
                           [this](const char* text) { status("%s", text); });
     try {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -39,12 +40,17 @@ std::thread loginAside(PopClient& client, const MailboxServer& server, std::stri
     });
 }
 
+// The sessions also share the pending folder: its message reaches one
+// client, not both.
 TEST(ProgramAccounts, ASlowServerHoldsBackNoOtherAccount)
 {
     MailboxServer slow(messages(3), 1500);
     MailboxServer fast(messages(2), 0);
     ProxyProgram program;
     auto process = program.start();
+    const std::string pending = program.dataRoot() + "/pending/note.msg";
+    std::filesystem::create_directories(program.dataRoot() + "/pending");
+    writeFile(pending, "From: proxy@localhost\r\nSubject: pending note\r\n\r\nkept for you\r\n");
 
     PopClient first(program.port(), 30000);
     ASSERT_EQ(first.line(), "+OK Quillfence\r\n");
@@ -58,13 +64,18 @@ TEST(ProgramAccounts, ASlowServerHoldsBackNoOtherAccount)
     second.command(userOf(fast));
     EXPECT_EQ(second.command("PASS secret"), "+OK\r\n");
     EXPECT_FALSE(firstDone) << "the other account was collected while the slow one still was";
-    EXPECT_EQ(second.command("STAT").substr(0, 6), "+OK 2 ");
-    EXPECT_EQ(second.command("QUIT").substr(0, 3), "+OK");
+    EXPECT_EQ(second.command("STAT").substr(0, 6), "+OK 3 ") << "two messages and the pending one";
 
     aside.join();
     EXPECT_EQ(firstReply, "+OK\r\n");
-    EXPECT_EQ(first.command("STAT").substr(0, 6), "+OK 3 ");
+    EXPECT_EQ(first.command("STAT").substr(0, 6), "+OK 3 ") << "its own three: the pending one is served beside";
     EXPECT_EQ(first.command("QUIT").substr(0, 3), "+OK");
+    EXPECT_EQ(second.command("RETR 3").substr(0, 3), "+OK");
+    const std::string note = second.body();
+    EXPECT_NE(note.find("kept for you"), std::string::npos) << note;
+    EXPECT_EQ(second.command("QUIT").substr(0, 3), "+OK");
+    EXPECT_TRUE(second.closedByServer());
+    EXPECT_FALSE(std::filesystem::exists(pending)) << "gone once a client had it";
     EXPECT_EQ(program.stop(*process), 0);
 }
 
