@@ -584,13 +584,27 @@ std::string MessageWalk::quarantineFile(const std::string& workfile)
     if (m_scanner.engine != 0 && m_scanner.engine != 1)
         return workfile;   // a resident scanner has it: it stays where it is
     const std::string base = m_scanner.quarantinePath + "/" + workfile.substr(workfile.rfind('/') + 1);
+    ::mkdir(m_scanner.quarantinePath.c_str(), 0700);
+    // A name is taken with link(), which never replaces a file: another
+    // session's work file or quarantined file may come under the same name
+    // at any moment.
     std::string target = base;
+    for (int suffix = 1; suffix < 1000; ++suffix) {
+        if (::link(workfile.c_str(), target.c_str()) == 0) {
+            VirusScanner::deleteWorkfile(workfile);
+            return target;
+        }
+        if (errno != EEXIST)
+            break;   // another file system: moved below
+        char tail[16];
+        std::snprintf(tail, sizeof tail, "_%03d", suffix);
+        target = base + tail;
+    }
     for (int suffix = 1; ::access(target.c_str(), F_OK) == 0 && suffix < 1000; ++suffix) {
         char tail[16];
         std::snprintf(tail, sizeof tail, "_%03d", suffix);
         target = base + tail;
     }
-    ::mkdir(m_scanner.quarantinePath.c_str(), 0700);
     if (!VirusScanner::moveWorkfile(workfile, target)) {
         CEventLog().LogEvent(1, "Unable to quarantine file, error %d", errno);
         return {};

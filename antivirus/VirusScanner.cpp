@@ -217,8 +217,14 @@ void VirusScanner::noteUnscanned(const std::string& reason, const std::string& r
 EngineVerdict VirusScanner::runSweep(const std::string& path)
 {
     EngineVerdict verdict;
-    const std::string reportPath = m_stateFolder + "/scan.txt";
-    const int report = ::open(reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The program's report goes to a file of this call's own, and becomes
+    // "scan.txt" once read: sessions side by side may run sweeps at once.
+    std::string reportPath = m_stateFolder + "/scan.txt.tmpXXXXXX";
+    const int report = ::mkostemp(reportPath.data(), O_CLOEXEC);
+    const auto keepReport = [&] {
+        if (report >= 0)
+            ::rename(reportPath.c_str(), (m_stateFolder + "/scan.txt").c_str());
+    };
     const std::string program = sweepPath + "/sweep";
     const std::string options = std::string(scanArchives ? "-ARCHIVE" : "-NARCHIVE") + " " +
                                 (scanArchives ? "-SC" : "") + " " + (fullScan ? "-F" : "") + " -UUE";
@@ -237,6 +243,7 @@ EngineVerdict VirusScanner::runSweep(const std::string& path)
         // attachment is never stripped for want of a scanner.
         verdict.kind = EngineVerdict::Unscanned;
         verdict.reason = "no sweep program in " + sweepPath;
+        keepReport();
         return verdict;
     }
     if (code != 0) {
@@ -260,15 +267,14 @@ EngineVerdict VirusScanner::runSweep(const std::string& path)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
-    if (code == 0)
-        return verdict;
     if (code >= 1 && code <= 3) {
         verdict.kind = code == 2 ? EngineVerdict::EncryptedArchive : EngineVerdict::Virus;
         verdict.virus = virusNamed(reportPath);
-        return verdict;
+    } else if (code != 0) {
+        verdict.kind = EngineVerdict::Error;
+        verdict.error = code;
     }
-    verdict.kind = EngineVerdict::Error;
-    verdict.error = code;
+    keepReport();
     return verdict;
 }
 

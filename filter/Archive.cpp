@@ -30,7 +30,8 @@
 
 namespace {
 
-// Serialises the appends to day files.
+// Serialises the appends to day files, and the making of staging files
+// against the sweep of leftovers.
 std::mutex archiveMutex;
 
 // A fresh name for a session's staging file is tried this often.
@@ -317,6 +318,9 @@ int stagingFileFor(FilterContext& context, const std::string& folder)
         if (staged.folder == folder && staged.day == day && !staged.closed)
             return staged.file.get();
     std::random_device random;
+    // The leftover sweep of a session beside this one must not take the
+    // ".new" file for a dead session's before it is locked.
+    const std::lock_guard<std::mutex> lock(archiveMutex);
     for (int attempt = 1; attempt <= kStagingAttempts; ++attempt) {
         char tag[16];
         std::snprintf(tag, sizeof tag, ".%08x", static_cast<unsigned>(random()));
@@ -480,12 +484,14 @@ void mergeLeftoverArchives(const std::string& account, const std::function<bool(
     try {
         for (const RatingBand& band : filterSettings().bands) {
             // A file a session was making when it died holds no copy.
+            std::unique_lock<std::mutex> making(archiveMutex);
             for (const std::string& name : stagingFiles(band.archivePath, ".new")) {
                 const std::string path = band.archivePath + name;
                 UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
                 if (file && ::flock(file.get(), LOCK_EX | LOCK_NB) == 0)
                     ::unlink(path.c_str());
             }
+            making.unlock();
             // Merges that a crash cut short first, then the rest: nothing
             // is appended to a day file while a merge into it is unfinished.
             for (const bool begunPass : {true, false}) {
@@ -535,14 +541,18 @@ void dailyTidy()
     try {
         FilterSettings& settings = filterSettings();
         const int today = CVDateTime().dayOfYear();
-        if (today == settings.lastReportDay)
-            return;
+        {
+            const std::lock_guard<std::mutex> lock(writtenSettingsMutex());
+            if (today == settings.lastReportDay)
+                return;
+        }
         if (settings.tidy)
             for (int band = 0; band < FilterSettings::kBands; ++band)
                 tidyBandArchive(band);
         CRegistry reg;
         if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
             reg.SetValue("LastReportDay", today);
+            const std::lock_guard<std::mutex> lock(writtenSettingsMutex());
             settings.lastReportDay = today;
         }
     } catch (...) {

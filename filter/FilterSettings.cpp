@@ -28,6 +28,12 @@ FilterSettings& filterSettings()
     return ruleSet().settings;
 }
 
+std::mutex& writtenSettingsMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
 void FilterSettings::load(const std::string& dataRoot)
 {
     tidyDays = 7;

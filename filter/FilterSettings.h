@@ -7,6 +7,7 @@
 // settings of a new RuleSet; a session reads its own set's without a lock.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,6 @@ struct FilterSettings {
 
 // The settings of the calling thread's set (ruleSet()).
 FilterSettings& filterSettings();
+// Guards the one value a session writes into its set's settings
+// (lastReportDay, by the daily tidy) against a load copying them.
+std::mutex& writtenSettingsMutex();

@@ -5,7 +5,7 @@
 // holder lets go, which closes their compiled scripts.
 //
 // A set is read-only once loaded, but for its list caches (locked) and the
-// day of the last daily tidy.  Its compiled scripts are run by one thread at
+// day of the last daily tidy (under writtenSettingsMutex()).  Its compiled scripts are run by one thread at
 // a time: each session has a set of its own, and the set of a command or of
 // the rule editor's test is used on that one thread.
 #pragma once

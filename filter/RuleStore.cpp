@@ -214,7 +214,10 @@ std::shared_ptr<RuleSet> loadRules()
         const std::shared_ptr<RuleSet> latest = latestRuleSet();
         RuleStore& store = set->rules;
         FilterSettings& settings = set->settings;
-        settings = latest->settings;
+        {
+            const std::lock_guard<std::mutex> copying(writtenSettingsMutex());
+            settings = latest->settings;
+        }
         store.ratings = latest->rules.ratings;
         const std::string& root = programContext().dataRoot;
         settings.load(root);

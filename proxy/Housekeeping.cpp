@@ -10,10 +10,13 @@
 
 void tidyBeforeSession(const std::string& dataRoot)
 {
-    // Sessions start side by side: one tidies and learns at a time, and
-    // the next finds the work done.
+    // Sessions start side by side: one tidies and learns at a time, and a
+    // session that starts meanwhile leaves the work to it rather than wait
+    // (its client is not greeted until this is done).
     static std::mutex housekeeping;
-    const std::lock_guard<std::mutex> lock(housekeeping);
+    const std::unique_lock<std::mutex> lock(housekeeping, std::try_to_lock);
+    if (!lock.owns_lock())
+        return;
     tidyStateFolderDaily(dataRoot + "/state", CVDateTime::currentTime());
     dailyTidy();
     learnSavedMessages(dataRoot);

@@ -4,8 +4,8 @@
 // archive's (day files past their keeping), and the messages the user saved
 // to the learn folders since the last session are learned, so that the new
 // session rates with them.  After a session, when the setting TidyLogs asks:
-// the daily logs older than days go.  Sessions run the tidy before a
-// session one at a time.  The archive copies of one session are
+// the daily logs older than days go.  The tidy before a session is done by
+// one session at a time; one that starts while another does it skips it.  The archive copies of one session are
 // merged by its collection and its QUIT, not here.
 #pragma once
 
