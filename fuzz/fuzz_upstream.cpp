@@ -17,7 +17,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -80,10 +84,36 @@ bool drainUntilClosed(int fd, int timeoutMs)
 }
 
 std::string g_root;
+int g_proxyPort = 0;
+
+// A client connection to the proxy's listener.  Hundreds of sessions a
+// second leave their ports in TIME_WAIT (the proxy closes first), and
+// loopback runs out of ephemeral ports now and then: a connect that finds
+// none waits for some to come free, as the harness's fault, not the
+// session's.
+int connectToProxy()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(g_proxyPort));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int attempt = 0;; ++attempt) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        check(client >= 0);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            return client;
+        const int error = errno;
+        ::close(client);
+        if (error != EADDRNOTAVAIL || attempt == 600) {
+            std::fprintf(stderr, "connect to the proxy failed: %s\n", std::strerror(error));
+            check(false);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
 int g_upstreamListener = -1;
 int g_upstreamPort = 0;
 int g_proxyListener = -1;
-int g_proxyPort = 0;
 
 } // namespace
 
@@ -105,7 +135,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    std::atomic<bool> clientDone{false};
     std::thread server([&] {
+        // A session that could not connect (no port free) never comes:
+        // the wait ends with the client's side.
+        for (;;) {
+            pollfd waiting{g_upstreamListener, POLLIN, 0};
+            if (::poll(&waiting, 1, 100) > 0)
+                break;
+            if (clientDone)
+                return;
+        }
         const int fd = ::accept4(g_upstreamListener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             return;
@@ -115,12 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ::close(fd);
     });
 
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(g_proxyPort));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    check(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0);
+    const int client = connectToProxy();
     new CSession(::accept4(g_proxyListener, nullptr, nullptr, SOCK_CLOEXEC));
 
     const std::string commands = "USER fuzz@127.0.0.1:" + std::to_string(g_upstreamPort) +
@@ -128,6 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                                  "RETR 2\r\nDELE 1\r\nNOOP\r\nQUIT\r\n";
     sendAll(client, commands.data(), commands.size());
     const bool ended = drainUntilClosed(client, 8000);
+    clientDone = true;
     ::close(client);
     server.join();
     check(SessionList::waitUntilEmpty(std::chrono::milliseconds(10000)) && ended);

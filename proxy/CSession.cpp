@@ -69,7 +69,6 @@ CSession::CSession(SocketHandle handle, SessionSetup setup)
     int on = 1;
     client.setopt(IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&on), sizeof on);
     try {
-        SessionList::add(this);
         start();
     } catch (...) {
         DebugX(__FILE__, __LINE__);
@@ -84,7 +83,6 @@ CSession::~CSession()
             if (MainWindowLink* link = mainWindowLink())
                 link->sessionEnded();
         m_clientLogCopy.clear();
-        SessionList::remove(this);
     } catch (...) {
         DebugX(__FILE__, __LINE__);
     }

@@ -21,6 +21,7 @@
 #include "store/CMessage.h"
 #include "store/PendingFolder.h"
 #include "proxy/LoginAddress.h"
+#include "proxy/SessionList.h"
 #include "upstream/UpstreamClient.h"
 
 #include <chrono>
@@ -119,6 +120,9 @@ public:
     // recorded, when given, receives the state keys the new state holds.
     bool writeAccountState(bool committed, std::set<std::string>* recorded = nullptr);
 
+    // First of the members, so gone last: the session is in the list until
+    // everything it owns has closed (its sockets, files and locks).
+    SessionList::Entry listEntry{this};
     Socket client;
     UpstreamClient upstream;
     long keepAliveTime = 0;

@@ -1,5 +1,6 @@
 // The sessions alive in the process, and the way a thread finds its own.
-// A session is in the list from its start until its destructor runs.
+// A session is in the list from its making until the last of its members
+// has gone (it holds an Entry as its first member).
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,19 @@ class CSession;
 class SessionList
 {
 public:
+    // Adds session for as long as it lives.
+    class Entry
+    {
+    public:
+        explicit Entry(CSession* session) : m_session(session) { add(session); }
+        ~Entry() { remove(m_session); }
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+
+    private:
+        CSession* m_session;
+    };
+
     static void add(CSession* session);
     static void remove(CSession* session);
     static size_t size();
