@@ -587,29 +587,24 @@ std::string MessageWalk::quarantineFile(const std::string& workfile)
     ::mkdir(m_scanner.quarantinePath.c_str(), 0700);
     // A name is taken with link(), which never replaces a file: another
     // session's work file or quarantined file may come under the same name
-    // at any moment.
-    std::string target = base;
-    for (int suffix = 1; suffix < 1000; ++suffix) {
+    // at any moment.  Across file systems the file is moved to a free name.
+    for (int suffix = 0; suffix < 1000; ++suffix) {
+        char tail[16] = "";
+        if (suffix > 0)
+            std::snprintf(tail, sizeof tail, "_%03d", suffix);
+        const std::string target = base + tail;
         if (::link(workfile.c_str(), target.c_str()) == 0) {
             VirusScanner::deleteWorkfile(workfile);
             return target;
         }
-        if (errno != EEXIST)
-            break;   // another file system: moved below
-        char tail[16];
-        std::snprintf(tail, sizeof tail, "_%03d", suffix);
-        target = base + tail;
+        if (errno == EEXIST || ::access(target.c_str(), F_OK) == 0)
+            continue;
+        if (VirusScanner::moveWorkfile(workfile, target))
+            return target;
+        break;
     }
-    for (int suffix = 1; ::access(target.c_str(), F_OK) == 0 && suffix < 1000; ++suffix) {
-        char tail[16];
-        std::snprintf(tail, sizeof tail, "_%03d", suffix);
-        target = base + tail;
-    }
-    if (!VirusScanner::moveWorkfile(workfile, target)) {
-        CEventLog().LogEvent(1, "Unable to quarantine file, error %d", errno);
-        return {};
-    }
-    return target;
+    CEventLog().LogEvent(1, "Unable to quarantine file, error %d", errno);
+    return {};
 }
 
 std::string MessageWalk::noticeHead(const std::string& file)

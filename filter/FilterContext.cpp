@@ -16,17 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <utility>
 
 namespace {
-
-// Guards the whole of a reload: the rules and the archive places they
-// name are registered by one thread at a time.
-std::mutex reloadMutex;
-std::atomic<int> live{0};
 
 // The context registered for this thread.
 thread_local FilterContext* registered = nullptr;
@@ -52,7 +46,6 @@ void FilterContext::setSession(SessionLink* session)
 FilterContext::FilterContext(SessionLink* session, std::shared_ptr<RuleSet> rules)
     : m_session(session), m_rules(rules ? std::move(rules) : latestRuleSet())
 {
-    ++live;
     message.setSession(session);
     char name[32];
     std::snprintf(name, sizeof name, "/state/session%08x.log",
@@ -79,7 +72,6 @@ FilterContext::~FilterContext()
     } catch (...) {
         DebugX("filter", __LINE__);
     }
-    --live;
 }
 
 void FilterContext::writeReportEntry(const std::string& text)
@@ -173,11 +165,6 @@ void FilterContext::closeOpenFiles()
     m_openFiles.clear();
 }
 
-int FilterContext::liveCount()
-{
-    return live.load();
-}
-
 FilterContext* currentContext()
 {
     return registered;
@@ -224,7 +211,6 @@ std::shared_ptr<RuleSet> initialiseFilter()
 {
     static std::once_flag firstRun;
     std::call_once(firstRun, copyInstalledRules);
-    const std::lock_guard<std::mutex> lock(reloadMutex);
     std::shared_ptr<RuleSet> set = loadRules();
     registerArchiveLocations();
     return set;

@@ -41,8 +41,6 @@ public:
     FilterContext(const FilterContext&) = delete;
     FilterContext& operator=(const FilterContext&) = delete;
 
-    static int liveCount();
-
     RuleSet& rules() const { return *m_rules; }
     // Judges with set from the next message on (null: the latest load), as
     // a context made now would.
