@@ -19,6 +19,7 @@ std::string CEventLog::logapp;
 std::string CEventLog::logpre;
 std::atomic<bool> CEventLog::loginit{false};
 std::atomic<uint32_t> CEventLog::loglevel{0x2007};
+std::atomic<bool> CEventLog::echoErrors{false};
 int CEventLog::logfile = -1;
 int CEventLog::dayno = -1;
 CVMutex CEventLog::mutex;
@@ -88,6 +89,11 @@ void CEventLog::Uninitialize()
 void CEventLog::SetLogging(unsigned long mask)
 {
     loglevel = static_cast<uint32_t>(mask);
+}
+
+void CEventLog::echoErrorsToStderr(bool echo)
+{
+    echoErrors = echo;
 }
 
 bool CEventLog::openFile()
@@ -176,6 +182,10 @@ bool CEventLog::LogEvent(unsigned short level, const char* format, ...)
         const size_t used = formatLine(line, level, m_category.empty() ? logapp : m_category, format, args);
         va_end(args);
         writeLines(line, used);
+        if ((level == 1 || level == 2) && echoErrors.load(std::memory_order_relaxed) &&
+            ::write(STDERR_FILENO, line, used) < 0) {
+            // Standard error is gone: the line is in the file all the same.
+        }
     } catch (...) {
         // The line is lost; logging never fails its caller.
     }

@@ -24,6 +24,9 @@
 #include <cstdint>
 #include <string>
 
+// The level of detail lines that only DebugLogging writes.
+constexpr unsigned short kDebugLevel = 1024;
+
 class COMMONKIT_API CEventLog
 {
 public:
@@ -41,6 +44,10 @@ public:
     // Closes today's file.  Later lines of the same day are lost.
     static void Uninitialize();
     static void SetLogging(unsigned long mask);
+    // Error and warning lines (levels 1 and 2) also go to standard error,
+    // as they are written: for a program whose standard error a service
+    // manager keeps (the journal).
+    static void echoErrorsToStderr(bool echo);
 
     // False only before Initialize().  A level not in the mask writes nothing.
     bool LogEvent(unsigned short level, const char* format, ...)
@@ -67,6 +74,7 @@ public:
     static std::string logpre;
     static std::atomic<bool> loginit;
     static std::atomic<uint32_t> loglevel;
+    static std::atomic<bool> echoErrors;
     static int logfile;   // descriptor of today's file, -1 when none
     static int dayno;     // dayOfYear() for which logfile was opened
     static CVMutex mutex; // guards the choice of logfile and every write to it

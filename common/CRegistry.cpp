@@ -109,6 +109,13 @@ bool CRegistry::flush(eRegKeyType type, const char* hive)
     return found != nullptr && found->save();
 }
 
+void CRegistry::refresh(eRegKeyType type, const char* hive)
+{
+    HiveList* list = GetHive(type);
+    if (Hive* found = list ? list->find(hive) : nullptr)
+        found->reloadWhenChanged();
+}
+
 bool CRegistry::setSeedFile(eRegKeyType type, const char* hive, const std::string& seedPath)
 {
     HiveList* list = GetHive(type);

@@ -48,6 +48,10 @@ public:
 
     // Writes the named hive back when it is loaded in this process.
     static bool flush(eRegKeyType type, const char* hive);
+    // Takes in what other processes have written to the named hive since
+    // this one read it (Hive::reloadWhenChanged); nothing when it is not
+    // loaded.
+    static void refresh(eRegKeyType type, const char* hive);
     // The file (the program's shipped settings) copied in as the named hive
     // when its file is missing or found damaged and set aside; call before
     // the hive is first opened.  False for an unknown family.

@@ -381,6 +381,28 @@ bool Hive::updateOpen() const
     return m_updateFile.has_value();
 }
 
+bool Hive::unsaved() const
+{
+    CVMutexLocker lock(m_lock);
+    return m_unsaved;
+}
+
+bool Hive::reloadWhenChanged()
+{
+    CVMutexLocker lock(m_lock);
+    if (m_updateFile || m_unsaved)
+        return false;
+    std::string data;
+    if (!readFile(data))
+        return false;
+    hiveformat::Parsed parsed = hiveformat::parseHive(data);
+    if (!parsed.whole || !parsed.hasSequence || parsed.sequence == m_sequence)
+        return false;
+    m_sequence = parsed.sequence;
+    m_entries = std::move(parsed.entries);
+    return true;
+}
+
 unsigned long Hive::sequenceNumber() const
 {
     CVMutexLocker lock(m_lock);

@@ -74,6 +74,14 @@ public:
     // Writes back when an update is open; true when written (or nothing to do).
     bool save();
     bool updateOpen() const;
+    // Changes made here that the file does not hold (the update lock could
+    // not be had, or the write failed).
+    bool unsaved() const;
+    // Takes in what another process has written since the file was read
+    // here, when this process holds no change of its own (an open update
+    // reloads anyway); a file that does not read whole is left for the next
+    // update to set aside.  True when the entries were replaced.
+    bool reloadWhenChanged();
     // m_sequence while an update is open, else the number in the file.
     unsigned long sequenceNumber() const;
 

@@ -163,6 +163,34 @@ TEST(RegistryProcesses, AnUpdateReloadsWhatAnotherProcessWrote)
     EXPECT_NE(file.find("\"/K/THEIRS\""), std::string::npos);
 }
 
+// A refresh (the proxy's, before each connection) takes in another
+// process's write, and only a whole file.
+TEST(RegistryProcesses, ARefreshTakesInAnotherProcesssWholeWrite)
+{
+    const std::string name = "refreshhive";
+    CRegistry reg;
+    ASSERT_TRUE(reg.CreateKey(eRegSystem, name.c_str(), "/", true));
+    reg.SetValue("Port", "1");
+    reg.CloseKey();
+
+    Subprocess other({hiveTool(), "set", "1", name, "/", "Port", "2"});
+    ASSERT_EQ(WEXITSTATUS(other.wait()), 0);
+    ASSERT_TRUE(reg.OpenKey(eRegSystem, name.c_str(), "/", false));
+    std::string port;
+    ASSERT_TRUE(reg.QueryValue("Port", port));
+    EXPECT_EQ(port, "1") << "lookups are served from memory until a refresh";
+    CRegistry::refresh(eRegSystem, name.c_str());
+    ASSERT_TRUE(reg.QueryValue("Port", port));
+    EXPECT_EQ(port, "2");
+
+    // A file cut short is not taken in: the values read before stay.
+    const std::string path = commonConfig() + "/" + name + "_sys.dat";
+    writeFile(path, readFile(path).substr(0, 12));
+    CRegistry::refresh(eRegSystem, name.c_str());
+    ASSERT_TRUE(reg.QueryValue("Port", port));
+    EXPECT_EQ(port, "2");
+}
+
 // Storing a value the hive holds already writes nothing, unless another
 // process has written the file since: then the value is stored over theirs.
 TEST(RegistryProcesses, StoringTheSameValueWritesOnlyWhenTheFileHasMovedOn)
