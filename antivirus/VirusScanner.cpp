@@ -54,25 +54,30 @@ VirusScanner::VirusScanner()
     clamDatabase = clamDefaultDatabaseFolder();
     sweepPath = programContext().programFolder;
     CRegistry reg;
-    if (reg.OpenKey(programContext().settingsHive, "quilfpro", "/antivirus", false)) {
-        reg.QueryValue("VirusEngine", engine);
-        reg.QueryValue("Scan", scanEnabled);
-        reg.QueryValue("ForwardToUser", forwardToUser);
-        reg.QueryValue("Quarantine", quarantine);
-        reg.QueryValue("QuarantinePath", quarantinePath);
-        reg.QueryValue("MimeTypes", mimeTypes);
-        reg.QueryValue("MacVirusCheck", macVirusCheck);
-        reg.QueryValue("PassLockedArchives", passLockedArchives);
-        reg.QueryValue("ScanArchives", scanArchives);
-        reg.QueryValue("UpdateEnabled", updateEnabled);
-        reg.QueryValue("FullScan", fullScan);
-        reg.QueryValue("UpdateFrom", updateFrom);
-        reg.QueryValue("UpdateSubject", updateSubject);
-        reg.QueryValue("UpdateCommand", updateCommand);
-        reg.QueryValue("SweepPath", sweepPath);
-        reg.QueryValue("LeaveWorkfile", leaveWorkfile);
-        reg.QueryValue("ClamDatabase", clamDatabase);
-        reg.QueryValue("Engine", engine);
+    if (reg.OpenKey(programContext().settingsHive, "quilfpro", settingInfo(Setting::Scan).key, false)) {
+        querySetting(reg, Setting::VirusEngine, engine);
+        querySetting(reg, Setting::Scan, scanEnabled);
+        querySetting(reg, Setting::ForwardToUser, forwardToUser);
+        querySetting(reg, Setting::Quarantine, quarantine);
+        querySetting(reg, Setting::MimeTypes, mimeTypes);
+        querySetting(reg, Setting::MacVirusCheck, macVirusCheck);
+        querySetting(reg, Setting::PassLockedArchives, passLockedArchives);
+        querySetting(reg, Setting::ScanArchives, scanArchives);
+        querySetting(reg, Setting::UpdateEnabled, updateEnabled);
+        querySetting(reg, Setting::FullScan, fullScan);
+        querySetting(reg, Setting::UpdateFrom, updateFrom);
+        querySetting(reg, Setting::UpdateSubject, updateSubject);
+        querySetting(reg, Setting::UpdateCommand, updateCommand);
+        querySetting(reg, Setting::LeaveWorkfile, leaveWorkfile);
+        querySetting(reg, Setting::Engine, engine);
+        // An empty folder is the default one.
+        for (auto [setting, folder] : {std::pair{Setting::QuarantinePath, &quarantinePath},
+                                       std::pair{Setting::SweepPath, &sweepPath},
+                                       std::pair{Setting::ClamDatabase, &clamDatabase}}) {
+            std::string stored;
+            if (querySetting(reg, setting, stored) && !stored.empty())
+                *folder = stored;
+        }
     }
     while (quarantinePath.size() > 1 && (quarantinePath.back() == '/' || quarantinePath.back() == '\\'))
         quarantinePath.pop_back();

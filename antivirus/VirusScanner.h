@@ -19,6 +19,8 @@
 // so that neither passes for scanned.
 #pragma once
 
+#include "common/SettingValues.h"
+
 #include "antivirus/ClamEngine.h"
 
 #include <string>
@@ -66,23 +68,24 @@ public:
     static bool deleteWorkfile(const std::string& path);
     static bool moveWorkfile(const std::string& from, const std::string& to);
 
-    // Settings.
-    int engine = 2;
-    bool scanEnabled = true;
-    bool forwardToUser = true;
-    bool quarantine = false;
+    // Settings: the settings table's defaults; the folders are worked out
+    // when the scanner is made.
+    int engine = defaultOf(Setting::VirusEngine);
+    bool scanEnabled = defaultOf(Setting::Scan) != 0;
+    bool forwardToUser = defaultOf(Setting::ForwardToUser) != 0;
+    bool quarantine = defaultOf(Setting::Quarantine) != 0;
     std::string quarantinePath;
-    std::vector<std::string> mimeTypes{"text/plain"};
-    bool macVirusCheck = true;
-    bool passLockedArchives = false;
-    bool scanArchives = true;
-    bool updateEnabled = false;
-    bool fullScan = true;
-    std::string updateFrom = "*@alerts.clamav.invalid";
-    std::string updateSubject = "Sophos Anti-Virus IDE alert:*";
-    std::string updateCommand;
+    std::vector<std::string> mimeTypes = settingDefaultList(Setting::MimeTypes);
+    bool macVirusCheck = defaultOf(Setting::MacVirusCheck) != 0;
+    bool passLockedArchives = defaultOf(Setting::PassLockedArchives) != 0;
+    bool scanArchives = defaultOf(Setting::ScanArchives) != 0;
+    bool updateEnabled = defaultOf(Setting::UpdateEnabled) != 0;
+    bool fullScan = defaultOf(Setting::FullScan) != 0;
+    std::string updateFrom = settingDefaultText(Setting::UpdateFrom);
+    std::string updateSubject = settingDefaultText(Setting::UpdateSubject);
+    std::string updateCommand = settingDefaultText(Setting::UpdateCommand);
     std::string sweepPath;
-    bool leaveWorkfile = false;
+    bool leaveWorkfile = defaultOf(Setting::LeaveWorkfile) != 0;
     std::string clamDatabase;
 
     // A sweep run longer than this is killed (and counts as error 1460).

@@ -4,6 +4,7 @@
 #include "app/HeadlessMainWindow.h"
 #include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
+#include "app/SettingsCommand.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
 #include "common/CVDir.h"
@@ -13,6 +14,7 @@
 #include "common/DataRoots.h"
 #include "common/HiveNotices.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "common/SocketsAPI.h"
 #include "common/SystemInfo.h"
 #include "common/TextUtils.h"
@@ -38,6 +40,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #ifndef QF_VERSION
@@ -93,7 +96,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
     // Commands that do their work and end, beside a running instance.
     const bool training = verb == "-learn" || verb == "-unlearn" || verb == "-learn-archive";
     const bool probing = verb == "-probability";
-    if (!rating && !training && !probing && stristr(commandLine.c_str(), "-stop"))
+    const bool settings = verb == "--get" || verb == "--set" || verb == "--settings";
+    if (!rating && !training && !probing && !settings && stristr(commandLine.c_str(), "-stop"))
         return stopRunningInstance();
 
     char folder[4096];
@@ -125,6 +129,15 @@ int CProxyApp::InitInstance(int argc, char** argv)
         CEventLog::SetLogging(1);
         return probabilityCommand(std::vector<std::string>(argv + 2, argv + argc));
     }
+    if (settings)
+        return settingsCommand(verb, std::vector<std::string>(argv + 2, argv + argc));
+    // Under a service manager that keeps standard error (systemd's journal
+    // sets JOURNAL_STREAM), or when asked, errors and warnings go there too.
+    const char* journal = std::getenv("JOURNAL_STREAM");
+    bool logToStderr = journal != nullptr && *journal != '\0';
+    for (int i = 1; i < argc; ++i)
+        logToStderr = logToStderr || std::strcmp(argv[i], "--log-stderr") == 0;
+    CEventLog::echoErrorsToStderr(logToStderr);
 
     bool existed = false;
     std::unique_ptr<CVEvent> instanceEvent =
@@ -142,10 +155,6 @@ int CProxyApp::InitInstance(int argc, char** argv)
     }
 
     SocketsAPI sockets;
-    const std::string user = programContext().programFolder + "/quilfpro_usr.dat";
-    const std::string userTarget = programContext().dataRoot + "/quilfpro_usr.dat";
-    if (!CVFile::exists(userTarget.c_str()))
-        CVFile::copy(user.c_str(), userTarget.c_str());
     recordVersion();
     CEventLog().LogEvent(4, "Quillfence Pro version %s initializing for system %s",
                          m_versionText.c_str(), computerName().c_str());
@@ -223,22 +232,22 @@ void CProxyApp::applySharedMode()
     const std::string& folder = programContext().programFolder;
     {
         CRegistry reg;
-        if (reg.CreateKey(eRegSystem, "quilfpro", "/", true)) {
+        if (openSettingKey(reg, settingInfo(Setting::SharedMode))) {
             // A file is deleted only once the value is stored; user.txt wins.
             const std::string shared = folder + "/shared.txt";
-            if (CVFile::exists(shared.c_str()) && reg.SetValue("SharedMode", 1))
+            if (CVFile::exists(shared.c_str()) && storeFlag(reg, Setting::SharedMode, true, 0, true))
                 CVFile::remove(shared.c_str());
             const std::string user = folder + "/user.txt";
-            if (CVFile::exists(user.c_str()) && reg.SetValue("SharedMode", 0))
+            if (CVFile::exists(user.c_str()) && storeFlag(reg, Setting::SharedMode, false, 0, true))
                 CVFile::remove(user.c_str());
         }
     }
     CRegistry reg;
-    bool sharedMode = false;
-    if (reg.CreateKey(eRegSystem, "quilfpro", "/", true)) {
-        reg.QueryValue("SharedMode", sharedMode);
-        if (!reg.QueryValue("ShowHelpId", m_showHelpId))
-            reg.SetValue("ShowHelpId", false);
+    bool sharedMode = settingDefault(Setting::SharedMode) != 0;
+    if (openSettingKey(reg, settingInfo(Setting::SharedMode))) {
+        querySetting(reg, Setting::SharedMode, sharedMode);
+        if (!querySetting(reg, Setting::ShowHelpId, m_showHelpId))
+            storeFlag(reg, Setting::ShowHelpId, m_showHelpId);
     }
     setSharedUserData(sharedMode);
 }
@@ -269,18 +278,12 @@ void CProxyApp::copyDefaults()
 
 void CProxyApp::openEventLog()
 {
-    int logging = 0;
-    bool chunkLogging = false;
     {
         CRegistry reg;
-        if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
-            reg.QueryValue("Logging", logging);
-            reg.QueryValue("ChunkLogging", chunkLogging);
-        }
+        openSettingKey(reg, settingInfo(Setting::ChunkLogging));
+        programContext().chunkLogging = settingFlag(reg, Setting::ChunkLogging);
     }
-    programContext().chunkLogging = chunkLogging;
-    // Any other value logs as much as 0 does.
-    CEventLog::SetLogging(logging == 1 ? 0x2007 : logging == 2 ? 0x2003 : 0x20C7);
+    applyLogSettings();
     CEventLog::Initialize((programContext().dataRoot + "/log").c_str(), "quilfpro", "qf");
     // The hive read above may have been set aside before the log was open.
     logHiveSetAsides();

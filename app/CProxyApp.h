@@ -7,6 +7,8 @@
 // exit status.
 #pragma once
 
+#include "common/SettingsTable.h"
+
 #include <atomic>
 #include <string>
 
@@ -28,5 +30,5 @@ private:
     void createDataFolders();
 
     std::string m_versionText;
-    bool m_showHelpId = false;
+    bool m_showHelpId = defaultOf(Setting::ShowHelpId) != 0;
 };

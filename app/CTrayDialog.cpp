@@ -3,6 +3,7 @@
 #include "app/SiblingLauncher.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/ProgramContext.h"
 #include "ui/CCSPropertySheet.h"
 #include "ui/CStatusPopup.h"
@@ -50,13 +51,11 @@ QIcon trayIcon()
     return QIcon(pixmap);
 }
 
-bool readSetting(const char* name, bool fallback)
+bool readSetting(Setting setting)
 {
-    bool value = fallback;
     CRegistry reg;
-    if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
-        reg.QueryValue(name, value);
-    return value;
+    openSettingKey(reg, settingInfo(setting));
+    return settingFlag(reg, setting);
 }
 
 } // namespace
@@ -65,8 +64,8 @@ CTrayDialog::CTrayDialog(CVEvent& instanceEvent, CVEvent& applicationStop, const
                          SheetFactory sheets)
     : m_ticker(instanceEvent, applicationStop, signalled), m_sheets(std::move(sheets)), m_timer(new QTimer(this))
 {
-    m_configured = readSetting("Configured", false);
-    m_configWizard = readSetting("ConfigWizard", false);
+    m_configured = readSetting(Setting::Configured);
+    m_configWizard = readSetting(Setting::ConfigWizard);
     connect(m_timer, &QTimer::timeout, this, &CTrayDialog::onTick);
 }
 
@@ -196,7 +195,7 @@ void CTrayDialog::onSettingsClosed(int result)
         m_configured = true;
         CRegistry reg;
         if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
-            reg.SetValue("Configured", true);
+            storeFlag(reg, Setting::Configured, true);
     }
     CEventLog().LogEvent(4, "Settings window closed");
 }

@@ -11,6 +11,7 @@
 #include "common/CVDateTime.h"
 #include "common/CVDir.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "common/UniqueFd.h"
 
 #include <fcntl.h>
@@ -551,7 +552,7 @@ void dailyTidy()
                 tidyBandArchive(band);
         CRegistry reg;
         if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
-            reg.SetValue("LastReportDay", today);
+            storeSetting(reg, Setting::LastReportDay, today);
             const std::lock_guard<std::mutex> lock(writtenSettingsMutex());
             settings.lastReportDay = today;
         }
@@ -568,7 +569,7 @@ void registerArchiveLocation(int band)
         {
             CRegistry reg;
             if (reg.CreateKey(hive, "quilfpro", "/", true))
-                reg.QueryValue(("ArchivePath" + std::to_string(band)).c_str(), path);
+                querySetting(reg, Setting::ArchivePath, path, band);
         }
         CRegistry viewer;
         const std::string name = "Rating Band " + std::to_string(band);

@@ -3,24 +3,29 @@
 #include "common/CRegistry.h"
 #include "common/CVDir.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "filter/RuleSet.h"
-
-namespace {
-
-// The thresholds of bands 1 to 4 in tenths, as the store holds them.
-constexpr int kDefaultRatings[] = {20, 40, 60, 80};
-
-std::string bandValue(const char* name, int band)
-{
-    return std::string(name) + std::to_string(band);
-}
-
-} // namespace
 
 FilterSettings::FilterSettings()
 {
     for (int i = 0; i < kBands; ++i)
-        bands[i].threshold = (i < 4 ? static_cast<float>(kDefaultRatings[i]) * 0.1f : 10.0f);
+        bands[i] = defaultBand(i);
+}
+
+RatingBand FilterSettings::defaultBand(int index)
+{
+    const int n = index + 1;
+    RatingBand band;
+    band.threshold = n <= 4 ? static_cast<float>(settingDefault(Setting::Rating, n)) * 0.1f : 10.0f;
+    band.allowThrough = settingDefault(Setting::AllowThrough, n) != 0;
+    band.subject = settingDefault(Setting::Subject, n) != 0;
+    band.subjectMacro = settingDefaultText(Setting::SubjectMacro);
+    band.archive = settingDefault(Setting::Archive, n) != 0;
+    band.collectionEmail = settingDefault(Setting::CollectionEmail, n) != 0;
+    band.forward = settingDefault(Setting::Forward, n) != 0;
+    band.forwardSubject = settingDefault(Setting::ForwardSubject, n) != 0;
+    band.forwardMacro = settingDefaultText(Setting::ForwardMacro);
+    return band;
 }
 
 FilterSettings& filterSettings()
@@ -36,60 +41,60 @@ std::mutex& writtenSettingsMutex()
 
 void FilterSettings::load(const std::string& dataRoot)
 {
-    tidyDays = 7;
-    systemReport = true;
-    tidy = false;
-    userReport = true;
+    tidyDays = defaultOf(Setting::TidyDays);
+    systemReport = settingDefault(Setting::SystemReport) != 0;
+    tidy = settingDefault(Setting::Tidy) != 0;
+    userReport = settingDefault(Setting::UserReport) != 0;
     disabledRules.clear();
 
     CRegistry reg;
-    const bool opened = reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true);
+    const bool opened = openSettingKey(reg, settingInfo(Setting::MaxSpamSize));
     if (opened) {
-        reg.QueryValue("ReportEmailAddress", reportAddress);
+        querySetting(reg, Setting::ReportEmailAddress, reportAddress);
         int kilobytes = 0;
-        if (reg.QueryValue("MaxSpamSize", kilobytes))
+        if (querySetting(reg, Setting::MaxSpamSize, kilobytes))
             sizeLimit = static_cast<long>(kilobytes) * 1024;
     }
     for (int i = 0; i < kBands; ++i) {
         RatingBand& band = bands[i];
         const float threshold = band.threshold;
-        band = RatingBand();
+        band = defaultBand(i);
         band.threshold = threshold;
         band.archivePath = dataRoot + "/archive/Rating" + std::to_string(i + 1) + "/";
         band.forwardAddress = reportAddress;
     }
     if (!opened)
         return;
-    reg.QueryValue("Tidy", tidy);
-    reg.QueryValue("TidyDays", tidyDays);
-    reg.QueryValue("SystemReport", systemReport);
-    reg.QueryValue("UserReport", userReport);
-    reg.QueryValue("DisabledRules", disabledRules);
-    reg.QueryValue("LastReportDay", lastReportDay);
-    reg.QueryValue("DebugLogging", debugLogging);
-    reg.QueryValue("RuleOrder", ruleOrder);
-    for (int i = 0; i < 4; ++i) {
-        unsigned int tenths = 0;
-        if (reg.QueryValue(bandValue("Rating", i + 1).c_str(), tenths))
-            bands[i].threshold = static_cast<float>(tenths) * 0.1f;
+    querySetting(reg, Setting::Tidy, tidy);
+    querySetting(reg, Setting::TidyDays, tidyDays);
+    querySetting(reg, Setting::SystemReport, systemReport);
+    querySetting(reg, Setting::UserReport, userReport);
+    querySetting(reg, Setting::DisabledRules, disabledRules);
+    querySetting(reg, Setting::LastReportDay, lastReportDay);
+    querySetting(reg, Setting::DebugLogging, debugLogging);
+    querySetting(reg, Setting::RuleOrder, ruleOrder);
+    for (int n = 1; n <= 4; ++n) {
+        unsigned tenths = 0;
+        if (querySetting(reg, Setting::Rating, tenths, n))
+            bands[n - 1].threshold = static_cast<float>(tenths) * 0.1f;
     }
     for (int i = 0; i < kBands; ++i) {
         RatingBand& band = bands[i];
         const int n = i + 1;
         band.archivePath = dataRoot + "/archive/rating" + std::to_string(n) + "/";
-        reg.QueryValue(bandValue("Subject", n).c_str(), band.subject);
-        reg.QueryValue(bandValue("Forward", n).c_str(), band.forward);
-        reg.QueryValue(bandValue("Archive", n).c_str(), band.archive);
-        reg.QueryValue(bandValue("ForwardSubject", n).c_str(), band.forwardSubject);
-        reg.QueryValue(bandValue("CollectionEmail", n).c_str(), band.collectionEmail);
-        reg.QueryValue(bandValue("SubjectMacro", n).c_str(), band.subjectMacro);
-        reg.QueryValue(bandValue("ForwardAddress", n).c_str(), band.forwardAddress);
-        reg.QueryValue(bandValue("ForwardMacro", n).c_str(), band.forwardMacro);
-        reg.QueryValue(bandValue("AllowThrough", n).c_str(), band.allowThrough);
+        querySetting(reg, Setting::Subject, band.subject, n);
+        querySetting(reg, Setting::Forward, band.forward, n);
+        querySetting(reg, Setting::Archive, band.archive, n);
+        querySetting(reg, Setting::ForwardSubject, band.forwardSubject, n);
+        querySetting(reg, Setting::CollectionEmail, band.collectionEmail, n);
+        querySetting(reg, Setting::SubjectMacro, band.subjectMacro, n);
+        querySetting(reg, Setting::ForwardAddress, band.forwardAddress, n);
+        querySetting(reg, Setting::ForwardMacro, band.forwardMacro, n);
+        querySetting(reg, Setting::AllowThrough, band.allowThrough, n);
         // An empty folder is the default; a relative one is the data
         // folder's, never that of whatever folder the program started in.
         std::string folder;
-        if (reg.QueryValue(bandValue("ArchivePath", n).c_str(), folder) && !folder.empty())
+        if (querySetting(reg, Setting::ArchivePath, folder, n) && !folder.empty())
             band.archivePath = folder[0] == '/' ? folder : dataRoot + "/" + folder;
         if (band.archivePath.back() != '/')
             band.archivePath += '/';

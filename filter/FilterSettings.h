@@ -2,45 +2,51 @@
 // "quilfpro", key "/"), and the five rating bands.
 //
 // A value missing from the store keeps what the last load left (the
-// defaults at the first load), except those reset before every load: tidy
-// days 7, system and user report on, tidy off.  Each load fills the
+// defaults at the first load), except those reset to their defaults before
+// every load: tidy, tidy days, the system and user report.  Each load fills the
 // settings of a new RuleSet; a session reads its own set's without a lock.
 #pragma once
+
+#include "common/SettingsTable.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
+// A band's settings; FilterSettings::defaultBand gives the table's defaults.
 struct RatingBand {
     float threshold = 0.0f;   // upper end, points (T1 to T5)
-    bool allowThrough = true;
-    bool subject = true;
-    std::string subjectMacro = "SPAM - %%SUBJECT%%";
-    bool archive = true;
+    bool allowThrough = false;
+    bool subject = false;
+    std::string subjectMacro;
+    bool archive = false;
     std::string archivePath;
-    bool collectionEmail = true;
+    bool collectionEmail = false;
     bool forward = false;
     bool forwardSubject = false;
     std::string forwardAddress;
-    std::string forwardMacro = "SPAM to %%RCPT-TO%% - %%SUBJECT%%";
+    std::string forwardMacro;
 };
 
 struct FilterSettings {
     static constexpr int kBands = 5;
 
-    long sizeLimit = 30720;   // bytes
-    bool debugLogging = false;
+    long sizeLimit = defaultOf(Setting::MaxSpamSize) * 1024L;   // bytes
+    bool debugLogging = defaultOf(Setting::DebugLogging) != 0;
     std::vector<std::string> ruleOrder;
     std::vector<std::string> disabledRules;
     std::string reportAddress;
-    bool tidy = false;
-    int tidyDays = 7;
-    int lastReportDay = -1;
-    bool systemReport = true;
-    bool userReport = true;
+    bool tidy = defaultOf(Setting::Tidy) != 0;
+    int tidyDays = defaultOf(Setting::TidyDays);
+    int lastReportDay = defaultOf(Setting::LastReportDay);
+    bool systemReport = defaultOf(Setting::SystemReport) != 0;
+    bool userReport = defaultOf(Setting::UserReport) != 0;
     RatingBand bands[kBands];
 
     FilterSettings();
+    // The settings table's defaults of band index (0 to 4), without its
+    // archive folder and forward address (worked out when loading).
+    static RatingBand defaultBand(int index);
     // Loads every value from the settings store as the rule reload does.
     void load(const std::string& dataRoot);
     // The band (0 to 4) of a total: the first whose lower threshold is below

@@ -2,6 +2,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/PeerOwner.h"
 #include "common/ProgramContext.h"
 #include "common/Socket.h"
@@ -77,19 +78,17 @@ CAcceptor::CAcceptor(SessionSetup setup) : m_setup(std::move(setup))
 unsigned CAcceptor::run()
 {
     try {
-        int port = kDefaultPort;
-        bool allowOtherUsers = false;
-        int maxSessions = kDefaultMaxSessions;
+        int port = static_cast<int>(settingDefault(Setting::ListenPort));
+        bool allowOtherUsers = settingDefault(Setting::AllowOtherUsers) != 0;
+        int maxSessions = static_cast<int>(settingDefault(Setting::MaxSessions));
         {
             CRegistry reg;
-            if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true)) {
-                reg.QueryValue("ListenPort", port);
-                reg.QueryValue("AllowOtherUsers", allowOtherUsers);
-                reg.QueryValue("MaxSessions", maxSessions);
+            if (openSettingKey(reg, settingInfo(Setting::ListenPort))) {
+                querySetting(reg, Setting::ListenPort, port);
+                querySetting(reg, Setting::AllowOtherUsers, allowOtherUsers);
+                querySetting(reg, Setting::MaxSessions, maxSessions);
             }
         }
-        if (maxSessions < 1)
-            maxSessions = kDefaultMaxSessions;
         Socket listener(1, 0, 0, 0);
         int on = 1;
         listener.setopt(SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&on), sizeof on);
@@ -133,6 +132,10 @@ unsigned CAcceptor::run()
             try {
                 // Each session judges with the rules as they are now; the
                 // sessions already running keep theirs.
+                // What another process (quillfnc --set) has stored since
+                // counts from this session on, the log level with it.
+                CRegistry::refresh(programContext().settingsHive, "quilfpro");
+                applyLogSettings();
                 SessionSetup setup = m_setup;
                 setup.rules = initialiseFilter();
                 setup.ownUser = ownUser;

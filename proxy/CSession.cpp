@@ -2,6 +2,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/CVDateTime.h"
 #include "common/ProgramContext.h"
 #include "common/StopToken.h"
@@ -98,24 +99,20 @@ std::string CSession::stateFolder() const
 void CSession::readSettings()
 {
     CRegistry reg;
-    if (!reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+    if (!openSettingKey(reg, settingInfo(Setting::SeparatorChar)))
         return;
     int separatorValue = 0;
-    if (reg.QueryValue("SeparatorChar", separatorValue))
-        separator = static_cast<char>(separatorValue & 0x7F);
-    reg.QueryValue("CollectionReport", collectionReport);
-    reg.QueryValue("TidyLogs", tidyLogs);
-    reg.QueryValue("TidyLogDays", tidyLogDays);
-    reg.QueryValue("PopupStatus", popupStatus);
-    reg.QueryValue("MaxCollectionTime", maxCollectionTime);
-    reg.QueryValue("TlsCAFile", m_tls.caFile);
-    reg.QueryValue("TlsVerify", m_tls.verify);
-    reg.QueryValue("UpstreamDeadline", m_upstreamDeadline);
-    if (m_upstreamDeadline < 1)
-        m_upstreamDeadline = kDefaultUpstreamDeadline;
-    reg.QueryValue("AccountWait", m_accountWait);
-    if (m_accountWait < 0)
-        m_accountWait = kDefaultAccountWait;
+    if (querySetting(reg, Setting::SeparatorChar, separatorValue))
+        separator = static_cast<char>(separatorValue);
+    querySetting(reg, Setting::CollectionReport, collectionReport);
+    querySetting(reg, Setting::TidyLogs, tidyLogs);
+    querySetting(reg, Setting::TidyLogDays, tidyLogDays);
+    querySetting(reg, Setting::PopupStatus, popupStatus);
+    querySetting(reg, Setting::MaxCollectionTime, maxCollectionTime);
+    querySetting(reg, Setting::TlsCAFile, m_tls.caFile);
+    querySetting(reg, Setting::TlsVerify, m_tls.verify);
+    querySetting(reg, Setting::UpstreamDeadline, m_upstreamDeadline);
+    querySetting(reg, Setting::AccountWait, m_accountWait);
 }
 
 unsigned CSession::run()

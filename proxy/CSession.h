@@ -12,6 +12,7 @@
 #pragma once
 
 #include "common/CWorkerThread.h"
+#include "common/SettingsTable.h"
 #include "common/Socket.h"
 #include "common/UniqueFd.h"
 #include "filter/Evaluation.h"
@@ -61,16 +62,6 @@ public:
     // to close: a client that lingers after QUIT must not hold back the
     // next client for a whole read time-out.
     static constexpr int kCloseDrainMs = 5000;
-    // Connecting upstream, TLS and the login together may wait this many
-    // seconds for the server, unless the setting UpstreamDeadline says
-    // otherwise: a server that trickles its greeting or its handshake a byte
-    // at a time cannot hold the session, and every client after it, longer.
-    static constexpr int kDefaultUpstreamDeadline = 60;
-    // A PASS for an account that another session is collecting waits this
-    // many seconds for it (setting AccountWait), then is answered
-    // "-ERR [IN-USE] ...": well within a mail client's own time-out, as
-    // nothing can be sent to the client before its login is answered.
-    static constexpr int kDefaultAccountWait = 20;
     // A spooled text could not be read as far as it was measured.
     struct SpoolReadFailed {
         std::string path;
@@ -127,16 +118,16 @@ public:
     UpstreamClient upstream;
     long keepAliveTime = 0;
     bool analysisFailed = false;
-    int maxCollectionTime = 0;
-    bool collectionReport = true;
+    int maxCollectionTime = defaultOf(Setting::MaxCollectionTime);
+    bool collectionReport = defaultOf(Setting::CollectionReport) != 0;
     bool uidlSupported = true;
     bool finished = false;
     std::string accountFile;
-    char separator = '@';
+    char separator = static_cast<char>(defaultOf(Setting::SeparatorChar));
     bool loggedIn = false;
-    bool tidyLogs = false;
-    int tidyLogDays = 7;
-    bool popupStatus = true;
+    bool tidyLogs = defaultOf(Setting::TidyLogs) != 0;
+    int tidyLogDays = defaultOf(Setting::TidyLogDays);
+    bool popupStatus = defaultOf(Setting::PopupStatus) != 0;
     Mailbox mailbox;
     // Written by the session's thread under the session list's lock, which
     // currentSession() holds while it reads it.
@@ -201,8 +192,10 @@ private:
     bool m_stateWritten = false;    // QUIT wrote the account state
     // Seconds the server's part of a login may take (UpstreamDeadline),
     // and what is left of them: USER and PASS draw on the same time, the
-    // client's own pause between them does not count.
-    int m_upstreamDeadline = kDefaultUpstreamDeadline;
+    // client's own pause between them does not count.  A server that
+    // trickles its greeting or its handshake a byte at a time cannot hold
+    // the session longer.
+    int m_upstreamDeadline = defaultOf(Setting::UpstreamDeadline);
     std::chrono::milliseconds m_loginTimeLeft{0};
     UpstreamClient::TlsSettings m_tls;   // settings TlsCAFile, TlsVerify
     MessageJudge& m_judge;
@@ -210,7 +203,9 @@ private:
     bool m_ownUser;
     AccountState m_accountState;
     std::shared_ptr<RuleSet> m_rules;   // until run() makes the filter context
-    int m_accountWait = kDefaultAccountWait;
+    // A PASS for an account that another session is collecting waits this
+    // many seconds (AccountWait), then is answered "-ERR [IN-USE] ...".
+    int m_accountWait = defaultOf(Setting::AccountWait);
     // Held from the PASS that logs in until the session's end.
     AccountLock m_accountLock;
     PendingClaim m_pendingClaim;

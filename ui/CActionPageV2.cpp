@@ -2,6 +2,7 @@
 
 #include "common/CRegistry.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "filter/Archive.h"
 #include "filter/FilterSettings.h"
 #include "ui/MessageBoxes.h"
@@ -17,15 +18,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-std::string valueName(const char* name, int band)
-{
-    return name + std::to_string(band);
-}
-
-} // namespace
 
 CActionPageV2::CActionPageV2(int band, double lower, double upper, QWidget* parent)
     : QDialog(parent),
@@ -64,22 +56,16 @@ CActionPageV2::CActionPageV2(int band, double lower, double upper, QWidget* pare
 
 void CActionPageV2::load()
 {
-    const RatingBand defaults;
-    bool allowThrough = defaults.allowThrough;
-    bool subject = defaults.subject;
-    std::string subjectMacro = defaults.subjectMacro;
-    bool archive = defaults.archive;
-    std::string archivePath = programContext().dataRoot + "/archive/rating" + std::to_string(m_band) + "/";
-    bool collectionEmail = defaults.collectionEmail;
     CRegistry reg;
-    if (openSettingsKey(reg)) {
-        reg.QueryValue(valueName("AllowThrough", m_band).c_str(), allowThrough);
-        reg.QueryValue(valueName("Subject", m_band).c_str(), subject);
-        reg.QueryValue(valueName("SubjectMacro", m_band).c_str(), subjectMacro);
-        reg.QueryValue(valueName("Archive", m_band).c_str(), archive);
-        reg.QueryValue(valueName("ArchivePath", m_band).c_str(), archivePath);
-        reg.QueryValue(valueName("CollectionEmail", m_band).c_str(), collectionEmail);
-    }
+    openSettingsKey(reg);   // when it cannot be opened, every default shows
+    bool allowThrough = settingFlag(reg, Setting::AllowThrough, m_band);
+    const bool subject = settingFlag(reg, Setting::Subject, m_band);
+    const std::string subjectMacro = settingText(reg, Setting::SubjectMacro, m_band);
+    const bool archive = settingFlag(reg, Setting::Archive, m_band);
+    std::string archivePath = settingText(reg, Setting::ArchivePath, m_band);
+    if (archivePath.empty())
+        archivePath = programContext().dataRoot + "/archive/rating" + std::to_string(m_band) + "/";
+    const bool collectionEmail = settingFlag(reg, Setting::CollectionEmail, m_band);
     if (m_band == 1) {
         allowThrough = true;
         m_allowThrough->setEnabled(false);
@@ -128,12 +114,12 @@ void CActionPageV2::accept()
     CRegistry reg;
     if (openSettingsKey(reg)) {
         const bool allowThrough = m_band == 1 || m_allowThrough->isChecked();
-        reg.SetValue(valueName("Archive", m_band).c_str(), m_archive->isChecked());
-        reg.SetValue(valueName("ArchivePath", m_band).c_str(), m_archivePath->text().toStdString().c_str());
-        reg.SetValue(valueName("Subject", m_band).c_str(), m_subject->isChecked());
-        reg.SetValue(valueName("SubjectMacro", m_band).c_str(), m_subjectMacro->text().toStdString().c_str());
-        reg.SetValue(valueName("CollectionEmail", m_band).c_str(), m_collectionEmail->isChecked());
-        reg.SetValue(valueName("AllowThrough", m_band).c_str(), allowThrough);
+        storeFlag(reg, Setting::Archive, m_archive->isChecked(), m_band);
+        storeSetting(reg, Setting::ArchivePath, m_archivePath->text().toStdString(), m_band);
+        storeFlag(reg, Setting::Subject, m_subject->isChecked(), m_band);
+        storeSetting(reg, Setting::SubjectMacro, m_subjectMacro->text().toStdString(), m_band);
+        storeFlag(reg, Setting::CollectionEmail, m_collectionEmail->isChecked(), m_band);
+        storeFlag(reg, Setting::AllowThrough, allowThrough, m_band);
         reg.CloseKey();
         registerArchiveLocation(m_band);
     }

@@ -2,6 +2,7 @@
 
 #include "common/CRegistry.h"
 #include "common/DataRoots.h"
+#include "common/SettingValues.h"
 #include "ui/SettingsKey.h"
 
 #include <QCheckBox>
@@ -17,8 +18,7 @@
 
 namespace {
 
-const char* const kKey = "/antivirus";
-const char* const kDefaultMimeTypes = "text/plain\r\n";
+const char* const kKey = settingInfo(Setting::Scan).key;
 
 } // namespace
 
@@ -27,7 +27,7 @@ QString CAntiVirusPage::defaultQuarantinePath()
     char root[PATH_MAX];
     if (getAppDataRoot("Quillfence Pro", root, sizeof root, true)[0] == '\0')
         return {};
-    return QString::fromLocal8Bit(root) + "/quarantine";
+    return QString::fromLocal8Bit(root) + "/state";
 }
 
 CAntiVirusPage::CAntiVirusPage(QWidget* parent)
@@ -60,21 +60,22 @@ CAntiVirusPage::CAntiVirusPage(QWidget* parent)
 
 void CAntiVirusPage::onInitialise()
 {
-    bool scan = true;
-    bool quarantine = true;
-    std::string path = m_defaultPath.toStdString();
-    std::string mimeTypes = kDefaultMimeTypes;
     CRegistry reg;
-    if (openSettingsKey(reg, kKey)) {
-        reg.QueryValue("Scan", scan);
-        reg.QueryValue("Quarantine", quarantine);
-        reg.QueryValue("QuarantinePath", path);
-        reg.QueryTextList("MimeTypes", mimeTypes);
-    }
+    openSettingsKey(reg, kKey);   // when it cannot be opened, every default shows
+    const bool scan = settingFlag(reg, Setting::Scan);
+    const bool quarantine = settingFlag(reg, Setting::Quarantine);
+    std::string path = settingText(reg, Setting::QuarantinePath);
+    if (path.empty())
+        path = m_defaultPath.toStdString();
+    std::vector<std::string> types = settingDefaultList(Setting::MimeTypes);
+    querySetting(reg, Setting::MimeTypes, types);
+    std::string mimeTypes;
+    for (const std::string& type : types)
+        mimeTypes += (mimeTypes.empty() ? "" : "\n") + type;
     m_scan->setChecked(scan);
     m_quarantine->setChecked(quarantine);
     m_quarantinePath->setText(QString::fromStdString(path));
-    m_mimeTypes->setPlainText(QString::fromStdString(mimeTypes).replace("\r\n", "\n"));
+    m_mimeTypes->setPlainText(QString::fromStdString(mimeTypes));
     updateEnabling();
 
     // Only the user's changes count, not the loading above.
@@ -106,11 +107,9 @@ bool CAntiVirusPage::onOK()
     CRegistry reg;
     if (!openSettingsKey(reg, kKey))
         return true;
-    reg.SetValue("Scan", m_scan->isChecked());
-    reg.SetValue("Quarantine", m_quarantine->isChecked());
-    reg.SetValue("QuarantinePath", m_quarantinePath->text().toStdString().c_str());
-    QString types = m_mimeTypes->toPlainText();
-    types.replace("\n", "\r\n");
-    reg.SetTextList("MimeTypes", types.toStdString().c_str());
+    storeFlag(reg, Setting::Scan, m_scan->isChecked());
+    storeFlag(reg, Setting::Quarantine, m_quarantine->isChecked());
+    storeSetting(reg, Setting::QuarantinePath, m_quarantinePath->text().toStdString());
+    reg.SetTextList(settingName(Setting::MimeTypes).c_str(), m_mimeTypes->toPlainText().toStdString().c_str());
     return true;
 }

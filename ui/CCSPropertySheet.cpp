@@ -2,6 +2,7 @@
 
 #include "common/CRegistry.h"
 #include "common/CVEvent.h"
+#include "common/SettingValues.h"
 #include "ui/CCSPropertyPage.h"
 #include "ui/SettingsKey.h"
 
@@ -71,14 +72,9 @@ void CCSPropertySheet::checkExitEvent()
 
 void CCSPropertySheet::showEvent(QShowEvent* event)
 {
-    int x = 50;
-    int y = 50;
     CRegistry reg;
-    if (openSettingsKey(reg)) {
-        reg.QueryValue("MainPosX", x);
-        reg.QueryValue("MainPosY", y);
-    }
-    move(x, y);
+    openSettingsKey(reg);
+    move(settingNumber(reg, Setting::MainPosX), settingNumber(reg, Setting::MainPosY));
     m_exitTimer->start(kExitCheckMs);
     QDialog::showEvent(event);
 }
@@ -87,8 +83,8 @@ void CCSPropertySheet::hideEvent(QHideEvent* event)
 {
     CRegistry reg;
     if (openSettingsKey(reg)) {
-        reg.SetValue("MainPosX", pos().x());
-        reg.SetValue("MainPosY", pos().y());
+        storeSetting(reg, Setting::MainPosX, pos().x());
+        storeSetting(reg, Setting::MainPosY, pos().y());
     }
     m_exitTimer->stop();
     QDialog::hideEvent(event);

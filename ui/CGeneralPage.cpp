@@ -2,7 +2,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
-#include "proxy/CAcceptor.h"
+#include "common/SettingValues.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SettingsKey.h"
 
@@ -15,35 +15,33 @@
 
 namespace {
 
-constexpr int kMaxDays = 999;
-constexpr int kMaxSize = 32000;   // kilobytes
-constexpr int kMaxPort = 32000;
-constexpr int kMaxCollectionSeconds = 600;
 // What the field accepts while typing: enough digits for any value a user
 // means, so that a value past the bound reaches the clamping on OK instead
 // of being cut silently by the field.
 constexpr int kTypedMax = 999999;
 
 // Accepts any typed value from 0 to kTypedMax but steps (arrows, wheel)
-// only within 1..upper.
+// only within the setting's range.
 class BoundedSpinBox : public QSpinBox
 {
 public:
-    BoundedSpinBox(int upper, QWidget* parent) : QSpinBox(parent), m_upper(upper)
+    BoundedSpinBox(Setting setting, QWidget* parent)
+        : QSpinBox(parent), m_lower(static_cast<int>(settingInfo(setting).minimum)),
+          m_upper(static_cast<int>(settingInfo(setting).maximum))
     {
         setRange(0, kTypedMax);
     }
 
     void stepBy(int steps) override
     {
-        setValue(std::clamp(value() + steps * singleStep(), 1, m_upper));
+        setValue(std::clamp(value() + steps * singleStep(), m_lower, m_upper));
     }
 
 protected:
     StepEnabled stepEnabled() const override
     {
         StepEnabled enabled = StepNone;
-        if (value() > 1)
+        if (value() > m_lower)
             enabled |= StepDownEnabled;
         if (value() < m_upper)
             enabled |= StepUpEnabled;
@@ -51,6 +49,7 @@ protected:
     }
 
 private:
+    int m_lower;
     int m_upper;
 };
 
@@ -60,31 +59,27 @@ const char* const kSeparators[] = {
     "$  (dollar)",  "&  (ampersand)", "*  (asterisk)", "=  (equals)", "~  (tilde)",
 };
 
-int asInt(bool value)
-{
-    return value ? 1 : 0;
-}
-
 } // namespace
 
 CGeneralPage::CGeneralPage(QWidget* parent)
     : CCSPropertyPage(parent),
       m_tidy(new QCheckBox(tr("Delete archived mail older than the days below"), this)),
-      m_tidyDays(new BoundedSpinBox(kMaxDays, this)),
-      m_maxSpamSize(new BoundedSpinBox(kMaxSize, this)),
+      m_tidyDays(new BoundedSpinBox(Setting::TidyDays, this)),
+      m_maxSpamSize(new BoundedSpinBox(Setting::MaxSpamSize, this)),
       m_logging(new QComboBox(this)),
       m_tidyLogs(new QCheckBox(tr("Delete log files older than the days below"), this)),
-      m_tidyLogDays(new BoundedSpinBox(kMaxDays, this)),
+      m_tidyLogDays(new BoundedSpinBox(Setting::TidyLogDays, this)),
       m_popupStatus(new QCheckBox(tr("Show the status popup while collecting mail"), this)),
       m_separatorChar(new QComboBox(this)),
       m_collectionReport(new QCheckBox(tr("Send a collection report"), this)),
-      m_listenPort(new BoundedSpinBox(kMaxPort, this)),
+      m_listenPort(new BoundedSpinBox(Setting::ListenPort, this)),
       m_maxCollectionTime(new QSpinBox(this))
 {
     m_logging->addItems({tr("Detailed (with mail traffic)"), tr("Normal"), tr("Errors and warnings only")});
     for (const char* entry : kSeparators)
         m_separatorChar->addItem(QString::fromLatin1(entry));
-    m_maxCollectionTime->setRange(0, kMaxCollectionSeconds);
+    m_maxCollectionTime->setRange(static_cast<int>(settingInfo(Setting::MaxCollectionTime).minimum),
+                                  static_cast<int>(settingInfo(Setting::MaxCollectionTime).maximum));
     m_maxCollectionTime->setSpecialValueText(tr("No limit"));
     m_tidyDays->setSuffix(tr(" days"));
     m_tidyLogDays->setSuffix(tr(" days"));
@@ -105,27 +100,6 @@ CGeneralPage::CGeneralPage(QWidget* parent)
     form->addRow(tr("Longest collection:"), m_maxCollectionTime);
 }
 
-unsigned long CGeneralPage::loggingMask(int choice)
-{
-    switch (choice) {
-    case 1:
-        return 8199;
-    case 2:
-        return 8195;
-    default:
-        return 8391;
-    }
-}
-
-int CGeneralPage::clampSetting(int value, int upper)
-{
-    if (value >= upper)
-        return upper;
-    if (value <= 0)
-        return 1;
-    return value;
-}
-
 void CGeneralPage::selectSeparator(unsigned code)
 {
     for (int i = 0; i < m_separatorChar->count(); ++i) {
@@ -143,67 +117,48 @@ void CGeneralPage::selectSeparator(unsigned code)
 
 void CGeneralPage::onInitialise()
 {
-    bool tidy = false;
-    int tidyDays = 7;
-    int maxSpamSize = 30;
-    int logging = 0;
-    bool tidyLogs = false;
-    int tidyLogDays = 7;
-    bool popupStatus = true;
-    unsigned separator = '@';
-    bool collectionReport = false;
-    int port = CAcceptor::kDefaultPort;
-    int maxCollectionTime = 0;
     CRegistry reg;
-    if (openSettingsKey(reg)) {
-        reg.QueryValue("Tidy", tidy);
-        reg.QueryValue("TidyDays", tidyDays);
-        reg.QueryValue("MaxSpamSize", maxSpamSize);
-        reg.QueryValue("Logging", logging);
-        reg.QueryValue("TidyLogs", tidyLogs);
-        reg.QueryValue("TidyLogDays", tidyLogDays);
-        reg.QueryValue("PopupStatus", popupStatus);
-        reg.QueryValue("SeparatorChar", separator);
-        reg.QueryValue("CollectionReport", collectionReport);
-        reg.QueryValue("ListenPort", port);
-        reg.QueryValue("MaxCollectionTime", maxCollectionTime);
-    }
-    m_tidy->setChecked(tidy);
-    m_tidyDays->setValue(tidyDays);
-    m_maxSpamSize->setValue(maxSpamSize);
-    m_logging->setCurrentIndex(logging >= 0 && logging <= 2 ? logging : 0);
-    m_tidyLogs->setChecked(tidyLogs);
-    m_tidyLogDays->setValue(tidyLogDays);
-    m_popupStatus->setChecked(popupStatus);
-    selectSeparator(separator);
-    m_collectionReport->setChecked(collectionReport);
-    m_listenPort->setValue(port);
-    m_maxCollectionTime->setValue(maxCollectionTime);
-    m_loadedPort = port;
+    openSettingsKey(reg);   // when it cannot be opened, every default shows
+    const int logging = settingNumber(reg, Setting::Logging);
+    m_tidy->setChecked(settingFlag(reg, Setting::Tidy));
+    m_tidyDays->setValue(settingNumber(reg, Setting::TidyDays));
+    m_maxSpamSize->setValue(settingNumber(reg, Setting::MaxSpamSize));
+    m_logging->setCurrentIndex(logging);
+    m_tidyLogs->setChecked(settingFlag(reg, Setting::TidyLogs));
+    m_tidyLogDays->setValue(settingNumber(reg, Setting::TidyLogDays));
+    m_popupStatus->setChecked(settingFlag(reg, Setting::PopupStatus));
+    selectSeparator(static_cast<unsigned>(settingNumber(reg, Setting::SeparatorChar)));
+    m_collectionReport->setChecked(settingFlag(reg, Setting::CollectionReport));
+    m_listenPort->setValue(settingNumber(reg, Setting::ListenPort));
+    m_maxCollectionTime->setValue(settingNumber(reg, Setting::MaxCollectionTime));
+    m_loadedPort = m_listenPort->value();
 }
 
 bool CGeneralPage::onOK()
 {
     const int logging = m_logging->currentIndex();
-    const int port = clampSetting(m_listenPort->value(), kMaxPort);
-    CEventLog::SetLogging(loggingMask(logging));
+    const int port = static_cast<int>(clampSetting(Setting::ListenPort, m_listenPort->value()));
 
     CRegistry reg;
-    if (!openSettingsKey(reg))
+    if (!openSettingsKey(reg)) {
+        CEventLog::SetLogging(eventLogMask(logging, false));
         return true;
-    reg.SetValue("Tidy", asInt(m_tidy->isChecked()));
-    reg.SetValue("TidyDays", clampSetting(m_tidyDays->value(), kMaxDays));
-    reg.SetValue("MaxSpamSize", clampSetting(m_maxSpamSize->value(), kMaxSize));
-    reg.SetValue("Logging", logging);
-    reg.SetValue("TidyLogs", asInt(m_tidyLogs->isChecked()));
-    reg.SetValue("TidyLogDays", clampSetting(m_tidyLogDays->value(), kMaxDays));
-    reg.SetValue("PopupStatus", asInt(m_popupStatus->isChecked()));
+    }
+    CEventLog::SetLogging(eventLogMask(logging, settingFlag(reg, Setting::DebugLogging)));
+    // The page writes flags in the number form, as it always has.
+    storeFlag(reg, Setting::Tidy, m_tidy->isChecked(), 0, true);
+    storeSetting(reg, Setting::TidyDays, m_tidyDays->value());
+    storeSetting(reg, Setting::MaxSpamSize, m_maxSpamSize->value());
+    storeSetting(reg, Setting::Logging, logging);
+    storeFlag(reg, Setting::TidyLogs, m_tidyLogs->isChecked(), 0, true);
+    storeSetting(reg, Setting::TidyLogDays, m_tidyLogDays->value());
+    storeFlag(reg, Setting::PopupStatus, m_popupStatus->isChecked(), 0, true);
     const QString separator = m_separatorChar->currentText();
     if (!separator.isEmpty())
-        reg.SetValue("SeparatorChar", static_cast<int>(separator.at(0).unicode()));
-    reg.SetValue("CollectionReport", asInt(m_collectionReport->isChecked()));
-    reg.SetValue("ListenPort", port);
-    reg.SetValue("MaxCollectionTime", m_maxCollectionTime->value());
+        storeSetting(reg, Setting::SeparatorChar, separator.at(0).unicode());
+    storeFlag(reg, Setting::CollectionReport, m_collectionReport->isChecked(), 0, true);
+    storeSetting(reg, Setting::ListenPort, port);
+    storeSetting(reg, Setting::MaxCollectionTime, m_maxCollectionTime->value());
     reg.CloseKey();
 
     if (port != m_loadedPort) {

@@ -2,11 +2,10 @@
 // proxy's settings hive.
 //
 // Every value is written in the integer form, the check boxes as 0 or 1.
-// The day counts are kept within 1..999 and the size and port within
-// 1..32000: a value typed at or above the upper bound is stored as the
-// bound, one at or below 0 as 1.  OK also applies the logging choice to
-// this process's event log, and says when the listening port changed that
-// the change needs a restart.
+// Defaults and ranges are the settings table's: a value typed beyond its
+// range is stored as the nearest bound.  OK also applies the logging
+// choice to this process's event log, and says when the listening port
+// changed that the change needs a restart.
 #pragma once
 
 #include "ui/CCSPropertyPage.h"
@@ -22,12 +21,6 @@ public:
     explicit CGeneralPage(QWidget* parent = nullptr);
 
     bool onOK() override;
-
-    // The event log mask of a Logging choice (0, 1, 2); other values log
-    // as 0 does.
-    static unsigned long loggingMask(int choice);
-    // A typed value brought into 1..upper.
-    static int clampSetting(int value, int upper);
 
     QCheckBox* tidy() const { return m_tidy; }
     QSpinBox* tidyDays() const { return m_tidyDays; }
@@ -58,5 +51,5 @@ private:
     QCheckBox* m_collectionReport;
     QSpinBox* m_listenPort;
     QSpinBox* m_maxCollectionTime;
-    int m_loadedPort = 110;
+    int m_loadedPort = 0;
 };

@@ -1,6 +1,7 @@
 #include "ui/CGlobalPage.h"
 
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "ui/CActionPageV2.h"
 #include "ui/RatingSlider.h"
 #include "ui/SettingsKey.h"
@@ -59,15 +60,11 @@ QString CGlobalPage::actionCaption(bool allowThrough, bool subject, bool archive
 
 void CGlobalPage::onInitialise()
 {
-    std::array<int, RatingSlider::kHandles> thresholds{20, 40, 60, 80};
+    std::array<int, RatingSlider::kHandles> thresholds{};
     CRegistry reg;
-    if (openSettingsKey(reg)) {
-        for (int i = 0; i < RatingSlider::kHandles; ++i) {
-            unsigned value = 0;
-            if (reg.QueryValue(("Rating" + std::to_string(i + 1)).c_str(), value))
-                thresholds[static_cast<size_t>(i)] = static_cast<int>(std::min(value, 100u));
-        }
-    }
+    openSettingsKey(reg);   // when it cannot be opened, every default shows
+    for (int i = 0; i < RatingSlider::kHandles; ++i)
+        thresholds[static_cast<size_t>(i)] = settingNumber(reg, Setting::Rating, i + 1);
     m_slider->setValues(thresholds);
     readCaptions();
 }
@@ -75,19 +72,11 @@ void CGlobalPage::onInitialise()
 void CGlobalPage::readCaptions()
 {
     CRegistry reg;
-    const bool open = openSettingsKey(reg);
-    for (int band = 1; band <= kBands; ++band) {
-        bool allow = true;
-        bool subject = true;
-        bool archive = true;
-        if (open) {
-            const std::string n = std::to_string(band);
-            reg.QueryValue(("AllowThrough" + n).c_str(), allow);
-            reg.QueryValue(("Subject" + n).c_str(), subject);
-            reg.QueryValue(("Archive" + n).c_str(), archive);
-        }
-        bandButton(band)->setText(actionCaption(allow, subject, archive));
-    }
+    openSettingsKey(reg);
+    for (int band = 1; band <= kBands; ++band)
+        bandButton(band)->setText(actionCaption(settingFlag(reg, Setting::AllowThrough, band),
+                                                settingFlag(reg, Setting::Subject, band),
+                                                settingFlag(reg, Setting::Archive, band)));
 }
 
 void CGlobalPage::updateButtons()
@@ -115,6 +104,6 @@ bool CGlobalPage::onOK()
     if (!openSettingsKey(reg))
         return true;
     for (int i = 0; i < RatingSlider::kHandles; ++i)
-        reg.SetValue(("Rating" + std::to_string(i + 1)).c_str(), static_cast<unsigned>(m_slider->value(i)));
+        storeSetting(reg, Setting::Rating, m_slider->value(i), i + 1);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "ui/CRulesPage.h"
 
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/ProgramContext.h"
 #include "filter/RuleStore.h"
 #include "ui/MessageBoxes.h"
@@ -113,8 +114,8 @@ void CRulesPage::onInitialise()
     CRegistry settings, priorities;
     bool havePriorities = false;
     if (settings.OpenKey(programContext().settingsHive, "quilfpro", "/", false)) {
-        settings.QueryValue("RuleOrder", order);
-        settings.QueryValue("DisabledRules", disabled);
+        querySetting(settings, Setting::RuleOrder, order);
+        querySetting(settings, Setting::DisabledRules, disabled);
         // Through the parent: opening "/priority" directly would make the key.
         havePriorities = priorities.OpenKey(settings, "priority", false);
     }
@@ -164,8 +165,8 @@ bool CRulesPage::onOK()
             if (!isEnabled(item))
                 disabled.push_back(order.back());
         }
-        settings.SetValue("RuleOrder", order);
-        settings.SetValue("DisabledRules", disabled);
+        storeSetting(settings, Setting::RuleOrder, order);
+        storeSetting(settings, Setting::DisabledRules, disabled);
     }
     return true;
 }

@@ -124,7 +124,7 @@ ListEditor::ListEditor(const QString& fileName, QWidget* parent)
     connect(close, &QPushButton::clicked, this, &ListEditor::reject);
 
     load();
-    restoreWindowRect(*this, "ListEditorPos");
+    restoreWindowRect(*this, Setting::ListEditorPos);
 }
 
 void ListEditor::load()
@@ -204,7 +204,7 @@ bool ListEditor::save(int attempts, int pauseMs)
 
 void ListEditor::done(int result)
 {
-    storeWindowRect(*this, "ListEditorPos");
+    storeWindowRect(*this, Setting::ListEditorPos);
     if (m_text->document()->isModified() && askYesNo(this, "Quillfence Pro", "Save changes?"))
         save(kCloseAttempts, kClosePauseMs);
     QDialog::done(result);

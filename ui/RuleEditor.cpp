@@ -119,7 +119,7 @@ RuleEditor::RuleEditor(const QString& name, const QString& rating, bool userRule
     layout->addWidget(m_text, 1);
     layout->addLayout(bottom);
     resize(640, 480);
-    restoreWindowRect(*this, "EditorPos");
+    restoreWindowRect(*this, Setting::EditorPos);
 }
 
 QPushButton* RuleEditor::okButton() const
@@ -139,7 +139,7 @@ bool RuleEditor::isEnabled() const
 
 void RuleEditor::accept()
 {
-    storeWindowRect(*this, "EditorPos");
+    storeWindowRect(*this, Setting::EditorPos);
     if (m_userRule && m_bodyLoaded)
         UserRuleFile(rulesFolder()).saveBody(m_name.toStdString(), m_text->toPlainText().toStdString());
     QDialog::accept();
@@ -147,7 +147,7 @@ void RuleEditor::accept()
 
 void RuleEditor::reject()
 {
-    storeWindowRect(*this, "EditorPos");
+    storeWindowRect(*this, Setting::EditorPos);
     QDialog::reject();
 }
 

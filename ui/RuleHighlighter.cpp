@@ -1,5 +1,6 @@
 #include "ui/RuleHighlighter.h"
 
+#include "common/SettingValues.h"
 #include "ui/SettingsKey.h"
 
 #include <QTextCharFormat>
@@ -12,16 +13,11 @@ constexpr const char* kKeywords[] = {
     "as",     "in",     "gosub",   "repeat", "until", "not",  "async",
 };
 
-// The settings, in the order of RuleTokenKind, with their defaults.
-struct ColourSetting {
-    const char* name;
-    unsigned fallback;
-};
-constexpr ColourSetting kColourSettings[kRuleTokenKinds] = {
-    {"ColourComment", 52275},     {"ColourPreProc", 32896},  {"ColourString", 8421504},
-    {"ColourLabel", 13382553},    {"ColourJump", 13395711},  {"ColourFunction", 16711935},
-    {"ColourIntVar", 13408614},   {"ColourStrVar", 16764006}, {"ColourKeyword", 255},
-    {"ColourText", 128},
+// The settings, in the order of RuleTokenKind.
+constexpr Setting kColourSettings[kRuleTokenKinds] = {
+    Setting::ColourComment, Setting::ColourPreProc,  Setting::ColourString, Setting::ColourLabel,
+    Setting::ColourJump,    Setting::ColourFunction, Setting::ColourIntVar, Setting::ColourStrVar,
+    Setting::ColourKeyword, Setting::ColourText,
 };
 
 bool isKeyword(const QString& word)
@@ -102,7 +98,7 @@ RuleColours RuleColours::defaults()
 {
     RuleColours result;
     for (int kind = 0; kind < kRuleTokenKinds; ++kind)
-        result.colours[kind] = fromValue(kColourSettings[kind].fallback);
+        result.colours[kind] = fromValue(static_cast<unsigned>(settingDefault(kColourSettings[kind])));
     return result;
 }
 
@@ -113,8 +109,7 @@ RuleColours RuleColours::fromSettings()
     if (!reg.OpenKey(programContext().settingsHive, "quilfpro", "/", false))
         return result;
     for (int kind = 0; kind < kRuleTokenKinds; ++kind) {
-        unsigned value = kColourSettings[kind].fallback;
-        reg.QueryValue(kColourSettings[kind].name, value);
+        const unsigned value = static_cast<unsigned>(settingNumber(reg, kColourSettings[kind]));
         result.colours[kind] = fromValue(value);
     }
     return result;

@@ -1,5 +1,6 @@
 #include "ui/WindowRect.h"
 
+#include "common/SettingValues.h"
 #include "ui/SettingsKey.h"
 
 #include <QWidget>
@@ -7,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-bool restoreWindowRect(QWidget& window, const char* setting)
+bool restoreWindowRect(QWidget& window, Setting setting)
 {
     CRegistry reg;
     std::string rect;
-    if (!openSettingsKey(reg) || !reg.QueryValue(setting, rect))
+    if (!openSettingsKey(reg) || !querySetting(reg, setting, rect))
         return false;
     int left = 0;
     int top = 0;
@@ -24,7 +25,7 @@ bool restoreWindowRect(QWidget& window, const char* setting)
     return true;
 }
 
-void storeWindowRect(const QWidget& window, const char* setting)
+void storeWindowRect(const QWidget& window, Setting setting)
 {
     CRegistry reg;
     if (!openSettingsKey(reg))
@@ -33,5 +34,5 @@ void storeWindowRect(const QWidget& window, const char* setting)
     const std::string rect = std::to_string(frame.left()) + " " + std::to_string(frame.top()) + " " +
                              std::to_string(frame.left() + frame.width()) + " " +
                              std::to_string(frame.top() + frame.height());
-    reg.SetValue(setting, rect.c_str());
+    storeSetting(reg, setting, rect);
 }

@@ -2,10 +2,12 @@
 // "left top right bottom" (the editors' EditorPos and ListEditorPos).
 #pragma once
 
+#include "common/SettingsTable.h"
+
 class QWidget;
 
 // Moves and sizes window to the stored rectangle; false (window untouched)
 // when the value is missing or does not hold four numbers making a
 // rectangle.
-bool restoreWindowRect(QWidget& window, const char* setting);
-void storeWindowRect(const QWidget& window, const char* setting);
+bool restoreWindowRect(QWidget& window, Setting setting);
+void storeWindowRect(const QWidget& window, Setting setting);

@@ -2,6 +2,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/ProgramContext.h"
 
 #include <dlfcn.h>
@@ -20,10 +21,8 @@ unsigned long packageIndex = SecurityInterface::kNoPackage;
 std::string configuredLibrary()
 {
     CRegistry reg;
-    std::string path;
-    if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
-        reg.QueryValue("SecurityLibrary", path);
-    return path;
+    openSettingKey(reg, settingInfo(Setting::SecurityLibrary));
+    return settingText(reg, Setting::SecurityLibrary);
 }
 
 } // namespace

@@ -271,11 +271,11 @@ TEST(ProgramStartup, FirstRunCopiesDefaultSettings)
     program.noSettings();
     writeFile(folder + "/default.dat",
               "1\r\n\"/\"\r\n\"/LISTENPORT\" = " + std::to_string(program.port()) + "\r\n~\r\n");
-    writeFile(folder + "/quilfpro_usr.dat", "1\r\n\"/\"\r\n\"/SHIPPED\" = 1\r\n~\r\n");
     auto process = program.start();   // listens on the port default.dat gave
     const std::string userHive = program.folder() / "data/Corvanta Ltd/config/quilfpro_usr.dat";
     EXPECT_NE(hiveText(userHive).find("LISTENPORT"), std::string::npos);
-    EXPECT_NE(hiveText(program.dataRoot() + "/quilfpro_usr.dat").find("SHIPPED"), std::string::npos);
+    // The settings live in config/ only: no second copy in the data folder.
+    EXPECT_FALSE(std::filesystem::exists(program.dataRoot() + "/quilfpro_usr.dat"));
     for (const char* sub : {"/state", "/pending", "/archive", "/archive/rating1", "/archive/rating5", "/log"})
         EXPECT_TRUE(std::filesystem::is_directory(program.dataRoot() + sub)) << sub;
     EXPECT_EQ(program.stop(*process), 0);

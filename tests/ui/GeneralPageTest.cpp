@@ -3,6 +3,8 @@
 // the logging mask applied, the separator's code, the restart notice when
 // the port changed.
 #include "common/CEventLog.h"
+#include "common/HiveFormat.h"
+#include "common/SettingsTable.h"
 #include "ui/CGeneralPage.h"
 
 #include "ModalDriver.h"
@@ -29,30 +31,35 @@ protected:
     }
 };
 
-TEST_F(GeneralPageTest, DefaultsAreShownAndStoredInTheIntegerForm)
+// On a fresh data root every field shows the settings table's default, and
+// OK stores each of them in the integer form.
+TEST_F(GeneralPageTest, DefaultsAreTheTablesAndStoredInTheIntegerForm)
 {
     CGeneralPage page;
     page.ensureInitialised();
-    EXPECT_FALSE(page.tidy()->isChecked());
-    EXPECT_EQ(page.tidyDays()->value(), 7);
-    EXPECT_EQ(page.maxSpamSize()->value(), 30);
-    EXPECT_EQ(page.logging()->currentIndex(), 0);
-    EXPECT_FALSE(page.tidyLogs()->isChecked());
-    EXPECT_EQ(page.tidyLogDays()->value(), 7);
-    EXPECT_TRUE(page.popupStatus()->isChecked());
-    EXPECT_EQ(page.separatorChar()->currentText().at(0), QChar('@'));
-    EXPECT_FALSE(page.collectionReport()->isChecked());
-    EXPECT_EQ(page.listenPort()->value(), 1110);
-    EXPECT_EQ(page.maxCollectionTime()->value(), 0);
+    auto number = [](Setting s) { return static_cast<int>(settingDefault(s)); };
+    auto flag = [](Setting s) { return settingDefault(s) != 0; };
+    EXPECT_EQ(page.tidy()->isChecked(), flag(Setting::Tidy));
+    EXPECT_EQ(page.tidyDays()->value(), number(Setting::TidyDays));
+    EXPECT_EQ(page.maxSpamSize()->value(), number(Setting::MaxSpamSize));
+    EXPECT_EQ(page.logging()->currentIndex(), number(Setting::Logging));
+    EXPECT_EQ(page.tidyLogs()->isChecked(), flag(Setting::TidyLogs));
+    EXPECT_EQ(page.tidyLogDays()->value(), number(Setting::TidyLogDays));
+    EXPECT_EQ(page.popupStatus()->isChecked(), flag(Setting::PopupStatus));
+    EXPECT_EQ(page.separatorChar()->currentText().at(0), QChar(number(Setting::SeparatorChar)));
+    EXPECT_EQ(page.collectionReport()->isChecked(), flag(Setting::CollectionReport));
+    EXPECT_EQ(page.listenPort()->value(), number(Setting::ListenPort));
+    EXPECT_EQ(page.maxCollectionTime()->value(), number(Setting::MaxCollectionTime));
 
     MessageBoxWatcher boxes;
     EXPECT_TRUE(page.onOK());
     EXPECT_EQ(boxes.count(), 0) << "the port did not change";
-    for (const char* entry :
-         {"\"/TIDY\" = 0", "\"/TIDYDAYS\" = 7", "\"/MAXSPAMSIZE\" = 30", "\"/LOGGING\" = 0", "\"/TIDYLOGS\" = 0",
-          "\"/TIDYLOGDAYS\" = 7", "\"/POPUPSTATUS\" = 1", "\"/SEPARATORCHAR\" = 64", "\"/COLLECTIONREPORT\" = 0",
-          "\"/LISTENPORT\" = 1110", "\"/MAXCOLLECTIONTIME\" = 0"}) {
-        EXPECT_TRUE(hiveHasLine(entry)) << "missing " << entry << " in\n" << userHiveText();
+    for (Setting s : {Setting::Tidy, Setting::TidyDays, Setting::MaxSpamSize, Setting::Logging, Setting::TidyLogs,
+                      Setting::TidyLogDays, Setting::PopupStatus, Setting::SeparatorChar, Setting::CollectionReport,
+                      Setting::ListenPort, Setting::MaxCollectionTime}) {
+        const std::string entry = "\"/" + hiveformat::upperPath(settingName(s)) + "\" = " +
+                                  std::to_string(settingDefault(s));
+        EXPECT_TRUE(hiveHasLine(entry.c_str())) << "missing " << entry << " in\n" << userHiveText();
     }
 }
 
@@ -120,14 +127,14 @@ TEST_F(GeneralPageTest, AChangedPortIsClampedAndNeedsARestart)
     setSetting("ListenPort", 110);
     CGeneralPage page;
     page.ensureInitialised();
-    type(page.listenPort(), "40000");
+    type(page.listenPort(), "70000");
     auto seen = ModalDriver::pressOnNextBox(QMessageBox::Ok);
     ASSERT_TRUE(page.onOK());
     ASSERT_TRUE(seen->came);
     EXPECT_EQ(seen->caption, "Quillfence Pro");
     EXPECT_EQ(seen->text, "Port change will not take effect\nuntil you restart Quillfence Pro");
     EXPECT_EQ(seen->icon, QMessageBox::Warning);
-    EXPECT_TRUE(hiveHasLine("\"/LISTENPORT\" = 32000"));
+    EXPECT_TRUE(hiveHasLine("\"/LISTENPORT\" = 65535"));
 }
 
 TEST_F(GeneralPageTest, AnUnchangedPortSaysNothing)
