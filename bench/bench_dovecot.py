@@ -264,7 +264,7 @@ def several_accounts(folder):
             return time.perf_counter() - start, results
 
         direct_time, direct = together(dovecot.port, lambda user: user)
-        proxy = Proxy(os.path.join(folder, "proxy"), shipped_rules=True)
+        proxy = Proxy(os.path.join(folder, "proxy"), shipped_rules=True, shipped_settings=True)
         time.sleep(1)
         proxied_time, proxied = together(proxy.port, lambda user: "%s@127.0.0.1:%d" % (user, dovecot.port))
         assert all(r is not None for r in proxied), "a client through the proxy failed"

@@ -76,7 +76,7 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         if (size > settings.sizeLimit) {
             CEventLog().LogEvent(4, "Large message, skipping scanning phase");
         } else {
-            CEventLog().LogEvent(4, "Checking %s against rules", message.path ? message.path : "");
+            CEventLog().LogEvent(kDebugLevel, "Checking %s against rules", message.path ? message.path : "");
             std::string sender;
             bool wholeOrder = true;
             bool maxReached = false;
@@ -89,9 +89,9 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
                 context.isOk = false;
                 context.isSpam = false;
                 context.decisionDetails.clear();
-                CEventLog().LogEvent(4, "%s", name.c_str());
+                CEventLog().LogEvent(kDebugLevel, "%s", name.c_str());
                 if (HSCRIPT script = store.script(name)) {
-                    CEventLog().LogEvent(4, "Running %s", name.c_str());
+                    CEventLog().LogEvent(kDebugLevel, "Running %s", name.c_str());
                     rating = store.rating(name);
                     context.message.selectSegment(1);
                     context.addressCopy.clear();

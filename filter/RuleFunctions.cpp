@@ -206,7 +206,7 @@ RULE_FUNCTION void ISSPAM(const void*)
     if (FilterContext* context = currentContext()) {
         context->isSpam = true;
         if (filterSettings().debugLogging)
-            CEventLog().LogEvent(4, "IsSpam called");
+            CEventLog().LogEvent(kDebugLevel, "IsSpam called");
     }
 }
 
@@ -215,7 +215,7 @@ RULE_FUNCTION void ISOK(const void*)
     if (FilterContext* context = currentContext()) {
         context->isOk = true;
         if (filterSettings().debugLogging)
-            CEventLog().LogEvent(4, "IsOK called");
+            CEventLog().LogEvent(kDebugLevel, "IsOK called");
     }
 }
 

@@ -269,7 +269,7 @@ std::shared_ptr<RuleSet> loadRules()
                 CloseScript(slot);   // a later rule of the same name replaces it
                 slot = script;
                 if (settings.debugLogging)
-                    CEventLog().LogEvent(4, "Initialised rule '%s'", name.c_str());
+                    CEventLog().LogEvent(kDebugLevel, "Initialised rule '%s'", name.c_str());
             } else {
                 const char* message = "";
                 int line = 0;

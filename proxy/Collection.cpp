@@ -212,7 +212,7 @@ Collection::Spooled Collection::spoolMessage(CMessage& message, const std::strin
     const std::string reply = m_place.server.command(request);
     if (beginsWith(reply, "-ERR"))
         return Spooled::Refused;
-    CEventLog().LogEvent(4, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
+    CEventLog().LogEvent(kDebugLevel, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
                          path.c_str());
     bool written = true;
     if (!readMessageLines(replacement ? replacement->fd() : reserved, written, whole, position)) {

@@ -137,7 +137,7 @@ void CSession::serveText(CMessage& message, long n, long lines)
     sendClient(whole ? formatText("+OK %ld octets\r\n", message.sizeQuery(stateFolder()))
                      : std::string("+OK top of message follows.\r\n"));
     m_replyBegun = true;
-    CEventLog().LogEvent(4, whole ? "Spooling message %s to client" : "Spooling top of message %s to client",
+    CEventLog().LogEvent(kDebugLevel, whole ? "Spooling message %s to client" : "Spooling top of message %s to client",
                          message.filePath(stateFolder()).c_str());
     const long total = text.size();
     if (whole)
@@ -179,8 +179,8 @@ void CSession::relayFromServer(long n, bool top)
     if (top ? !beginsWith(reply, "+OK") : beginsWith(reply, "-ERR"))
         return;
     m_replyBegun = true;
-    CEventLog().LogEvent(4, top ? "Relaying top of message from server to client"
-                                : "Relaying message from server to client");
+    CEventLog().LogEvent(kDebugLevel,
+                         top ? "Relaying top of message from server to client" : "Relaying message from server to client");
     // The message lines are relayed unlogged, in batches: a batch is sent
     // when it is full or when no whole line is left to read without waiting
     // for the server, so the client never waits for lines the proxy holds.

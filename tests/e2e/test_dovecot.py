@@ -128,27 +128,39 @@ class Proxy:
     (upper-case name: value); rules: the text of its user.sfr, the only
     rules it runs."""
 
-    def __init__(self, folder, settings=None, rules=None, shipped_rules=False):
+    def __init__(self, folder, settings=None, rules=None, shipped_rules=False, shipped_settings=False,
+                 env=None):
         """shipped_rules: the first run installs the shipped rules and lists,
-        as a new user's does (rules is then added as user.sfr)."""
+        as a new user's does (rules is then added as user.sfr).
+        shipped_settings: the first run starts from the shipped settings, as
+        a new user's does; the port and settings ({name: text}) are then
+        given with quillfnc --set.  env: more environment variables."""
         self.folder = folder
         self.port = free_port()
         runtime = os.path.join(folder, "rt")
         os.makedirs(runtime, mode=0o700)
+        self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(folder, "data"),
+                        QUILLFENCE_COMMON_ROOT=os.path.join(folder, "common"),
+                        XDG_RUNTIME_DIR=runtime, **(env or {}))
         config = os.path.join(folder, "data", "Corvanta Ltd", "config")
         os.makedirs(config)
-        # Band 1 as the shipped default.dat has it: neither marked nor archived.
-        values = dict({"SUBJECT1": 0, "ARCHIVE1": 0}, **(settings or {}), LISTENPORT=self.port)
-        # Names with a "/" are values of a sub-key ("ANTIVIRUS/ENGINE").
-        keys = sorted({"/"} | {"/" + name.rsplit("/", 1)[0] for name in values if "/" in name})
-        with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
-            f.write("1\r\n" + "".join('"%s"\r\n' % key for key in keys) +
-                    "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) + "~\r\n")
+        if shipped_settings:
+            values = dict(settings or {}, ListenPort=self.port)
+            subprocess.run([QUILLFNC, "--set"] + ["%s=%s" % item for item in values.items()], env=self.env,
+                           check=True, capture_output=True)
+        else:
+            # Band 1 as the shipped default.dat has it: neither marked nor archived.
+            values = dict({"SUBJECT1": 0, "ARCHIVE1": 0}, **(settings or {}), LISTENPORT=self.port)
+            # Names with a "/" are values of a sub-key ("ANTIVIRUS/ENGINE").
+            keys = sorted({"/"} | {"/" + name.rsplit("/", 1)[0] for name in values if "/" in name})
+            with open(os.path.join(config, "quilfpro_usr.dat"), "w", newline="") as f:
+                f.write("1\r\n" + "".join('"%s"\r\n' % key for key in keys) +
+                        "".join('"/%s" = %s\r\n' % item for item in sorted(values.items())) + "~\r\n")
         # The test's own rules only: an empty system.sfr newer than the
         # program's keeps the first run from installing the shipped rules,
         # which would rate the test's messages too.
         folder_of_rules = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "rules")
-        os.makedirs(folder_of_rules)
+        os.makedirs(folder_of_rules, exist_ok=True)
         if not shipped_rules:
             system = os.path.join(folder_of_rules, "system.sfr")
             open(system, "w").close()
@@ -157,9 +169,6 @@ class Proxy:
         if rules is not None:
             with open(os.path.join(folder_of_rules, "user.sfr"), "w") as f:
                 f.write(rules)
-        self.env = dict(os.environ, XDG_DATA_HOME=os.path.join(folder, "data"),
-                        QUILLFENCE_COMMON_ROOT=os.path.join(folder, "common"),
-                        XDG_RUNTIME_DIR=runtime)
         self.process = subprocess.Popen([QUILLFNC, "-nogui"], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT)
         wait_for_port(self.port)
