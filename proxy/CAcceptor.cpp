@@ -2,9 +2,9 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
-#include "common/SettingValues.h"
 #include "common/PeerOwner.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "common/Socket.h"
 #include "common/UniqueFd.h"
 #include "filter/FilterContext.h"

@@ -2,9 +2,9 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
-#include "common/SettingValues.h"
 #include "common/CVDateTime.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 #include "common/StopToken.h"
 #include "proxy/Housekeeping.h"
 #include "proxy/MainWindowLink.h"

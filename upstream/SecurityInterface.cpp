@@ -2,8 +2,8 @@
 
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
-#include "common/SettingValues.h"
 #include "common/ProgramContext.h"
+#include "common/SettingValues.h"
 
 #include <dlfcn.h>
 

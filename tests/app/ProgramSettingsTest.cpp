@@ -4,6 +4,7 @@
 // its next connection.
 #include "MailboxServer.h"
 #include "ProxyProgram.h"
+#include "support/SettingSamples.h"
 
 #include <sys/wait.h>
 
@@ -57,6 +58,29 @@ TEST_F(SettingsCommand, ValuesOfEveryTypeAreStoredReadAndListed)
                                    "Rating4 = 80", "ListenPort = " + std::to_string(m_program.port()) + "    (default 110)",
                                    "# Anti-virus", "Quarantine = 0", "SharedMode = 0"})
         EXPECT_NE(listed.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << listed;
+}
+
+// Every value of the table, each band of a per-band one: set in one call,
+// then read back one by one and in the listing.  All but SharedMode, which
+// moves the program to the shared settings.
+TEST_F(SettingsCommand, EveryValueOfTheTableRoundTripsThroughSetAndGet)
+{
+    std::vector<SettingSample> all = everySetting();
+    std::erase_if(all, [](const SettingSample& sample) { return sample.info->id == Setting::SharedMode; });
+    std::vector<std::string> args{"--set"};
+    for (const SettingSample& sample : all)
+        args.push_back(sample.name() + "=" + sample.otherText());
+    int status = -1;
+    EXPECT_EQ(quillfnc(args, status), "");
+    ASSERT_EQ(status, 0);
+    const std::string listed = quillfnc({"--settings"}, status);
+    EXPECT_EQ(status, 0);
+    for (const SettingSample& sample : all) {
+        SCOPED_TRACE(sample.name());
+        EXPECT_EQ(quillfnc({"--get", sample.name()}, status), sample.otherText() + "\n");
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(listed.find("\n" + sample.name() + " = " + sample.otherText() + "    (default "), std::string::npos);
+    }
 }
 
 TEST_F(SettingsCommand, ABadValueIsRefusedWithExitStatus2AndNothingIsWritten)

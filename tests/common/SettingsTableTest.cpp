@@ -7,6 +7,7 @@
 #include "common/HiveFormat.h"
 #include "common/SettingValues.h"
 
+#include "support/SettingSamples.h"
 #include "support/TestHelpers.h"
 
 #include "RegistryTestRoots.h"
@@ -15,49 +16,10 @@
 
 namespace {
 
-struct NamedValue {
-    const SettingInfo* info;
-    int band;
-};
-
-std::vector<NamedValue> everyValue()
-{
-    std::vector<NamedValue> all;
-    size_t count = 0;
-    const SettingInfo* table = settingsTable(count);
-    for (size_t i = 0; i < count; ++i) {
-        if (table[i].firstBand == 0)
-            all.push_back({&table[i], 0});
-        for (int band = table[i].firstBand; band != 0 && band <= table[i].lastBand; ++band)
-            all.push_back({&table[i], band});
-    }
-    return all;
-}
-
-// A valid text of the value that is not its default.
-std::string otherText(const NamedValue& value)
-{
-    const SettingInfo& info = *value.info;
-    const long long def = settingDefault(info.id, value.band);
-    switch (info.type) {
-    case SettingType::Number:
-        return std::to_string(def < info.maximum ? def + 1 : def - 1);
-    case SettingType::Flag:
-        return def != 0 ? "0" : "1";
-    case SettingType::Character:
-        return def == '#' ? "%" : "#";
-    case SettingType::Text:
-        return "a \"quoted\" 100% text, " + settingName(info.id, value.band);
-    case SettingType::List:
-        return "first,second item,third";
-    }
-    return "";
-}
-
 TEST(SettingsTable, RowsAreSoundAndEveryNameIsFoundAsUsersWriteIt)
 {
     std::set<std::string> names;
-    for (const NamedValue& value : everyValue()) {
+    for (const SettingSample& value : everySetting()) {
         const SettingInfo& info = *value.info;
         const std::string name = settingName(info.id, value.band);
         SCOPED_TRACE(name);
@@ -85,13 +47,13 @@ TEST(SettingsTable, RowsAreSoundAndEveryNameIsFoundAsUsersWriteIt)
 TEST(SettingsTable, EveryValueRoundTripsThroughItsTextAndTheFile)
 {
     const std::string hive = hiveName();
-    const std::vector<NamedValue> all = everyValue();
+    const std::vector<SettingSample> all = everySetting();
     {
         CRegistry reg;
         ASSERT_TRUE(reg.CreateKey(eRegSystem, hive.c_str(), "/", true));
-        for (const NamedValue& value : all) {
+        for (const SettingSample& value : all) {
             std::string error;
-            EXPECT_TRUE(storeSettingText(&reg, *value.info, value.band, otherText(value), error)) << error;
+            EXPECT_TRUE(storeSettingText(&reg, *value.info, value.band, value.otherText(), error)) << error;
         }
     }
     // Read back from the file, as another process finds it.
@@ -99,14 +61,14 @@ TEST(SettingsTable, EveryValueRoundTripsThroughItsTextAndTheFile)
     ASSERT_TRUE(onDisk.whole);
     CRegistry reg;
     ASSERT_TRUE(reg.OpenKey(eRegSystem, hive.c_str(), "/", false));
-    for (const NamedValue& value : all) {
+    for (const SettingSample& value : all) {
         const std::string name = settingName(value.info->id, value.band);
         SCOPED_TRACE(name);
         EXPECT_EQ(onDisk.entries.count("/" + hiveformat::upperPath(name)), 1u);
         bool stored = false;
         const std::string shown = settingShown(reg, *value.info, value.band, stored);
         EXPECT_TRUE(stored);
-        const std::string expected = otherText(value);
+        const std::string expected = value.otherText();
         EXPECT_EQ(shown, value.info->type == SettingType::Character && expected.size() > 1
                              ? std::string(1, static_cast<char>(std::stoi(expected)))
                              : expected);
