@@ -1,6 +1,7 @@
 #include "app/CProxyApp.h"
 
 #include "app/AppEvents.h"
+#include "app/CommandLine.h"
 #include "app/HeadlessMainWindow.h"
 #include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
@@ -36,7 +37,6 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include <strings.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,11 +66,10 @@ std::string computerName()
 // The desktop side runs unless asked not to (-nogui) or there is no display
 // to show it on.  When no Qt platform is named, a display that cannot be
 // reached falls back to running without windows rather than ending.
-bool wantsDesktop(int argc, char** argv)
+bool wantsDesktop(bool noGui)
 {
-    for (int i = 1; i < argc; ++i)
-        if (strcasecmp(argv[i], "-nogui") == 0)
-            return false;
+    if (noGui)
+        return false;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && *platform != '\0')
         return true;
@@ -88,17 +87,24 @@ bool wantsDesktop(int argc, char** argv)
 
 int CProxyApp::InitInstance(int argc, char** argv)
 {
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i)
-        commandLine += std::string(argv[i]) + " ";
-    const std::string verb = argc >= 2 ? argv[1] : "";
-    const bool rating = verb == "-rate";
-    // Commands that do their work and end, beside a running instance.
-    const bool training = verb == "-learn" || verb == "-unlearn" || verb == "-learn-archive";
-    const bool probing = verb == "-probability";
-    const bool settings = verb == "--get" || verb == "--set" || verb == "--settings";
-    if (!rating && !training && !probing && !settings && stristr(commandLine.c_str(), "-stop"))
+    using Command = CommandLine::Command;
+    const CommandLine line = parseCommandLine(argc, argv);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "%s\nTry 'quillfnc --help' for more.\n", line.error.c_str());
+        return 2;
+    }
+    switch (line.command) {
+    case Command::Help:
+        std::fputs(commandLineHelp(), stdout);
+        return 0;
+    case Command::Version:
+        std::printf("quillfnc (Quillfence Pro) %s\n", QF_VERSION);
+        return 0;
+    case Command::Stop:
         return stopRunningInstance();
+    default:
+        break;
+    }
 
     char folder[4096];
     GetRootPath(folder, sizeof folder);
@@ -110,34 +116,41 @@ int CProxyApp::InitInstance(int argc, char** argv)
     }
     copyDefaults();
     openEventLog();
-    if (rating) {
+    switch (line.command) {
+    case Command::Rate:
         // Only errors: a line per rule and message would drown the log.
         CEventLog::SetLogging(1);
-        return rateMessages(std::vector<std::string>(argv + 2, argv + argc));
-    }
-    if (training) {
+        return rateMessages(line.args);
+    case Command::Learn:
+    case Command::Unlearn:
+    case Command::LearnArchive:
         CEventLog::SetLogging(1);
-        return learnCommand(verb, std::vector<std::string>(argv + 2, argv + argc), [] {
-            filterSettings().load(programContext().dataRoot);
-            std::vector<std::string> folders;
-            for (const auto& band : filterSettings().bands)
-                folders.push_back(band.archivePath);
-            return folders;
-        });
-    }
-    if (probing) {
+        return learnCommand(line.command == Command::Learn     ? "-learn"
+                            : line.command == Command::Unlearn ? "-unlearn"
+                                                               : "-learn-archive",
+                            line.args, [] {
+                                filterSettings().load(programContext().dataRoot);
+                                std::vector<std::string> folders;
+                                for (const auto& band : filterSettings().bands)
+                                    folders.push_back(band.archivePath);
+                                return folders;
+                            });
+    case Command::Probability:
         CEventLog::SetLogging(1);
-        return probabilityCommand(std::vector<std::string>(argv + 2, argv + argc));
+        return probabilityCommand(line.args);
+    case Command::Get:
+        return settingsCommand("--get", line.args);
+    case Command::Set:
+        return settingsCommand("--set", line.args);
+    case Command::Settings:
+        return settingsCommand("--settings", line.args);
+    default:
+        break;
     }
-    if (settings)
-        return settingsCommand(verb, std::vector<std::string>(argv + 2, argv + argc));
     // Under a service manager that keeps standard error (systemd's journal
     // sets JOURNAL_STREAM), or when asked, errors and warnings go there too.
     const char* journal = std::getenv("JOURNAL_STREAM");
-    bool logToStderr = journal != nullptr && *journal != '\0';
-    for (int i = 1; i < argc; ++i)
-        logToStderr = logToStderr || std::strcmp(argv[i], "--log-stderr") == 0;
-    CEventLog::echoErrorsToStderr(logToStderr);
+    CEventLog::echoErrorsToStderr(line.logToStderr || (journal != nullptr && *journal != '\0'));
 
     bool existed = false;
     std::unique_ptr<CVEvent> instanceEvent =
@@ -187,8 +200,9 @@ int CProxyApp::InitInstance(int argc, char** argv)
         clearListCaches();
         SecurityInterface::unload();
     };
+    int status = 0;
 #ifdef QF_GUI
-    if (wantsDesktop(argc, argv)) {
+    if (wantsDesktop(line.noGui)) {
         // Qt sees only the program's name: the proxy's own options are not
         // for it.
         int qtArgc = 1;
@@ -209,11 +223,15 @@ int CProxyApp::InitInstance(int argc, char** argv)
         setMainWindowLink(&window);
         window.run();
         shutDown();
+        // Without a window to show it, a proxy that cannot listen has
+        // nothing to do: it ends, and its service manager sees it failed.
+        if (window.listenerHasFailed())
+            status = 1;
     }
     applicationStop.reset();
     instanceEvent.reset();
     CEventLog().LogEvent(4, "Quillfence Pro stopped");
-    return 0;
+    return status;
 }
 
 int CProxyApp::stopRunningInstance()
@@ -224,7 +242,7 @@ int CProxyApp::stopRunningInstance()
         return 0;
     }
     std::printf("Quillfence Pro not running\n");
-    return 0;
+    return 1;
 }
 
 void CProxyApp::applySharedMode()

@@ -1,10 +1,11 @@
 // CProxyApp: the whole life of the program, from start to exit.
 //
-// InitInstance handles "-stop", chooses per-user or shared data, copies the
-// default files on first run, opens the event log, makes sure only one
-// instance runs, creates the data folders, runs the main loop (which starts
-// the listener) and shuts everything down in order.  Returns the process's
-// exit status.
+// InitInstance reads the command line (CommandLine) and runs a command, or
+// else chooses per-user or shared data, copies the default files on first
+// run, opens the event log, makes sure only one instance runs, creates the
+// data folders, runs the main loop (which starts the listener) and shuts
+// everything down in order.  Returns the process's exit status: 0, 1 on a
+// failure, 2 on a usage error.
 #pragma once
 
 #include "common/SettingsTable.h"

@@ -17,7 +17,7 @@ void HeadlessMainWindow::run()
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(MainTicker::kTickMs));
         const MainTicker::Outcome outcome = m_ticker.tick(false);
-        if (outcome == MainTicker::Outcome::Exit)
+        if (outcome == MainTicker::Outcome::Exit || m_listenerFailed)
             return;
         if (outcome == MainTicker::Outcome::OpenSettings)
             CEventLog().LogEvent(4, "Another start asked for the settings window; there is no display");
@@ -44,6 +44,7 @@ void HeadlessMainWindow::listenerReady(int port)
 void HeadlessMainWindow::listenerFailed(const std::string& text)
 {
     std::fprintf(stderr, "Quillfence Error: %s\n", text.c_str());
+    m_listenerFailed = true;
 }
 
 void HeadlessMainWindow::statusText(const std::string&) {}

@@ -2,7 +2,7 @@
 // with -nogui).  It ticks every 300 ms (MainTicker); with no settings window
 // to open, a second start is only logged.  It is also the MainWindowLink of
 // the proxy: the listening address is printed, a listener failure goes to
-// standard error, status texts are dropped.
+// standard error and ends the loop, status texts are dropped.
 #pragma once
 
 #include "app/MainTicker.h"
@@ -25,7 +25,10 @@ public:
     void listenerFailed(const std::string& text) override;
     void statusText(const std::string& text) override;
 
+    bool listenerHasFailed() const { return m_listenerFailed; }
+
 private:
     MainTicker m_ticker;
     std::atomic<int> m_activeSessions{0};
+    std::atomic<bool> m_listenerFailed{false};
 };

@@ -1,6 +1,7 @@
 // quillfnc: the Quillfence Pro POP3 proxy.
-//   quillfnc           start (headless when there is no display, or -nogui)
-//   quillfnc -stop     stop the running instance
+//   quillfnc           start (headless when there is no display, or --no-gui)
+//   quillfnc --stop    stop the running instance
+//   quillfnc --help    every command (app/CommandLine.h)
 #include "app/CProxyApp.h"
 
 #include <signal.h>

@@ -29,7 +29,7 @@ int usage()
                  "usage: quillfnc -learn spam|ham FILE|FOLDER...\n"
                  "       quillfnc -unlearn spam|ham FILE|FOLDER...\n"
                  "       quillfnc -learn-archive BAND\n");
-    return 1;
+    return 2;
 }
 
 struct Tally {

@@ -67,8 +67,8 @@ TEST(ProgramLearning, TrainingCommandsCountEachMessageOnceAndMoveItBetweenKinds)
         {{"-learn", "ham", hamFolder}, 0, "the store holds 2 spam and 3 ham messages"},
         {{"-unlearn", "spam", hamFolder}, 0, "the store holds 2 spam and 3 ham messages"},
         {{"-unlearn", "ham", hamFolder}, 0, "the store holds 2 spam and 1 ham messages"},
-        {{"-learn", "junk", hamFolder}, 1, "usage: quillfnc -learn spam|ham"},
-        {{"-learn", "spam"}, 1, "usage: quillfnc -learn spam|ham"},
+        {{"-learn", "junk", hamFolder}, 2, "usage: quillfnc -learn spam|ham"},
+        {{"-learn", "spam"}, 2, "usage: quillfnc --learn spam|ham"},
         {{"-learn", "spam", hamFolder, mail / "missing"}, 1, "missing: not a file or a folder"},
         // 0.eml, left as ham, moves back.
         {{"-learn", "spam", spamFolder}, 0, "the store holds 3 spam and 0 ham messages"},

@@ -95,12 +95,12 @@ TEST_F(RateCommand, NothingIsChangedOrWrittenBesideTheMessages)
     EXPECT_TRUE(!std::filesystem::exists(archive) || std::filesystem::is_empty(archive)) << "no archive copy";
 }
 
-TEST_F(RateCommand, NoMessagesIsAFailure)
+TEST_F(RateCommand, NoMessagesIsAUsageError)
 {
     int status = -1;
     const std::string output = m_program.run({"-rate"}, status, true);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_NE(output.find("usage: quillfnc -rate"), std::string::npos) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(output.find("usage: quillfnc --rate FILE|FOLDER..."), std::string::npos) << output;
 }
 
 } // namespace
