@@ -33,8 +33,9 @@ constexpr int kHelpContext = 1;
 constexpr int kHelpContents = 11;
 constexpr int kSetupTopic = 200;
 
-// The tray's icon, drawn rather than shipped: a rounded square with a "Q".
-QIcon trayIcon()
+// A rounded square with a "Q": the tray's icon when the icon theme lacks
+// the installed one.
+QIcon drawnIcon()
 {
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
@@ -49,6 +50,12 @@ QIcon trayIcon()
     painter.setFont(font);
     painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, "Q");
     return QIcon(pixmap);
+}
+
+// The installed icon (hicolor "quillfence"), through the icon theme.
+QIcon trayIcon()
+{
+    return QIcon::fromTheme("quillfence", drawnIcon());
 }
 
 bool readSetting(Setting setting)

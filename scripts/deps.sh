@@ -6,6 +6,8 @@ set -euo pipefail
 QF_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev
              libbenchmark-dev clang libclang-rt-dev libssl-dev openssl libclamav-dev clamav dovecot-pop3d curl fetchmail mpop python3
              strace qt6-base-dev libsqlite3-dev sqlite3
+             # the man page, and the checks of the shipped desktop and systemd files
+             scdoc groff-base desktop-file-utils appstream systemd
              # only measured against, side by side (scripts/learn-quality.sh)
              bogofilter)
 
