@@ -57,7 +57,10 @@ CommandLine parseCommandLine(int argc, char** argv)
     }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (sameOption(argv[i], "--no-gui") || sameOption(argv[i], "-nogui")) {
+        if (arg.empty()) {
+            // An empty word (a launcher's field code with nothing to fill
+            // in) says nothing.
+        } else if (sameOption(argv[i], "--no-gui") || sameOption(argv[i], "-nogui")) {
             line.noGui = true;
         } else if (arg == "--log-stderr") {
             line.logToStderr = true;

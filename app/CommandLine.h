@@ -4,7 +4,7 @@
 // older scripts use ("--rate" or "-rate"); without one the program runs
 // the proxy, taking only the options --no-gui (-nogui) and --log-stderr.
 // "-stop" is also taken as the stop command wherever it stands, as it
-// always was.  A command missing its arguments, or anything else on the
+// always was; an empty argument is passed over.  A command missing its arguments, or anything else on the
 // line, is a usage error: the program then says so on standard error and
 // ends with exit status 2, never starting the proxy.
 #pragma once

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
-# Sourced by run.sh and test.sh; runs apt-get through sudo when not root.
+# Installs the Debian packages the build needs, and with "tests" those the
+# tests and measurements need too, when missing.  Sourced by run.sh (the
+# build's) and test.sh (both); runs apt-get through sudo when not root.
 set -euo pipefail
 
-QF_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev
-             libbenchmark-dev clang libclang-rt-dev libssl-dev openssl libclamav-dev clamav dovecot-pop3d curl fetchmail mpop python3
-             strace qt6-base-dev libsqlite3-dev sqlite3
-             # the man page, and the checks of the shipped desktop and systemd files
-             scdoc groff-base desktop-file-utils appstream systemd
-             # only measured against, side by side (scripts/learn-quality.sh)
-             bogofilter)
+# Building and running the program (its own tests are built with it).
+QF_BUILD_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+                   libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc python3)
+# Running the tests: the sanitizer and fuzz compiler, a real POP3 server and
+# real clients, the checks of the shipped man page, desktop and systemd
+# files, and what the learning classifier is measured against, side by side
+# (scripts/learn-quality.sh).
+QF_TEST_PACKAGES=(clang libclang-rt-dev dovecot-pop3d curl fetchmail mpop strace sqlite3
+                  groff-base desktop-file-utils appstream systemd bogofilter)
 
 qf_install_missing() {
+    local wanted=("${QF_BUILD_PACKAGES[@]}")
+    if [ "${1:-}" = tests ]; then
+        wanted+=("${QF_TEST_PACKAGES[@]}")
+    fi
     local missing=()
-    for pkg in "${QF_PACKAGES[@]}" "$@"; do
+    for pkg in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" \
             || missing+=("$pkg")
     done

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-qf_install_missing
+qf_install_missing tests
 
 status=0
 passed=0

@@ -47,7 +47,7 @@ TEST(CommandLine, AnythingUnknownOrMissingIsAUsageErrorAndStartsNothing)
         const char* said;
     } rows[] = {
         {{"--frobnicate"}, "quillfnc: unknown option '--frobnicate'"},
-        {{"--no-gui", "extra"}, "quillfnc: unknown option 'extra'"},
+        {{"--no-gui", "", "extra"}, "quillfnc: unknown option 'extra'"},
         {{"--rate"}, "usage: quillfnc --rate FILE|FOLDER..."},
         {{"--learn", "spam"}, "usage: quillfnc --learn spam|ham FILE|FOLDER..."},
         {{"-learn-archive"}, "usage: quillfnc --learn-archive BAND"},
