@@ -3,6 +3,7 @@
 #include "common/SystemInfo.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -94,6 +95,18 @@ char* getAppCommonDataRoot(const char* sub, char* buf, size_t size)
         char folder[4096];
         GetRootPath(folder, sizeof folder);
         root = std::string(folder) + "/Application Data";
+        // An installed program's folder is not the user's to write: the
+        // folder there counts only when someone made it (an administrator,
+        // for shared data) and it can be written.
+        struct stat st {};
+        const bool madeThere = ::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+                               ::access(root.c_str(), W_OK) == 0;
+        if (!madeThere) {
+            if (const char* state = nonEmptyEnv("XDG_STATE_HOME"))
+                root = std::string(state) + "/" + kCompany;
+            else if (const char* home = nonEmptyEnv("HOME"))
+                root = std::string(home) + "/.local/state/" + kCompany;
+        }
     }
     makeFolders(root);
     return finish(root, sub, true, buf, size);

@@ -3,6 +3,10 @@
 //   per-user root   $XDG_DATA_HOME, else $HOME/.local/share, + "/Corvanta Ltd"
 //                   (the common root when neither variable is set)
 //   common root     $QUILLFENCE_COMMON_ROOT, else <program folder>/Application Data
+//                   when that folder exists and can be written (made by an
+//                   administrator for shared data), else $XDG_STATE_HOME (or
+//                   $HOME/.local/state) + "/Corvanta Ltd": nothing is written
+//                   into an installed program's folder
 //   machine root    $QUILLFENCE_GLOBAL_ROOT returned exactly as set (no
 //                   sub-folder, nothing created), else /var/lib/Corvanta Ltd
 //

@@ -266,6 +266,34 @@ std::string hiveText(const std::string& path)
     return std::filesystem::exists(path) ? readFile(path) : std::string();
 }
 
+// A program folder as a package installs it: the program reads it and
+// writes nothing into it, its installation-wide settings going to the
+// user's state folder instead.
+TEST(ProgramStartup, AnInstalledProgramFolderIsNeverWrittenTo)
+{
+    namespace fs = std::filesystem;
+    ProxyProgram program;
+    const std::string folder = program.ownProgramFolder();
+    program.withoutCommonRoot();
+    auto listing = [&folder] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            names.push_back(entry.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    auto process = program.start();
+    program.expectServes();
+    EXPECT_EQ(program.stop(*process), 0);
+    int status = -1;
+    program.run({"--set", "ShowHelpId=1"}, status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(listing(), before);
+    const std::string installation = program.folder() / "state/Corvanta Ltd/config/quilfpro_sys.dat";
+    EXPECT_NE(hiveText(installation).find("\"/SHOWHELPID\" = 1"), std::string::npos) << hiveText(installation);
+}
+
 TEST(ProgramStartup, FirstRunCopiesDefaultSettings)
 {
     ProxyProgram program;

@@ -99,6 +99,10 @@ public:
 
     // Runs the program with its desktop side, on Qt's offscreen platform.
     void desktop() { m_desktop = true; }
+    // Runs the program as installed, without QUILLFENCE_COMMON_ROOT: what
+    // it keeps installation-wide goes where it finds a place itself
+    // (XDG_STATE_HOME is the test's folder "state").
+    void withoutCommonRoot() { m_commonRoot = false; }
 
     // The umask the program is started with (else the test's own).
     void startUmask(mode_t mask) { m_umask = mask; }
@@ -109,9 +113,10 @@ public:
     std::vector<std::string> environment() const
     {
         std::vector<std::string> env{"XDG_DATA_HOME=" + (m_dir / "data"),
-                                     "QUILLFENCE_COMMON_ROOT=" + (m_dir / "common"),
                                      "QUILLFENCE_GLOBAL_ROOT=" + (m_dir / "global"),
                                      "XDG_RUNTIME_DIR=" + (m_dir / "rt"), "DISPLAY=", "WAYLAND_DISPLAY="};
+        env.push_back(m_commonRoot ? "QUILLFENCE_COMMON_ROOT=" + (m_dir / "common")
+                                   : "XDG_STATE_HOME=" + (m_dir / "state"));
         env.push_back(m_desktop ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=");
         // The offscreen platform's notes on what it cannot do would mix
         // with the program's own output.
@@ -236,5 +241,6 @@ private:
     std::string m_program = QUILLFNC_PATH;
     std::optional<mode_t> m_umask;
     bool m_desktop = false;
+    bool m_commonRoot = true;
     std::vector<std::string> m_wrapper;
 };

@@ -60,9 +60,12 @@ TEST(DataRoots, CommonRootIsAlwaysCreated)
     EXPECT_TRUE(fs::is_directory(buf));
 }
 
-TEST(DataRoots, CommonRootDefaultsToProgramFolder)
+// The program folder's own, when it has one that can be written (an
+// installed program's has none: see ProgramStartup.AnInstalledProgramFolder...).
+TEST(DataRoots, CommonRootDefaultsToTheProgramFoldersOwnWhenItHasOne)
 {
     ScopedEnv common("QUILLFENCE_COMMON_ROOT", nullptr);
+    fs::create_directories(programFolder() + "/Application Data");
     char buf[4096];
     getAppCommonDataRoot("", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), programFolder() + "/Application Data");
