@@ -24,14 +24,10 @@ bool lookUp(const std::string& name, Named& named)
     return false;
 }
 
-int getSetting(const std::vector<std::string>& args)
+int getSetting(const std::string& name)
 {
-    if (args.size() != 1) {
-        std::fprintf(stderr, "usage: quillfnc --get NAME\n");
-        return kUsageError;
-    }
     Named named;
-    if (!lookUp(args[0], named))
+    if (!lookUp(name, named))
         return kUsageError;
     CRegistry reg;
     if (!openSettingKey(reg, *named.info, false)) {
@@ -72,10 +68,6 @@ void listSettings()
 
 int setSettings(const std::vector<std::string>& args)
 {
-    if (args.empty()) {
-        std::fprintf(stderr, "usage: quillfnc --set NAME=VALUE [NAME=VALUE...]\n");
-        return kUsageError;
-    }
     struct Change {
         Named named;
         std::string value;
@@ -132,13 +124,9 @@ int setSettings(const std::vector<std::string>& args)
 int settingsCommand(const std::string& verb, const std::vector<std::string>& args)
 {
     if (verb == "--get")
-        return getSetting(args);
+        return getSetting(args.at(0));
     if (verb == "--set")
         return setSettings(args);
-    if (!args.empty()) {
-        std::fprintf(stderr, "usage: quillfnc --settings\n");
-        return kUsageError;
-    }
     listSettings();
     return 0;
 }

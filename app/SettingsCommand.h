@@ -8,7 +8,9 @@
 // is.  --set checks every NAME=VALUE first and writes only when all pass:
 // an unknown name, a value of the wrong type or out of range is reported
 // on standard error with exit status 2, and nothing is written.  Exit
-// status 1: the settings store could not be opened or written.
+// status 1: the settings store could not be opened or written.  The number
+// of arguments is the command line's to check (CommandLine): --get has
+// one, --set at least one, --settings none.
 #pragma once
 
 #include <string>

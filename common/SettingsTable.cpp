@@ -16,25 +16,25 @@ constexpr long long kNoLimit = 0;
 constexpr SettingInfo number(S id, const char* group, const char* name, long long def, long long lo, long long hi,
                              const char* unit, const char* description, const char* key = "/")
 {
-    return {id, group, kProxy, key, name, T::Number, def, nullptr, lo, hi, unit, 0, 0, 0, false, description};
+    return {id, group, kProxy, key, name, T::Number, def, nullptr, lo, hi, unit, 0, 0, 0, description};
 }
 
 constexpr SettingInfo flag(S id, const char* group, const char* name, bool def, const char* description,
                            const char* key = "/")
 {
-    return {id, group, kProxy, key, name, T::Flag, def ? 1 : 0, nullptr, 0, 1, "", 0, 0, 0, false, description};
+    return {id, group, kProxy, key, name, T::Flag, def ? 1 : 0, nullptr, 0, 1, "", 0, 0, 0, description};
 }
 
 constexpr SettingInfo text(S id, const char* group, const char* name, const char* def, const char* description,
                            const char* key = "/")
 {
-    return {id, group, kProxy, key, name, T::Text, 0, def, kNoLimit, kNoLimit, "", 0, 0, 0, false, description};
+    return {id, group, kProxy, key, name, T::Text, 0, def, kNoLimit, kNoLimit, "", 0, 0, 0, description};
 }
 
 constexpr SettingInfo list(S id, const char* group, const char* name, const char* def, const char* description,
                            const char* key = "/")
 {
-    return {id, group, kProxy, key, name, T::List, 0, def, kNoLimit, kNoLimit, "", 0, 0, 0, false, description};
+    return {id, group, kProxy, key, name, T::List, 0, def, kNoLimit, kNoLimit, "", 0, 0, 0, description};
 }
 
 constexpr SettingInfo perBand(SettingInfo row, int last = 5, int step = 0)
@@ -42,12 +42,6 @@ constexpr SettingInfo perBand(SettingInfo row, int last = 5, int step = 0)
     row.firstBand = 1;
     row.lastBand = last;
     row.bandStep = step;
-    return row;
-}
-
-constexpr SettingInfo keptByProgram(SettingInfo row)
-{
-    row.kept = true;
     return row;
 }
 
@@ -59,7 +53,7 @@ constexpr SettingInfo installation(SettingInfo row)
 
 constexpr SettingInfo character(S id, const char* group, const char* name, char def, const char* description)
 {
-    return {id, group, kProxy, "/", name, T::Character, def, nullptr, 33, 126, "", 0, 0, 0, false, description};
+    return {id, group, kProxy, "/", name, T::Character, def, nullptr, 33, 126, "", 0, 0, 0, description};
 }
 
 constexpr const char* kProxyGroup = "Proxy";
@@ -201,11 +195,11 @@ constexpr SettingInfo kTable[] = {
     number(S::ColourKeyword, kDesktopGroup, "ColourKeyword", 255, 0, kColour, "colour", "Rule editor: keywords"),
     number(S::ColourText, kDesktopGroup, "ColourText", 128, 0, kColour, "colour", "Rule editor: other text"),
 
-    keptByProgram(flag(S::Configured, kKeptGroup, "Configured", false, "The first-run setup has been done")),
-    keptByProgram(flag(S::ConfigWizard, kKeptGroup, "ConfigWizard", false,
-                       "On an unconfigured start, open the settings instead of asking")),
-    keptByProgram(number(S::LastReportDay, kKeptGroup, "LastReportDay", -1, -1, 365, "day of the year",
-                         "Day on which the archive's daily step last ran; -1: not yet")),
+    flag(S::Configured, kKeptGroup, "Configured", false, "The first-run setup has been done"),
+    flag(S::ConfigWizard, kKeptGroup, "ConfigWizard", false,
+         "On an unconfigured start, open the settings instead of asking"),
+    number(S::LastReportDay, kKeptGroup, "LastReportDay", -1, -1, 365, "day of the year",
+           "Day on which the archive's daily step last ran; -1: not yet"),
 
     installation(flag(S::SharedMode, kInstallationGroup, "SharedMode", false,
                       "All users share one data folder and one set of settings")),

@@ -68,7 +68,6 @@ struct SettingInfo {
     int firstBand;               // 0: not a per-band value
     int lastBand;
     int bandStep;                // Number per band: the default grows by this each band
-    bool kept;                   // written by the program itself, not a preference
     const char* description;
 };
 

@@ -7,7 +7,7 @@
 // the table's default (a shipped value equal to the default would be a
 // second place that states it).  Exit status 2: the shipped file is wrong.
 #include "common/HiveFormat.h"
-#include "common/SettingsTable.h"
+#include "common/SettingValues.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -82,26 +82,17 @@ std::string rowName(const SettingInfo& info)
     return "`" + name + "`";
 }
 
+// The default as --settings shows it (every band's when they differ),
+// quoted where it is text.
 std::string shownDefault(const SettingInfo& info)
 {
-    switch (info.type) {
-    case SettingType::Number:
-        if (info.firstBand != 0 && info.bandStep != 0) {
-            std::string all;
-            for (int band = info.firstBand; band <= info.lastBand; ++band)
-                all += (all.empty() ? "" : ", ") + std::to_string(settingDefault(info.id, band));
-            return all;
-        }
-        return std::to_string(info.defaultNumber);
-    case SettingType::Flag: return info.defaultNumber != 0 ? "1" : "0";
-    case SettingType::Character: return std::string("`") + static_cast<char>(info.defaultNumber) + "`";
-    case SettingType::Text:
-    case SettingType::List: {
-        const std::string text = settingDefaultText(info.id);
-        return text.empty() ? "empty" : "`" + text + "`";
-    }
-    }
-    return "";
+    const bool eachBand = info.bandStep != 0;
+    std::string all;
+    for (int band = eachBand ? info.firstBand : 0; band <= (eachBand ? info.lastBand : 0); ++band)
+        all += (all.empty() ? "" : ", ") + settingDefaultShown(info, band);
+    if (info.type == SettingType::Number || info.type == SettingType::Flag)
+        return all;
+    return all.empty() ? "empty" : "`" + all + "`";
 }
 
 std::string shownRange(const SettingInfo& info)

@@ -140,11 +140,11 @@ bool CGeneralPage::onOK()
     const int port = static_cast<int>(clampSetting(Setting::ListenPort, m_listenPort->value()));
 
     CRegistry reg;
-    if (!openSettingsKey(reg)) {
-        CEventLog::SetLogging(eventLogMask(logging, false));
-        return true;
-    }
+    const bool opened = openSettingsKey(reg);
+    // A handle that did not open reads every default.
     CEventLog::SetLogging(eventLogMask(logging, settingFlag(reg, Setting::DebugLogging)));
+    if (!opened)
+        return true;
     // The page writes flags in the number form, as it always has.
     storeFlag(reg, Setting::Tidy, m_tidy->isChecked(), 0, true);
     storeSetting(reg, Setting::TidyDays, m_tidyDays->value());
