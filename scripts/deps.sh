@@ -6,13 +6,13 @@ set -euo pipefail
 
 # Building and running the program (its own tests are built with it).
 QF_BUILD_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-                   libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc python3)
+                   libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc librsvg2-bin python3)
 # Running the tests: the sanitizer and fuzz compiler, a real POP3 server and
 # real clients, the checks of the shipped man page, desktop and systemd
-# files, and what the learning classifier is measured against, side by side
+# files and of the package, and what the learning classifier is measured against, side by side
 # (scripts/learn-quality.sh).
-QF_TEST_PACKAGES=(clang libclang-rt-dev dovecot-pop3d curl fetchmail mpop strace sqlite3
-                  groff-base desktop-file-utils appstream systemd bogofilter)
+QF_TEST_PACKAGES=(clang libclang-rt-dev dovecot-pop3d curl fetchmail mpop getmail6 strace sqlite3
+                  groff-base desktop-file-utils appstream systemd lintian bogofilter)
 
 qf_install_missing() {
     local wanted=("${QF_BUILD_PACKAGES[@]}")

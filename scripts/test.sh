@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # normal build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.  The tests of threads, sockets, locks, the log,
-# the settings store and the script engine's threads run a third time under
-# ThreadSanitizer.  Then each fuzz target runs for a fixed time.  Exits
-# non-zero on any failure.
+# UndefinedBehaviorSanitizer.  The normal build's Debian package is
+# installed, run as an unprivileged user and removed.  The tests of threads,
+# sockets, locks, the log, the settings store and the script engine's
+# threads run a third time under ThreadSanitizer.  Then each fuzz target
+# runs for a fixed time.  Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -40,7 +41,24 @@ run_config() {
     rm -f "$log"
 }
 
-run_config build
+# Configured for /usr, the same build also makes the package checked below.
+run_config build -DCMAKE_INSTALL_PREFIX=/usr
+
+# The package installed, run by an unprivileged user and removed again.
+echo "=== package"
+deb=$(scripts/package.sh build | tail -n 1)
+log=$(mktemp)
+python3 tests/package/check_package.py "$deb" 2>&1 | tee "$log" || status=1
+summary=$(grep -E '^package: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+if [ -z "$summary" ]; then
+    echo "no summary from the package check"
+    status=1
+    failed=$((failed + 1))
+else
+    passed=$((passed + $(sed -E 's/package: ([0-9]+) passed.*/\1/' <<<"$summary")))
+    failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$summary")))
+fi
+rm -f "$log"
 # libclamav keeps allocations of its own for the life of the process.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
