@@ -5,14 +5,13 @@
 #include "common/PeerOwner.h"
 #include "common/ProgramContext.h"
 #include "common/SettingValues.h"
-#include "common/Socket.h"
 #include "common/UniqueFd.h"
 #include "filter/FilterContext.h"
 #include "proxy/CSession.h"
+#include "proxy/LoopbackListeners.h"
 #include "proxy/MainWindowLink.h"
 #include "proxy/SessionList.h"
 
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,8 +35,6 @@ void fail(const char* text)
 bool admitted(SocketHandle handle, bool allowOtherUsers, bool& ownUser)
 {
     ownUser = false;
-    if (handle == kInvalidSocket)
-        return true;
     std::string why;
     const std::optional<uid_t> owner = peerOwner(handle, why);
     const uid_t own = ::geteuid();
@@ -89,37 +86,26 @@ unsigned CAcceptor::run()
                 querySetting(reg, Setting::MaxSessions, maxSessions);
             }
         }
-        Socket listener(1, 0, 0, 0);
-        int on = 1;
-        listener.setopt(SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&on), sizeof on);
-        char message[128];
-        // Loopback only: the proxy serves the mail clients of this computer.
-        if (port < 0 || port > 65535 || listener.bind(port, "127.0.0.1") != 0) {
-            std::snprintf(message, sizeof message, "Unable to bind to port %d, error %d", port,
-                          port < 0 || port > 65535 ? EINVAL : errno);
+        LoopbackListeners listeners;
+        int error = 0;
+        std::string ipv6Trouble;
+        if (!listeners.open(port, error, ipv6Trouble)) {
+            char message[128];
+            std::snprintf(message, sizeof message, "Unable to bind to port %d, error %d", port, error);
             fail(message);
             return 0;
         }
-        if (listener.listen() != 0) {
-            std::snprintf(message, sizeof message, "Unable to listen, error %d", errno);
-            fail(message);
-            return 0;
-        }
+        if (!ipv6Trouble.empty())
+            CEventLog().LogEvent(2, "Not listening on ::1 port %d (%s): only 127.0.0.1 is served", port,
+                                 ipv6Trouble.c_str());
         CEventLog().LogEvent(4, "Accepting connections on port %d", port);
         if (MainWindowLink* link = mainWindowLink())
             link->listenerReady(port);
 
         while (!stopRequested()) {
-            pollfd entry{listener.socket(), POLLIN, 0};
-            if (::poll(&entry, 1, kPollMs) <= 0)
+            const SocketHandle handle = listeners.accept(kPollMs);
+            if (handle == kInvalidSocket)
                 continue;
-            SocketHandle handle = kInvalidSocket;
-            try {
-                handle = listener.accept(nullptr, nullptr);
-            } catch (unsigned long) {
-                // A failed accept goes unnoticed: the session made for the
-                // invalid handle ends at once.
-            }
             // Before the wait below: a client of another user is turned
             // away without waiting for the running session to end.
             bool ownUser = false;
