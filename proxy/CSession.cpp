@@ -35,6 +35,7 @@ const Command kCommands[] = {
     {"user", &CSession::cmdUser}, {"pass", &CSession::cmdPass}, {"stat", &CSession::cmdStat},
     {"list", &CSession::cmdList}, {"retr", &CSession::cmdRetr}, {"uidl", &CSession::cmdUidl},
     {"dele", &CSession::cmdDele}, {"top", &CSession::cmdTop},   {"noop", &CSession::cmdNoop},
+    {"rset", &CSession::cmdRset}, {"capa", &CSession::cmdCapa},
 };
 
 bool isDelimiter(char c)

@@ -95,6 +95,12 @@ public:
     void cmdDele(const std::vector<std::string>& args);
     void cmdTop(const std::vector<std::string>& args);
     void cmdNoop(const std::vector<std::string>& args);
+    // RSET: the server's RSET; on its "+OK" every message marked deleted in
+    // this session is listed again.
+    void cmdRset(const std::vector<std::string>& args);
+    // CAPA: what this proxy offers its client (before and after login), not
+    // the server's list.
+    void cmdCapa(const std::vector<std::string>& args);
     void cmdQuit(const std::vector<std::string>& args);
 
     // The password of a PASS command line.
@@ -121,6 +127,9 @@ public:
     int maxCollectionTime = defaultOf(Setting::MaxCollectionTime);
     bool collectionReport = defaultOf(Setting::CollectionReport) != 0;
     bool uidlSupported = true;
+    // The server's numbers of the messages the filter deleted there while
+    // collecting: a client's RSET must not bring them back.
+    std::vector<int> m_filterDeleted;
     bool finished = false;
     std::string accountFile;
     char separator = static_cast<char>(defaultOf(Setting::SeparatorChar));

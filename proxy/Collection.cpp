@@ -288,6 +288,7 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         message.stateKey.clear();
     if (!letThrough) {
         if (beginsWith(m_place.server.command(formatText("DELE %d\r\n", message.serverNumber)), "+OK")) {
+            m_deletedOnServer.push_back(message.serverNumber);
             m_place.mailbox.erase(m_place.mailbox.begin() + static_cast<long>(index));
             removed = true;
             return;

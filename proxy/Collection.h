@@ -63,6 +63,9 @@ public:
     bool run();
     // The server answered UIDL (else the client is refused it).
     bool uidlSupported() const { return m_uidlSupported; }
+    // The server's numbers of the messages the filter deleted on the server
+    // (they are no longer in the mailbox).
+    const std::vector<int>& deletedOnServer() const { return m_deletedOnServer; }
 
     long currentMessageSize() const override;
     bool isCurrentHeaderOnly() const override;
@@ -96,6 +99,7 @@ private:
     std::function<void(const char*)> m_status;
     bool m_useTop = true;
     bool m_uidlSupported = true;
+    std::vector<int> m_deletedOnServer;
     int m_current = -1;           // the entry being judged
     std::string m_currentPath;    // its spool
 };

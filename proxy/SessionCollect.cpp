@@ -36,6 +36,7 @@ bool CSession::collect()
     try {
         m_collected = collection.run();
         uidlSupported = collection.uidlSupported();
+        m_filterDeleted = collection.deletedOnServer();
         return m_collected;
     } catch (const UpstreamLost& lost) {
         CEventLog().LogEvent(1, "Connection to the mail server %s lost, error %ld", upstream.host().c_str(),

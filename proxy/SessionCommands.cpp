@@ -1,4 +1,5 @@
-// The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, QUIT.
+// The client's transaction commands: STAT, LIST, RETR, UIDL, DELE, TOP, RSET,
+// CAPA, QUIT.
 #include "proxy/CSession.h"
 
 #include "proxy/Collection.h"
@@ -225,19 +226,53 @@ void CSession::cmdDele(const std::vector<std::string>& args)
     CMessage* message = liveEntry(args, n);
     if (message == nullptr)
         return;
+    // A deleted message's size stays: STAT and LIST count it as 0 while it
+    // is marked, and RSET lists it again as it was.
     if (message->local) {
-        message->size = 0;
         message->deleted = true;
         sendClient("+OK Message deleted\r\n");
         return;
     }
     status("Client DELE %d", static_cast<int>(n));
     const std::string reply = upstream.command(formatText("DELE %d\r\n", message->serverNumber));
-    if (beginsWith(reply, "+OK")) {
-        message->size = 0;
+    if (beginsWith(reply, "+OK"))
         message->deleted = true;
+    sendClient(reply + "\r\n");
+}
+
+void CSession::cmdRset(const std::vector<std::string>&)
+{
+    if (!requireLogin())
+        return;
+    status("Client RSET");
+    // The server unmarks its messages; the local ones follow only when it
+    // has, so that the two never disagree about what QUIT deletes.
+    const std::string reply = upstream.command("RSET\r\n");
+    if (beginsWith(reply, "+OK")) {
+        for (const auto& message : mailbox)
+            message->deleted = false;
+        // The server has unmarked the filter's deletions too; they are the
+        // filter's, not the client's to undo.  Their archive copies are
+        // merged at QUIT as for any deleted message.
+        for (const int number : m_filterDeleted)
+            if (!beginsWith(upstream.command(formatText("DELE %d\r\n", number)), "+OK"))
+                CEventLog().LogEvent(2, "The server would not delete message %d again after RSET: it is kept",
+                                     number);
     }
     sendClient(reply + "\r\n");
+}
+
+void CSession::cmdCapa(const std::vector<std::string>&)
+{
+    // Commands from a pipelining client are read and answered one at a
+    // time, in order.  The "[IN-USE]" of a second login to a busy account
+    // is a response code.  UIDL is left out once the server is known not
+    // to have it.
+    std::string reply = "+OK Capability list follows\r\nUSER\r\nTOP\r\n";
+    if (!loggedIn || uidlSupported)
+        reply += "UIDL\r\n";
+    reply += "PIPELINING\r\nRESP-CODES\r\nIMPLEMENTATION Quillfence-Pro\r\n.\r\n";
+    sendClient(reply);
 }
 
 void CSession::cmdTop(const std::vector<std::string>& args)

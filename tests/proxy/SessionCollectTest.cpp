@@ -128,6 +128,24 @@ TEST_F(SessionCollection, RejectedMessagesAreDeletedUpstreamAndNumbersCloseUp)
     EXPECT_EQ(m_client->body(), "1 uid-1\r\n2 uid-3\r\n.\r\n");
 }
 
+TEST_F(SessionCollection, AClientsRsetNeverBringsBackWhatTheFilterDeleted)
+{
+    serve(3, {{"RSET", "+OK\r\n"}});
+    setEvaluationSeam([](const MessageDescriptor& message, int) {
+        return readFile(message.path).find("message 2") == std::string::npos;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("DELE 1"), "+OK deleted\r\n");
+    EXPECT_EQ(m_client->command("RSET"), "+OK\r\n");
+    EXPECT_EQ(m_client->command("UIDL"), "+OK Unique id list follows\r\n");
+    EXPECT_EQ(m_client->body(), "1 uid-1\r\n2 uid-3\r\n.\r\n");
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    // The client's DELE is undone, the filter's is sent again.
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "DELE 2", "TOP 3 0",
+                                                              "DELE 1", "RSET", "DELE 2", "QUIT"}));
+}
+
 TEST_F(SessionCollection, WithoutTopWholeMessagesAreSpooled)
 {
     // Of other lengths, the longest first: each goes to a file of its own.

@@ -125,6 +125,96 @@ TEST_F(SessionDialogue, AfterAFailedCollectionOnlyQuitWorks)
     EXPECT_EQ(client.command("QUIT"), "+OK Session closed.\r\n") << "no QUIT on a stream not trusted";
 }
 
+TEST_F(SessionDialogue, RsetListsEveryDeletedMessageAgainOnceTheServerHas)
+{
+    PopClient& client = connect();
+    EXPECT_EQ(client.command("RSET"), "-ERR Permission denied\r\n");
+    client.command("QUIT");
+    m_client.reset();
+    ASSERT_TRUE(SessionList::waitUntilEmpty(std::chrono::milliseconds(5000)));
+
+    PopClient& again = login();
+    const std::string full = again.command("STAT");
+    EXPECT_EQ(again.command("DELE 3"), "+OK Message deleted\r\n");
+    EXPECT_EQ(again.command("DELE 4"), "+OK message 9 deleted\r\n");
+    EXPECT_EQ(again.command("RSET"), "+OK maildrop has 4 messages\r\n") << "the server's reply is passed on";
+    EXPECT_EQ(again.command("STAT"), full);
+    EXPECT_EQ(again.command("LIST 3"), "+OK 3 " + std::to_string(kFile3.size()) + "\r\n");
+    EXPECT_EQ(again.command("LIST 4"), "+OK 4 1234\r\n");
+    EXPECT_EQ(again.command("RETR 3"), "+OK " + std::to_string(kFile3.size()) + " octets\r\n");
+    EXPECT_EQ(again.body(), kFile3);
+    EXPECT_EQ(again.command("DELE 4"), "+OK message 9 deleted\r\n") << "deletable again";
+    EXPECT_EQ(again.command("QUIT"), "+OK upstream says bye\r\n");
+    EXPECT_TRUE(again.closedByServer());
+    EXPECT_EQ(m_upstream->received(), (std::vector<std::string>{"CAPA", "USER me", "PASS secret", "DELE 9", "RSET",
+                                                                "DELE 9", "QUIT"}));
+}
+
+TEST_F(SessionDialogue, ARsetTheServerRefusesLeavesTheMarksAsTheyWere)
+{
+    m_rsetReply = "-ERR not now\r\n";
+    startUpstream(FakeUpstream::kGreeting);
+    PopClient& client = login();
+    EXPECT_EQ(client.command("DELE 3"), "+OK Message deleted\r\n");
+    EXPECT_EQ(client.command("DELE 4"), "+OK message 9 deleted\r\n");
+    EXPECT_EQ(client.command("RSET"), "-ERR not now\r\n");
+    EXPECT_EQ(client.command("LIST 3"), "-ERR Message doesn't exist\r\n");
+    EXPECT_EQ(client.command("LIST 4"), "-ERR Message doesn't exist\r\n");
+}
+
+TEST_F(SessionDialogue, CapaNamesWhatTheProxyOffersBeforeAndAfterLogin)
+{
+    const std::string everything =
+        "USER\r\nTOP\r\nUIDL\r\nPIPELINING\r\nRESP-CODES\r\nIMPLEMENTATION Quillfence-Pro\r\n.\r\n";
+    PopClient& client = connect();
+    EXPECT_EQ(client.command("CAPA"), "+OK Capability list follows\r\n");
+    EXPECT_EQ(client.body(), everything);
+    client.command("QUIT");
+    m_client.reset();
+    ASSERT_TRUE(SessionList::waitUntilEmpty(std::chrono::milliseconds(5000)));
+
+    PopClient& again = login();
+    EXPECT_EQ(again.command("capa"), "+OK Capability list follows\r\n");
+    EXPECT_EQ(again.body(), everything);
+    // The proxy's own list, never the server's: nothing went upstream for it.
+    EXPECT_EQ(m_upstream->received(), (std::vector<std::string>{"CAPA", "USER me", "PASS secret"}));
+}
+
+TEST_F(SessionDialogue, CapaLeavesOutUidlWhenTheServerHasNone)
+{
+    m_uidlSupported = false;
+    PopClient& client = login();
+    EXPECT_EQ(client.command("CAPA"), "+OK Capability list follows\r\n");
+    EXPECT_EQ(client.body(), "USER\r\nTOP\r\nPIPELINING\r\nRESP-CODES\r\nIMPLEMENTATION Quillfence-Pro\r\n.\r\n");
+}
+
+TEST_F(SessionDialogue, PipelinedCommandsAreAnsweredInOrder)
+{
+    m_collection = [this](CSession& session) {
+        fill(session);
+        return true;
+    };
+    PopClient& client = connect();
+    // A whole session in one write, as a pipelining client sends it.
+    client.send("USER " + upstreamUser("me") + "\r\nPASS secret\r\nSTAT\r\nRETR 1\r\nRETR 2\r\nTOP 3 1\r\n"
+                "LIST 4\r\nDELE 3\r\nDELE 4\r\nUIDL 1\r\nQUIT\r\n");
+    EXPECT_EQ(client.line(), "+OK hello me\r\n");
+    EXPECT_EQ(client.line(), "+OK\r\n");
+    EXPECT_EQ(client.line().substr(0, 6), "+OK 4 ");
+    EXPECT_EQ(client.line(), "+OK " + std::to_string(kText1.size()) + " octets\r\n");
+    EXPECT_EQ(client.body(), kText1);
+    EXPECT_EQ(client.line(), "+OK 60 octets\r\n");
+    EXPECT_EQ(client.body(), kServer2.substr(kServer2.find("\r\n") + 2));
+    EXPECT_EQ(client.line(), "+OK top of message follows.\r\n");
+    EXPECT_EQ(client.body(), "Subject: report\r\n\r\nline a\r\n.\r\n");
+    EXPECT_EQ(client.line(), "+OK 4 1234\r\n");
+    EXPECT_EQ(client.line(), "+OK Message deleted\r\n");
+    EXPECT_EQ(client.line(), "+OK message 9 deleted\r\n");
+    EXPECT_EQ(client.line(), "+OK 1 uid-1\r\n");
+    EXPECT_EQ(client.line(), "+OK upstream says bye\r\n");
+    EXPECT_TRUE(client.closedByServer());
+}
+
 TEST_F(SessionDialogue, CurrentSessionIsTheCallingThreads)
 {
     EXPECT_EQ(currentSession(), nullptr);

@@ -40,6 +40,7 @@ protected:
             {"TOP 9 1", "+OK top\r\nSubject: four\r\n\r\nfour body\r\n.\r\n"},
             {"DELE 9", "+OK message 9 deleted\r\n"},
             {"DELE 7", "-ERR cannot delete\r\n"},
+            {"RSET", m_rsetReply},
             {"USER me", "+OK hello me\r\n"},
             {"PASS secret", "+OK logged in\r\n"},
             {"PASS  word", "+OK spaced\r\n"},
@@ -130,5 +131,6 @@ protected:
     std::function<bool(CSession&)> m_collection;
     bool m_uidlSupported = true;
     bool m_analysisFailed = false;
+    std::string m_rsetReply = "+OK maildrop has 4 messages\r\n";
 };
 
