@@ -14,12 +14,13 @@ TEST(ProgramLifecycle, GreetsAndAnswersInTheAuthorizationState)
     auto process = program.start();
     PopClient client(program.port());
     EXPECT_EQ(client.line(), "+OK Quillfence\r\n");
-    for (const char* command : {"STAT", "LIST", "LIST 0", "RETR 1", "UIDL", "DELE 1", "TOP 1 1"})
+    for (const char* command : {"STAT", "LIST", "LIST 0", "RETR 1", "UIDL", "DELE 1", "TOP 1 1", "RSET"})
         EXPECT_EQ(client.command(command), "-ERR Permission denied\r\n") << command;
     EXPECT_EQ(client.command("NOOP"), "+OK\r\n");
     EXPECT_EQ(client.command("noop extra words"), "+OK\r\n");
-    EXPECT_EQ(client.command("RSET"), "-ERR Unrecongised command\r\n");
-    EXPECT_EQ(client.command("CAPA"), "-ERR Unrecongised command\r\n");
+    EXPECT_EQ(client.command("CAPA"), "+OK Capability list follows\r\n");
+    EXPECT_EQ(client.body(), "USER\r\nTOP\r\nUIDL\r\nPIPELINING\r\nRESP-CODES\r\nIMPLEMENTATION Quillfence-Pro\r\n.\r\n");
+    EXPECT_EQ(client.command("AUTH"), "-ERR Unrecongised command\r\n");
     // Empty lines and lines of blanks get no reply at all.
     client.send("\r\n   \r\n\t\r\n");
     EXPECT_EQ(client.command("NOOP"), "+OK\r\n");

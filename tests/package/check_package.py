@@ -95,7 +95,7 @@ class InstalledPackage(unittest.TestCase):
         self.assertIn(PROGRAM, InstalledPackage.files)
         for path in (PROGRAM, PROGRAM_FOLDER + "/quillfnc", PROGRAM_FOLDER + "/rules/system.sfr",
                      PROGRAM_FOLDER + "/default.dat", PROGRAM_FOLDER + "/sweep",
-                     "/usr/share/man/man1/quillfnc.1.gz",
+                     "/usr/share/man/man1/quillfnc.1.gz", "/usr/share/doc/quillfence/clients.md",
                      "/usr/share/applications/com.corvanta.QuillfencePro.desktop",
                      "/etc/xdg/autostart/quillfence-autostart.desktop",
                      "/usr/share/metainfo/com.corvanta.QuillfencePro.metainfo.xml",
