@@ -401,6 +401,52 @@ class ThroughTheProxy(unittest.TestCase):
         self.assertEqual(direct.stat()[0], len(MESSAGES) - 1)
         direct.quit()
 
+    def test_capa_is_the_proxys_and_rset_undoes_the_clients_deletions(self):
+        client = self.proxied()
+        capabilities = client.capa()
+        self.assertEqual(sorted(capabilities), ["IMPLEMENTATION", "PIPELINING", "RESP-CODES", "TOP", "UIDL", "USER"])
+        self.assertNotIn("SASL", capabilities, "Dovecot's own list is not passed on")
+        client.dele(1)
+        client.dele(3)
+        self.assertTrue(client.rset().startswith(b"+OK"))
+        self.assertEqual(client.stat()[0], len(MESSAGES))
+        self.assertEqual(client.retr(3)[1], as_pop3(MESSAGES[2]).split(b"\r\n")[:-1])
+        client.dele(2)
+        client.quit()
+        direct = self.direct()
+        self.assertEqual([direct.retr(n)[1] for n in (1, 2)],
+                         [as_pop3(MESSAGES[n]).split(b"\r\n")[:-1] for n in (0, 2)],
+                         "only the message deleted after RSET is gone")
+        direct.quit()
+
+    def test_a_whole_pipelined_session_is_answered_in_order(self):
+        commands = ["USER " + self.user, "PASS secret", "STAT", "RETR 1", "RETR 2", "RETR 3", "DELE 2", "QUIT"]
+        with socket.create_connection(("127.0.0.1", self.proxy.port), timeout=30) as connection:
+            reader = connection.makefile("rb")
+            self.assertTrue(reader.readline().startswith(b"+OK Quillfence"))
+            connection.sendall("".join(command + "\r\n" for command in commands).encode())
+            replies = reader.read()
+            reader.close()
+        # Each reply in the order of its command: the status lines, and the
+        # three messages stuffed as Dovecot would send them.
+        stuffed = [b"".join((b"." + line if line.startswith(b".") else line) + b"\r\n"
+                            for line in as_pop3(text).split(b"\r\n")[:-1]) + b".\r\n" for text in MESSAGES]
+        self.assertTrue(replies.startswith(b"+OK"), replies[:200])
+        lines = replies.split(b"\r\n", 3)
+        self.assertTrue(lines[1].startswith(b"+OK"), "PASS")
+        self.assertEqual(lines[2], b"+OK 3 %d" % sum(len(as_pop3(text)) for text in MESSAGES), "STAT")
+        rest = lines[3]
+        for n, body in enumerate(stuffed):
+            self.assertTrue(rest.startswith(b"+OK"), "RETR %d: %r" % (n + 1, rest[:80]))
+            rest = rest.split(b"\r\n", 1)[1]
+            self.assertTrue(rest.startswith(body), "RETR %d" % (n + 1))
+            rest = rest[len(body):]
+        self.assertTrue(rest.startswith(b"+OK"), "DELE 2: %r" % rest[:80])
+        self.assertEqual(rest.count(b"\r\n"), 2, "DELE and QUIT, nothing more: %r" % rest)
+        direct = self.direct()
+        self.assertEqual(direct.stat()[0], len(MESSAGES) - 1)
+        direct.quit()
+
 
 if __name__ == "__main__":
     unittest.main()
