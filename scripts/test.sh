@@ -17,9 +17,9 @@ failed=0
 run_config() {
     local dir=$1
     shift
-    echo "=== $dir: build"
+    echo "=== $dir: build (at ${SECONDS} s)"
     scripts/build.sh "$dir" "$@"
-    echo "=== $dir: tests"
+    echo "=== $dir: tests (at ${SECONDS} s)"
     local log
     log=$(mktemp)
     (cd "$dir" && ctest --output-on-failure -j"$(nproc)" --timeout 300 ${QF_CTEST_ARGS:-}) 2>&1 \
@@ -45,7 +45,7 @@ run_config() {
 run_config build -DCMAKE_INSTALL_PREFIX=/usr
 
 # The package installed, run by an unprivileged user and removed again.
-echo "=== package"
+echo "=== package (at ${SECONDS} s)"
 deb=$(scripts/package.sh build | tail -n 1)
 log=$(mktemp)
 python3 tests/package/check_package.py "$deb" 2>&1 | tee "$log" || status=1
@@ -76,10 +76,10 @@ for report in build-tsan/tsan-report.*; do
     status=1
 done
 
-echo "=== build-fuzz: build"
+echo "=== build-fuzz: build (at ${SECONDS} s)"
 scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
     -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF -DQF_GUI=OFF
-fuzz_seconds=${QF_FUZZ_SECONDS:-20}
+fuzz_seconds=${QF_FUZZ_SECONDS:-15}
 for target in build-fuzz/fuzz/fuzz_*; do
     name=$(basename "$target")
     echo "=== fuzz: $name for ${fuzz_seconds}s"
