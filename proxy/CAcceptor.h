@@ -1,10 +1,10 @@
 // CAcceptor: the listener thread.  Listens on 127.0.0.1, and on ::1 where
 // the machine has it, at the setting ListenPort (shipped as 1110: an
-// ordinary user cannot bind ports below 1024) and gives every accepted client a CSession of its own, with the
-// settings taken in again (what quillfnc --set stored meanwhile counts) and
-// the rules loaded again for it.  Sessions run side by side, at most
-// MaxSessions at once: a client beyond that gets one "-ERR" line saying so
-// and is closed.  Made once by the main window, with new; runs until the
+// ordinary user cannot bind ports below 1024) and gives every accepted
+// client a CSession of its own, with the settings taken in again (what
+// quillfnc --set stored meanwhile counts) and the rules loaded again for it.
+// Sessions run side by side, at most MaxSessions at once: a client beyond
+// that gets one "-ERR" line saying so and is closed.  Made once by the main window, with new; runs until the
 // program stops it.
 //
 // Every local user can reach a loopback port.  A client whose socket

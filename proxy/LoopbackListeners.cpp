@@ -22,8 +22,12 @@ int listenOn(const sockaddr* address, socklen_t length)
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (address->sa_family == AF_INET6)
         ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-    if (::bind(fd.get(), address, length) != 0 || ::listen(fd.get(), kBacklog) != 0)
+    if (::bind(fd.get(), address, length) != 0 || ::listen(fd.get(), kBacklog) != 0) {
+        const int error = errno;
+        fd.reset();
+        errno = error;   // the caller reports the bind's or the listen's
         return -1;
+    }
     return fd.release();
 }
 
