@@ -127,9 +127,6 @@ public:
     int maxCollectionTime = defaultOf(Setting::MaxCollectionTime);
     bool collectionReport = defaultOf(Setting::CollectionReport) != 0;
     bool uidlSupported = true;
-    // The server's numbers of the messages the filter deleted there while
-    // collecting: a client's RSET must not bring them back.
-    std::vector<int> m_filterDeleted;
     bool finished = false;
     std::string accountFile;
     char separator = static_cast<char>(defaultOf(Setting::SeparatorChar));
@@ -190,6 +187,9 @@ private:
 
     std::string m_clientLogCopy;
     long m_topLines = 0;   // the line count of the TOP being relayed
+    // The server's numbers of the messages the filter deleted there while
+    // collecting: a client's RSET must not bring them back.
+    std::vector<int> m_filterDeleted;
     std::string m_line;    // the command line being handled
     bool m_collected = false;
     // Part of the reply to the command being handled has reached the client
