@@ -43,6 +43,20 @@ def installed():
     return run(["dpkg-query", "-W", "-f=${Status}", PACKAGE]).stdout == "install ok installed"
 
 
+UNIT = "/usr/lib/systemd/user/quillfnc.service"
+DESKTOP_FILES = ("/usr/share/applications/com.corvanta.QuillfencePro.desktop",
+                 "/etc/xdg/autostart/quillfence-autostart.desktop")
+
+
+def entry_command(path, key):
+    """The command line (split into words) of key in a unit or desktop file."""
+    with open(path) as f:
+        for line in f:
+            if line.startswith(key + "="):
+                return line[len(key) + 1:].split()
+    raise AssertionError("%s has no %s" % (path, key))
+
+
 def files_below(folder):
     found = set()
     for root, dirs, files in os.walk(folder):
@@ -96,12 +110,10 @@ class InstalledPackage(unittest.TestCase):
         for path in (PROGRAM, PROGRAM_FOLDER + "/quillfnc", PROGRAM_FOLDER + "/rules/system.sfr",
                      PROGRAM_FOLDER + "/default.dat", PROGRAM_FOLDER + "/sweep",
                      "/usr/share/man/man1/quillfnc.1.gz", "/usr/share/doc/quillfence/clients.md",
-                     "/usr/share/applications/com.corvanta.QuillfencePro.desktop",
-                     "/etc/xdg/autostart/quillfence-autostart.desktop",
+                     *DESKTOP_FILES,
                      "/usr/share/metainfo/com.corvanta.QuillfencePro.metainfo.xml",
                      "/usr/share/icons/hicolor/scalable/apps/quillfence.svg",
-                     "/usr/share/icons/hicolor/48x48/apps/quillfence.png",
-                     "/usr/lib/systemd/user/quillfnc.service"):
+                     "/usr/share/icons/hicolor/48x48/apps/quillfence.png", UNIT):
             self.assertTrue(os.path.exists(path), path)
         # The icon in every size of the theme, each as large as its folder says.
         for size in (16, 22, 24, 32, 48, 64, 128, 256):
@@ -109,6 +121,15 @@ class InstalledPackage(unittest.TestCase):
                 head = f.read(24)
             self.assertEqual(head[:8], b"\x89PNG\r\n\x1a\n")
             self.assertEqual((int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")), (size, size))
+        # The installed desktop entries and unit as the desktop and systemd
+        # read them, each naming the installed program.
+        for path in DESKTOP_FILES:
+            result = run(["desktop-file-validate", path])
+            self.assertEqual(result.stdout + result.stderr, "", path)
+            self.assertEqual(shutil.which(entry_command(path, "Exec")[0], path="/usr/bin"), PROGRAM, path)
+        result = run(["systemd-analyze", "verify", UNIT], env=dict(os.environ, MANPATH="/usr/share/man"))
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual(entry_command(UNIT, "ExecStart"), [PROGRAM, "--no-gui"])
         # Nothing in the program folder is the user's to write.
         for path in files_below(PROGRAM_FOLDER) | {PROGRAM_FOLDER}:
             if not os.path.islink(path):
@@ -140,7 +161,8 @@ class InstalledPackage(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             before = files_below(PROGRAM_FOLDER)
             env = ["%s=%s" % item for item in self.env.items()]
-            proxy = subprocess.Popen(["runuser", "-u", USER, "--", "env", "-i"] + env + [PROGRAM, "--no-gui"],
+            # Started and stopped as the systemd user unit does it.
+            proxy = subprocess.Popen(["runuser", "-u", USER, "--", "env", "-i"] + env + entry_command(UNIT, "ExecStart"),
                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
             wait_for_port(port)
             # The client runs as the proxy's user too: the proxy serves no
@@ -155,7 +177,9 @@ class InstalledPackage(unittest.TestCase):
             # The body as Dovecot holds it, its dot lines too.
             body = HAM.split("\n\n", 1)[1].replace("\n", "\r\n").encode()
             self.assertEqual(text[text.index(b"\r\n\r\n") + 4:], body)
-            self.assertEqual(self.as_user("--stop").returncode, 0)
+            stop = entry_command(UNIT, "ExecStop")
+            self.assertEqual(stop[0], PROGRAM)
+            self.assertEqual(self.as_user(*stop[1:]).returncode, 0)
             self.assertEqual(proxy.wait(20), 0)
             proxy = None
             self.assertEqual(files_below(PROGRAM_FOLDER), before, "the program folder was written to")
