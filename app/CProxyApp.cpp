@@ -139,11 +139,11 @@ int CProxyApp::InitInstance(int argc, char** argv)
         CEventLog::SetLogging(1);
         return probabilityCommand(line.args);
     case Command::Get:
-        return settingsCommand("--get", line.args);
+        return getSettingCommand(line.args.at(0));
     case Command::Set:
-        return settingsCommand("--set", line.args);
+        return setSettingsCommand(line.args);
     case Command::Settings:
-        return settingsCommand("--settings", line.args);
+        return listSettingsCommand();
     default:
         break;
     }

@@ -24,10 +24,6 @@ public:
 
 int probabilityCommand(const std::vector<std::string>& paths)
 {
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: quillfnc -probability FILE|FOLDER...\n");
-        return 1;
-    }
     int rated = 0;
     const auto start = std::chrono::steady_clock::now();
     {

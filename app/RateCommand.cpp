@@ -54,10 +54,6 @@ bool collectFiles(const std::string& path, std::vector<std::string>& files)
 
 int rateMessages(const std::vector<std::string>& paths)
 {
-    if (paths.empty()) {
-        std::fprintf(stderr, "usage: quillfnc -rate FILE|FOLDER...\n");
-        return 1;
-    }
     StartScriptEngine();
     initialiseFilter();
 

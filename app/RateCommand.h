@@ -3,7 +3,8 @@
 // message (file, band, total, first decision) and how many fell in each
 // band.  Nothing is deleted, rewritten or archived; no instance, display or
 // network is needed.  A path that is a folder stands for every file in it.
-// Returns the exit status: 0, or 1 when no message could be rated.
+// Returns the exit status: 0, or 1 when no message could be rated.  The
+// command line makes sure there is at least one path.
 #pragma once
 
 #include <string>

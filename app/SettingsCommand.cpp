@@ -24,7 +24,9 @@ bool lookUp(const std::string& name, Named& named)
     return false;
 }
 
-int getSetting(const std::string& name)
+} // namespace
+
+int getSettingCommand(const std::string& name)
 {
     Named named;
     if (!lookUp(name, named))
@@ -39,7 +41,7 @@ int getSetting(const std::string& name)
     return 0;
 }
 
-void listSettings()
+int listSettingsCommand()
 {
     size_t count = 0;
     const SettingInfo* table = settingsTable(count);
@@ -64,9 +66,10 @@ void listSettings()
             std::printf("\n");
         }
     }
+    return 0;
 }
 
-int setSettings(const std::vector<std::string>& args)
+int setSettingsCommand(const std::vector<std::string>& args)
 {
     struct Change {
         Named named;
@@ -119,14 +122,3 @@ int setSettings(const std::vector<std::string>& args)
     return 0;
 }
 
-} // namespace
-
-int settingsCommand(const std::string& verb, const std::vector<std::string>& args)
-{
-    if (verb == "--get")
-        return getSetting(args.at(0));
-    if (verb == "--set")
-        return setSettings(args);
-    listSettings();
-    return 0;
-}

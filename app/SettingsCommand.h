@@ -9,11 +9,13 @@
 // an unknown name, a value of the wrong type or out of range is reported
 // on standard error with exit status 2, and nothing is written.  Exit
 // status 1: the settings store could not be opened or written.  The number
-// of arguments is the command line's to check (CommandLine): --get has
-// one, --set at least one, --settings none.
+// of arguments is the command line's to check (CommandLine): --set has at
+// least one.  Each returns the exit status.
 #pragma once
 
 #include <string>
 #include <vector>
 
-int settingsCommand(const std::string& verb, const std::vector<std::string>& args);
+int getSettingCommand(const std::string& name);
+int setSettingsCommand(const std::vector<std::string>& args);
+int listSettingsCommand();
