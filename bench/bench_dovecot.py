@@ -223,6 +223,70 @@ def run(folder, tls):
         dovecot.stop()
 
 
+def shipped_rules(folder):
+    """One account of COUNT real messages (the developers' corpus when it is
+    there, half spam and half wanted mail), read by a client that logs in
+    and retrieves every message: directly from Dovecot, then through a fresh
+    proxy with the shipped rules and settings.  Prints the time from PASS to
+    the last RETR of each, the proxy's peak memory and its state folder.
+    QF_STRACE_OUT, when set, is a file for strace's count of the proxy's
+    system calls during its session."""
+    dovecot = Dovecot(os.path.join(folder, "dovecot"))
+    proxy = None
+    try:
+        texts = real_messages(COUNT)
+        for n, text in enumerate(texts):
+            dovecot.deliver(text, "%d.m%d" % (100000 + n, n))
+        poplib._MAXLINE = 1 << 20
+
+        def read(port, user):
+            client = poplib.POP3("127.0.0.1", port, timeout=600)
+            client.user(user)
+            os.sync()
+            start = time.perf_counter()
+            client.pass_("secret")
+            login = time.perf_counter() - start
+            count, octets = retrieve_all(client)
+            elapsed = time.perf_counter() - start
+            client.quit()
+            return count, octets, login, elapsed
+
+        direct = [read(dovecot.port, "alice") for _ in range(RUNS)]
+        direct_time = median([d[3] for d in direct])
+        proxy = Proxy(os.path.join(folder, "proxy"), shipped_rules=True, shipped_settings=True)
+        time.sleep(1)
+        tracer = None
+        if os.environ.get("QF_STRACE_OUT"):
+            tracer = subprocess.Popen(["strace", "-f", "-c", "-o", os.environ["QF_STRACE_OUT"], "-p",
+                                       str(proxy.process.pid)], stderr=subprocess.DEVNULL)
+            time.sleep(1)
+        count, octets, login, elapsed = read(proxy.port, "alice@127.0.0.1:%d" % dovecot.port)
+        if tracer:
+            tracer.send_signal(2)
+            tracer.wait()
+        rss = peak_rss_kb(proxy.process.pid)
+        time.sleep(1)   # the session's end, after QUIT
+        files, size = 0, 0
+        for name in os.listdir(proxy.state):
+            try:
+                size += os.path.getsize(os.path.join(proxy.state, name))
+                files += 1
+            except FileNotFoundError:
+                pass   # a file of the session's that it has just removed
+        print("shipped rules: %d real messages, %d bytes, one account (shipped rules and settings)"
+              % (COUNT, sum(len(t) for t in texts)))
+        print("shipped rules: direct RETR loop from Dovecot, PASS to last RETR: %.2f s (median of %s)"
+              % (direct_time, ", ".join("%.2f" % d[3] for d in direct)))
+        print("shipped rules: through the proxy, PASS to last RETR: %.2f s (%.2f times direct); PASS alone "
+              "%.2f s; %d messages served" % (elapsed, elapsed / direct_time, login, count))
+        print("shipped rules: proxy peak resident memory: %d KB; state folder: %d files, %d bytes"
+              % (rss, files, size))
+    finally:
+        if proxy:
+            proxy.stop()
+        dovecot.stop()
+
+
 ACCOUNTS = 4
 
 
@@ -283,12 +347,15 @@ def several_accounts(folder):
 
 
 def main():
-    folder = tempfile.mkdtemp(prefix="qfbench.")
-    os.chmod(folder, 0o755)
-    try:
-        several_accounts(folder)
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
+    for part in (shipped_rules, several_accounts):
+        folder = tempfile.mkdtemp(prefix="qfbench.")
+        os.chmod(folder, 0o755)
+        try:
+            part(folder)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        if "--shipped-rules" in sys.argv:
+            return
     for tls in (False, True):
         folder = tempfile.mkdtemp(prefix="qfbench.")
         os.chmod(folder, 0o755)

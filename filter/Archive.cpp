@@ -358,6 +358,8 @@ bool archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         if (!settings.archive || message.path == nullptr)
             return true;
         context.message.ensureWholeMessage(&message);
+        if (context.spoolDamaged)
+            return false;
         // A server that would not give the whole message leaves its header:
         // that may be archived, but it is no copy of the message.
         const bool whole = context.session() == nullptr || !context.session()->isCurrentHeaderOnly();
@@ -561,40 +563,69 @@ void dailyTidy()
     }
 }
 
-void registerArchiveLocation(int band)
+namespace {
+
+// Values are compared before they are stored: storing one that the hive
+// holds already still reads the hive file, to be sure of that.
+void storeWhenChanged(CRegistry& key, const char* name, const std::string& value)
+{
+    std::string stored;
+    if (!key.QueryValue(name, stored) || stored != value)
+        key.SetValue(name, value.c_str());
+}
+
+void storeWhenChanged(CRegistry& key, const char* name, int value)
+{
+    int stored = 0;
+    if (!key.QueryValue(name, stored) || stored != value)
+        key.SetValue(name, value);
+}
+
+// The viewer's entries of bands first to last (1 to 5), their folders read
+// from ArchivePath<band>.  Each hive is read once (and the viewer's once
+// more when another process has changed it since), and the viewer's is
+// written back, when anything changed, once, as the top key closes.
+void registerBands(int first, int last)
 {
     try {
         const eRegKeyType hive = programContext().settingsHive;
-        std::string path;
-        {
-            CRegistry reg;
-            if (reg.CreateKey(hive, "quilfpro", "/", true))
-                querySetting(reg, Setting::ArchivePath, path, band);
-        }
-        CRegistry viewer;
-        const std::string name = "Rating Band " + std::to_string(band);
-        const std::string key = "/Locations/Quillfence Pro/" + name;
-        if (viewer.CreateKey(hive, "cvmsgvwr", key.c_str(), true)) {
+        CRegistry settings;
+        const bool haveSettings = settings.CreateKey(hive, "quilfpro", "/", false);
+        CRegistry top;
+        if (!top.CreateKey(hive, "cvmsgvwr", "/Locations/Quillfence Pro", true))
+            return;
+        CRegistry::refresh(hive, "cvmsgvwr");
+        storeWhenChanged(top, "DisplayName", "Quillfence Pro");
+        for (int band = first; band <= last; ++band) {
+            std::string path;
+            if (haveSettings)
+                querySetting(settings, Setting::ArchivePath, path, band);
+            const std::string name = "Rating Band " + std::to_string(band);
+            CRegistry viewer;
+            if (!viewer.CreateKey(top, name.c_str(), false))
+                continue;
             const std::string data =
                 !path.empty() ? path : programContext().dataRoot + "/archive/rating" + std::to_string(band);
-            viewer.SetValue("Type", 2);
-            viewer.SetValue("File", "sf*.txt");
-            viewer.SetValue("Parse", "sf%02d%02d%02d");
-            viewer.SetValue("DisplayName", name.c_str());
-            viewer.SetValue("Data", data.c_str());
-            viewer.SetValue("Icon", 11 - band);
-            viewer.CloseKey();
+            storeWhenChanged(viewer, "Type", 2);
+            storeWhenChanged(viewer, "File", "sf*.txt");
+            storeWhenChanged(viewer, "Parse", "sf%02d%02d%02d");
+            storeWhenChanged(viewer, "DisplayName", name);
+            storeWhenChanged(viewer, "Data", data);
+            storeWhenChanged(viewer, "Icon", 11 - band);
         }
-        CRegistry top;
-        if (top.CreateKey(hive, "cvmsgvwr", "/Locations/Quillfence Pro", true))
-            top.SetValue("DisplayName", "Quillfence Pro");
     } catch (...) {
         DebugX("filter", __LINE__);
     }
 }
 
+} // namespace
+
+void registerArchiveLocation(int band)
+{
+    registerBands(band, band);
+}
+
 void registerArchiveLocations()
 {
-    for (int n = 1; n <= FilterSettings::kBands; ++n)
-        registerArchiveLocation(n);
+    registerBands(1, FilterSettings::kBands);
 }

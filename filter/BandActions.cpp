@@ -3,10 +3,15 @@
 #include "filter/FilterSettings.h"
 #include "filter/LineEnds.h"
 
-#include "common/AtomicFile.h"
 #include "common/CEventLog.h"
+#include "common/FileHead.h"
+#include "common/UniqueFd.h"
+
+#include <fcntl.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 
@@ -75,13 +80,13 @@ bool startsWithNoCase(const std::string& text, size_t at, const char* prefix)
 
 } // namespace
 
-void rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band)
+bool rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band)
 {
     try {
         const RatingBand& settings = filterSettings().bands[band];
         const bool newSubject = settings.subject;
         if ((!newSubject && context.headerNotes.empty()) || message.path == nullptr)
-            return;
+            return true;
         MessageInfo& record = context.message;
         std::string subject;
         if (newSubject) {
@@ -99,17 +104,12 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
         std::ifstream in(message.path, std::ios::binary);
         if (!in) {
             CEventLog().LogEvent(1, "Unable to open file %s", message.path);
-            return;
+            return true;
         }
-        AtomicFile out(message.path);
-        if (!out.isOpen()) {
-            CEventLog().LogEvent(1, "Unable to create file %s_temp", message.path);
-            return;
-        }
-        // The header block line by line, each physical line whole; then the
-        // body as it is.
+        // The header block line by line, each physical line whole, into
+        // header; the body after it stays where it is in the file.
         std::string header;
-        bool blankSeen = false;
+        long consumed = 0;
         bool subjectSeen = false;
         bool inSubject = false;
         std::string line;
@@ -117,11 +117,11 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             const bool complete = !in.eof();
             if (complete)
                 line += '\n';
+            consumed += static_cast<long>(line.size());
             if (line == "\r\n" || line == "\n") {
                 if (newSubject && !subjectSeen)
                     header += "Subject: " + subject + "\r\n";
                 header += withCrLf(lines) + line;
-                blankSeen = true;
                 break;
             }
             if (inSubject && (line[0] == ' ' || line[0] == '\t'))
@@ -134,14 +134,21 @@ void rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             }
             header += line;
         }
-        (void)blankSeen;
-        out.write(header);
-        char block[65536];
-        while (in.read(block, sizeof block) || in.gcount() > 0)
-            out.write(block, static_cast<size_t>(in.gcount()));
-        if (!out.commit())
-            CEventLog().LogEvent(1, "Unable to create file %s_temp", message.path);
+        in.close();
+        // The spool is rewritten in place: no new file per marked message.
+        // A failure part way leaves it damaged, which the caller is told.
+        UniqueFd out(::open(message.path, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+        if (!out) {
+            CEventLog().LogEvent(1, "Unable to open file %s", message.path);
+            return true;
+        }
+        if (!replaceFileHead(out.get(), consumed, header)) {
+            CEventLog().LogEvent(1, "Unable to rewrite %s: %s", message.path, std::strerror(errno));
+            return false;
+        }
+        return true;
     } catch (...) {
         DebugX("filter", __LINE__);
+        return false;
     }
 }

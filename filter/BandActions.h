@@ -5,10 +5,10 @@
 // band's CollectionEmail setting is on.  rewriteSubject, when the band's
 // Subject setting is on, replaces the spooled message's subject with the
 // band's template and puts the decision block (X-Quillfence-Pro lines) at
-// the end of its header; the new spool replaces the old one only once it
-// is complete on disk.  The context's headerNotes (attachments not
-// scanned) go at the end of the header whatever the Subject setting: with
-// it off, they are the only change.
+// the end of its header, rewriting the spool in place (it is the session's
+// scratch spool, which nothing names yet).  The context's headerNotes
+// (attachments not scanned) go at the end of the header whatever the
+// Subject setting: with it off, they are the only change.
 #pragma once
 
 #include "filter/FilterContext.h"
@@ -20,4 +20,6 @@ void writeReportEntry(FilterContext& context, float total, int band);
 // that its band would have deleted was kept on the server, since no whole
 // archive copy of it could be saved.
 void noteKeptOnServer(FilterContext& context, double total, int band);
-void rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band);
+// False when a rewrite failed part way: the spool is no copy of the
+// message any more.
+bool rewriteSubject(FilterContext& context, const MessageDescriptor& message, int band);

@@ -72,6 +72,7 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         context.isOk = false;
         context.isSpam = false;
         context.keptUnarchived = false;
+        context.spoolDamaged = false;
 
         if (size > settings.sizeLimit) {
             CEventLog().LogEvent(4, "Large message, skipping scanning phase");
@@ -141,11 +142,17 @@ bool evaluate(FilterContext& context, const MessageDescriptor& message, int size
         if (!context.ratingOnly) {
             if (decided)
                 writeReportEntry(context, static_cast<float>(shown), band);
-            rewriteSubject(context, message, band);
-            // A message of a band that archives is deleted only when its
-            // whole copy is staged; else it is delivered, marked as its
-            // band says, and judged again next time.
-            if (!archiveMessage(context, message, band, !allowThrough) && !allowThrough) {
+            // A spool that a failed rewrite damaged (or the restore of a
+            // failed whole fetch) is no copy to archive: the message stays
+            // on the server, relayed from there.
+            if (!rewriteSubject(context, message, band))
+                context.spoolDamaged = true;
+            if (context.spoolDamaged) {
+                allowThrough = true;
+            } else if (!archiveMessage(context, message, band, !allowThrough) && !allowThrough) {
+                // A message of a band that archives is deleted only when
+                // its whole copy is staged; else it is delivered, marked as
+                // its band says, and judged again next time.
                 CEventLog().LogEvent(1, "No whole archive copy of %s: the message stays on the server",
                                      message.path ? message.path : "");
                 noteKeptOnServer(context, shown, band);

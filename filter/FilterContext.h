@@ -124,6 +124,10 @@ public:
     // The last evaluation let through a message its band deletes, as no
     // whole archive copy of it could be staged.
     bool keptUnarchived = false;
+    // A rewrite of the spool failed part way in the last evaluation (the
+    // subject, or the whole message over its header): the spool is no copy
+    // of the message, which was let through.
+    bool spoolDamaged = false;
     // The last evaluation's outcome: its total and band (0 to 4).
     double lastTotal = 0.0;
     int lastBand = 0;

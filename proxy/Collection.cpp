@@ -1,11 +1,11 @@
 #include "proxy/Collection.h"
 
-#include "common/AtomicFile.h"
 #include "common/CEventLog.h"
 #include "common/CRegistry.h"
 #include "common/CVDateTime.h"
 #include "common/EventLogBlock.h"
 #include "common/EventLogGather.h"
+#include "common/FileHead.h"
 #include "common/FileRetry.h"
 #include "common/ProgramContext.h"
 #include "common/UniqueFd.h"
@@ -63,9 +63,7 @@ bool Collection::run()
     mergeLeftoverArchives(m_place.accountFile,
                           [this](const std::string& key) { return judgedAgain(m_place.mailbox, key, nullptr); });
 
-    const size_t unspooled = static_cast<size_t>(std::count_if(
-        m_place.mailbox.begin(), m_place.mailbox.end(), [](const auto& message) { return !message->hasText(); }));
-    CollectionSpools spools(m_place.stateFolder, unspooled);
+    CollectionSpools spools(m_place.stateFolder);
     for (size_t i = 0; i < m_place.mailbox.size();) {
         bool removed = false;
         if (!m_place.mailbox[i]->hasText()) {
@@ -198,31 +196,22 @@ bool Collection::readMessageLines(int spool, bool& written, bool whole, long pos
 }
 
 Collection::Spooled Collection::spoolMessage(CMessage& message, const std::string& request,
-                                         const std::string& path, int reserved, bool whole, long position)
+                                         const std::string& path, int file, bool whole, long position)
 {
-    // The file first: a request is only sent when its reply has somewhere
-    // to go.  A spool in use is replaced whole or not at all; a reserved
-    // one is written in place, as nothing names it yet.
-    std::unique_ptr<AtomicFile> replacement;
-    if (reserved < 0) {
-        replacement = std::make_unique<AtomicFile>(path);
-        if (!replacement->isOpen())
-            return Spooled::Unwritable;
-    }
     const std::string reply = m_place.server.command(request);
     if (beginsWith(reply, "-ERR"))
         return Spooled::Refused;
     CEventLog().LogEvent(kDebugLevel, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
                          path.c_str());
     bool written = true;
-    if (!readMessageLines(replacement ? replacement->fd() : reserved, written, whole, position)) {
+    if (!readMessageLines(file, written, whole, position)) {
         CEventLog().LogEvent(2, "Message %d has a header of more than %ld bytes: passed on unjudged",
                              message.serverNumber, kMaxHeaderBytes);
         return Spooled::HeaderTooLarge;
     }
     // Made durable with the others of the collection before the account
     // state names it (writeAccountState).
-    if (!written || (replacement && !replacement->commit(AtomicFile::Durability::Deferred))) {
+    if (!written || !CollectionSpools::finish(file)) {
         CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
         return Spooled::Unwritable;
     }
@@ -235,8 +224,8 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
 {
     CMessage& message = *m_place.mailbox[index];
     std::string path;
-    UniqueFd scratch;
-    if (!spools.scratch(path, scratch))
+    const int scratch = spools.scratch(path);
+    if (scratch < 0)
         return;   // stays on the server, relayed to the client unjudged
     const long position = static_cast<long>(index + 1);
 
@@ -246,17 +235,12 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
     // The reply is written straight into the scratch spool, which nothing
     // names: what a refused request or a reply cut short left there is
     // overwritten by the next message.
-    Spooled result = spoolMessage(message, request(), path, scratch.get(), !m_useTop, position);
+    Spooled result = spoolMessage(message, request(), path, scratch, !m_useTop, position);
     if (result == Spooled::Refused && m_useTop) {
         CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
         m_useTop = false;
-        result = spoolMessage(message, request(), path, scratch.get(), true, position);
+        result = spoolMessage(message, request(), path, scratch, true, position);
     }
-    if (result == Spooled::Done && !CollectionSpools::finish(scratch.get())) {
-        CEventLog().LogEvent(1, "Unable to write %s", path.c_str());
-        result = Spooled::Unwritable;
-    }
-    scratch.reset();
     if (result != Spooled::Done) {
         if (result == Spooled::Refused) {
             m_place.mailbox.erase(m_place.mailbox.begin() + static_cast<long>(index));
@@ -271,6 +255,7 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
 
     m_current = static_cast<int>(index);
     m_currentPath = path;
+    m_spools = &spools;
     MessageDescriptor descriptor;
     descriptor.path = m_currentPath.c_str();
     descriptor.id = static_cast<uint32_t>(GetNextId());
@@ -281,6 +266,13 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         letThrough = m_place.judge.judge(m_place.filter, descriptor, static_cast<int>(message.size));
     } catch (...) {
         DebugX(__FILE__, __LINE__);   // let through
+    }
+    m_spools = nullptr;
+    if (m_place.filter.spoolDamaged) {
+        // Relayed from the server unjudged, judged again next time.
+        message.stateKey.clear();
+        message.headerOnly = false;
+        return;
     }
     // Let through for want of an archive copy: not recorded, so that the
     // next session judges it again and, with room, archives and deletes it.
@@ -301,7 +293,7 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         return;
     }
     // The text is whatever the filter left in the scratch spool.
-    const std::string field = spools.keep(message.headerOnly);
+    const std::string field = spools.keep();
     const long listed = message.size;
     if (field.empty() || !message.load(field, m_place.stateFolder)) {
         // Relayed unjudged, judged again next time; a file of its own goes.
@@ -341,12 +333,40 @@ void Collection::fetchWholeMessage()
     if (m_current < 0 || static_cast<size_t>(m_current) >= m_place.mailbox.size())
         return;
     CMessage& message = *m_place.mailbox[static_cast<size_t>(m_current)];
-    if (!message.headerOnly || message.wholeRefused)
+    std::string path;
+    const int file = message.headerOnly && !message.wholeRefused && m_spools ? m_spools->scratch(path) : -1;
+    if (file < 0 || path != m_currentPath)
+        return;   // the spool judged is gone: nothing to put the message in
+    // The whole message is written over the header in the scratch spool.
+    // A failure puts the header back as it was, and is not tried again for
+    // this message: every rule that reads the body would ask.
+    struct Restore {
+        int file;
+        FilterContext& filter;
+        std::string header;
+        bool done = false;
+        ~Restore()
+        {
+            if (done || replaceFileHead(file, lengthOf(file), header))
+                return;
+            CEventLog().LogEvent(1, "Unable to restore the spooled header of a message");
+            filter.spoolDamaged = true;
+        }
+        static long lengthOf(int file)
+        {
+            const off_t end = ::lseek(file, 0, SEEK_END);
+            return end < 0 ? 0 : static_cast<long>(end);
+        }
+    } restore{file, m_place.filter, {}};
+    if (!readWholeFile(file, kMaxHeaderBytes + 16, restore.header)) {
+        restore.done = true;
+        message.wholeRefused = true;
         return;
-    // A failure leaves the header-only spool as it was, and is not tried
-    // again for this message: every rule that reads the body would ask.
-    if (spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), m_currentPath, -1, true,
-                     m_current + 1) != Spooled::Done)
+    }
+    if (spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), path, file, true, m_current + 1) ==
+        Spooled::Done)
+        restore.done = true;
+    else
         message.wholeRefused = true;
 }
 

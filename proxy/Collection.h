@@ -77,12 +77,10 @@ private:
     bool collectListing();
     bool collectIds();
     void assignUids(const std::vector<std::string>& ids);
-    // Sends request and writes the reply's lines into path.  reserved: the
-    // open file of the scratch spool, written in place from where it stands
-    // (the caller cuts it to length); -1: path is an existing spool,
-    // replaced whole or not at all.  whole: the request fetches the whole
-    // message, not its header.
-    Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path, int reserved,
+    // Sends request and writes the reply's lines into file, the scratch
+    // spool at path, from where it stands, and cuts the file there.  whole:
+    // the request fetches the whole message, not its header.
+    Spooled spoolMessage(CMessage& message, const std::string& request, const std::string& path, int file,
                          bool whole, long position);
     // The message lines of a reply whose status line has been read: into
     // the file spool (when not -1) up to kMaxHeaderBytes of header; read to
@@ -102,6 +100,7 @@ private:
     std::vector<int> m_deletedOnServer;
     int m_current = -1;           // the entry being judged
     std::string m_currentPath;    // its spool
+    CollectionSpools* m_spools = nullptr;   // while a message is judged
 };
 
 // The key a staged archive copy of message carries: its state key, or "-"

@@ -1,44 +1,17 @@
 #include "store/CollectionSpools.h"
 
 #include "common/CEventLog.h"
+#include "common/FileHead.h"
 #include "store/CMessage.h"
 #include "store/SpoolField.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-namespace {
-
-// The file at path (not a symbolic link) when it holds at most limit bytes.
-bool readSmallFile(const std::string& path, long limit, std::string& text)
-{
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd)
-        return false;
-    text.clear();
-    char block[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), block, sizeof block);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return true;
-        text.append(block, static_cast<size_t>(n));
-        if (static_cast<long>(text.size()) > limit)
-            return false;
-    }
-}
-
-} // namespace
-
-CollectionSpools::CollectionSpools(std::string folder, size_t messages)
-    : m_folder(std::move(folder)), m_left(messages)
-{}
+CollectionSpools::CollectionSpools(std::string folder) : m_folder(std::move(folder)) {}
 
 CollectionSpools::~CollectionSpools()
 {
@@ -51,36 +24,40 @@ std::string CollectionSpools::scratchPath() const
     return m_folder + "/" + SpoolField::spoolFileName(m_scratchId);
 }
 
-bool CollectionSpools::scratch(std::string& path, UniqueFd& file)
+bool CollectionSpools::attached()
 {
-    if (m_left > 0)
-        --m_left;
-    if (!m_scratchId.empty()) {
-        // Opened anew by name: the filter may have replaced the file with a
-        // rewritten message.  Not emptied here but cut to what was written
-        // (finish): on ext4 a file emptied by truncation is flushed to disk
-        // when it is closed.
-        UniqueFd fd(::open(scratchPath().c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (fd) {
-            path = scratchPath();
-            file = std::move(fd);
-            return true;
+    // The filter may have put a new file in its place (the virus scanner
+    // renames its cleaned copy over it): that is the one to go on with.
+    struct stat open {}, named {};
+    if (::fstat(m_scratch.get(), &open) == 0 && ::stat(scratchPath().c_str(), &named) == 0 &&
+        open.st_dev == named.st_dev && open.st_ino == named.st_ino)
+        return true;
+    m_scratch.reset(::open(scratchPath().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (m_scratch)
+        return true;
+    CEventLog().LogEvent(1, "Unable to open %s", scratchPath().c_str());
+    ::unlink(scratchPath().c_str());
+    m_scratchId.clear();
+    return false;
+}
+
+int CollectionSpools::scratch(std::string& path)
+{
+    if (!m_scratchId.empty())
+        attached();   // else a new one, below
+    if (m_scratchId.empty()) {
+        m_scratchId = createFreshFile(m_folder, SpoolField::spoolFileName, m_scratch);
+        if (m_scratchId.empty()) {
+            CEventLog().LogEvent(1, "Unable to create a spool file in %s", m_folder.c_str());
+            return -1;
         }
-        ::unlink(scratchPath().c_str());
-        m_scratchId.clear();
     }
-    UniqueFd fd;
-    std::string id = m_reserve ? m_reserve->take(fd) : std::string();
-    if (id.empty())
-        id = SpoolReserve::create(m_folder, fd);
-    if (id.empty()) {
-        CEventLog().LogEvent(1, "Unable to create a spool file in %s", m_folder.c_str());
-        return false;
-    }
-    m_scratchId = id;
+    // Not emptied here but cut to what was written (finish): on ext4 a file
+    // emptied by truncation is flushed to disk when it is closed.
+    if (::lseek(m_scratch.get(), 0, SEEK_SET) != 0)
+        return -1;
     path = scratchPath();
-    file = std::move(fd);
-    return true;
+    return m_scratch.get();
 }
 
 bool CollectionSpools::finish(int file)
@@ -89,21 +66,19 @@ bool CollectionSpools::finish(int file)
     return written >= 0 && ::ftruncate(file, written) == 0;
 }
 
-std::string CollectionSpools::keep(bool header)
+std::string CollectionSpools::keep()
 {
-    if (m_scratchId.empty())
+    if (m_scratchId.empty() || !attached())
         return {};
     std::string text;
     std::string field;
-    if (header && readSmallFile(scratchPath(), SpoolField::kMaxSlice, text) &&
-        appendToPack(CMessage::wholeText(text), field))
+    if (readWholeFile(m_scratch.get(), SpoolField::kMaxSlice, text) && appendToPack(CMessage::wholeText(text), field))
         return field;
-    // The file becomes the message's own spool; from now on the next
-    // scratch files are made ahead.
+    // The file becomes the message's own spool; the next message gets a
+    // new scratch file.
     field = m_scratchId;
     m_scratchId.clear();
-    if (!m_reserve && m_left > 0)
-        m_reserve = std::make_unique<SpoolReserve>(m_folder, m_left);
+    m_scratch.reset();
     return field;
 }
 

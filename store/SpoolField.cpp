@@ -79,7 +79,7 @@ std::string createFreshFile(const std::string& folder, std::string (*nameOf)(con
         char id[16];
         std::snprintf(id, sizeof id, "%05x", static_cast<unsigned>(GetNextId()));
         const std::string path = folder + "/" + nameOf(id);
-        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
         if (fd) {
             file = std::move(fd);
             return id;

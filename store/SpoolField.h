@@ -35,6 +35,6 @@ struct SpoolField {
 
 // Creates a new, empty file nameOf(id) in folder under a fresh id from
 // GetNextId ("%05x"); a name in use is skipped, never replaced.  Its id, the
-// file open for writing into file; empty (errno set) when none could be made.
+// file open for reading and writing into file; empty (errno set) when none could be made.
 std::string createFreshFile(const std::string& folder, std::string (*nameOf)(const std::string& id),
                             UniqueFd& file);

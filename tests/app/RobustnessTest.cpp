@@ -422,8 +422,8 @@ TEST(FileModes, EverythingWrittenIsPrivateWhenStartedWithUmask022)
         EXPECT_EQ(client.command("STAT").compare(0, 6, "+OK 2 "), 0);
         EXPECT_EQ(client.command("RETR 2").compare(0, 3, "+OK"), 0);
         EXPECT_EQ(client.body(), mailText(2) + ".\r\n");
-        // The spools and the session report are there now.
-        EXPECT_EQ(filesIn(state, isSpool).size(), 2u);
+        // The collection's pack and the session report are there now.
+        EXPECT_EQ(filesIn(state, isSpool).size(), 1u);
         EXPECT_EQ(filesIn(state, isSessionReport).size(), 1u);
         duringSession = notPrivate(program);
         EXPECT_EQ(client.command("QUIT"), "+OK bye\r\n");

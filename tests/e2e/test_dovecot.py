@@ -129,12 +129,13 @@ class Proxy:
     rules it runs."""
 
     def __init__(self, folder, settings=None, rules=None, shipped_rules=False, shipped_settings=False,
-                 env=None):
+                 env=None, under=None):
         """shipped_rules: the first run installs the shipped rules and lists,
         as a new user's does (rules is then added as user.sfr).
         shipped_settings: the first run starts from the shipped settings, as
         a new user's does; the port and settings ({name: text}) are then
-        given with quillfnc --set.  env: more environment variables."""
+        given with quillfnc --set.  env: more environment variables.
+        under: a command line that runs the proxy (strace and its options)."""
         self.folder = folder
         self.port = free_port()
         runtime = os.path.join(folder, "rt")
@@ -169,7 +170,7 @@ class Proxy:
         if rules is not None:
             with open(os.path.join(folder_of_rules, "user.sfr"), "w") as f:
                 f.write(rules)
-        self.process = subprocess.Popen([QUILLFNC, "-nogui"], env=self.env, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen((under or []) + [QUILLFNC, "-nogui"], env=self.env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT)
         wait_for_port(self.port)
         self.state = os.path.join(folder, "data", "Corvanta Ltd", "Quillfence Pro", "state")

@@ -4,6 +4,7 @@
 #include "common/CRegistry.h"
 
 #include "filter/SessionLink.h"
+#include "proxy/Collection.h"
 #include "store/VirtualMessage.h"
 #include "support/SpoolRecords.h"
 #include "UpstreamSession.h"
@@ -178,23 +179,31 @@ TEST_F(SessionFaults, WithoutASpoolFolderMessagesAreRelayed)
     std::filesystem::rename(away, stateFolder());
 }
 
-TEST_F(SessionFaults, AWholeMessageIsOnlyFetchedWhenItCanBeKept)
+TEST_F(SessionFaults, AWholeMessageThatCannotBeHadLeavesTheHeaderAsItWas)
 {
-    serve(mailbox(1));
-    const std::string away = stateFolder() + ".away";
-    setEvaluationSeam([&](const MessageDescriptor&, int) {
-        // The folder goes between the header and a rule's wish for the body.
-        std::filesystem::rename(stateFolder(), away);
-        writeFile(stateFolder(), "not a folder");
+    // The server refuses message 1 whole; for message 2 it sends a header
+    // far larger than the one TOP gave, which is written over the spooled
+    // header before it is found too large.
+    auto replies = mailbox(2);
+    replies["RETR 1"] = "-ERR busy\r\n";
+    replies["RETR 2"] = "+OK\r\nSubject: 2\r\nX-Filler: " + std::string(Collection::kMaxHeaderBytes, 'f') +
+                        "\r\n\r\nbody 2\r\n.\r\n";
+    serve(replies);
+    std::vector<std::string> afterFetch;
+    setEvaluationSeam([&](const MessageDescriptor& message, int) {
         currentSession()->filter->session()->fetchWholeMessage();
-        std::filesystem::remove(stateFolder());
-        std::filesystem::rename(away, stateFolder());
+        afterFetch.push_back(readFile(message.path));
         return true;
     });
     ASSERT_EQ(login(), "+OK\r\n");
-    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0"}));
-    EXPECT_EQ(m_client->command("RETR 1"), "+OK\r\n") << "still header-only: relayed";
-    EXPECT_EQ(m_client->body(), text(1) + ".\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "TOP 2 0", "RETR 2"}));
+    EXPECT_EQ(afterFetch, (std::vector<std::string>{"Subject: 1\r\n\r\n.\r\n", "Subject: 2\r\n\r\n.\r\n"}))
+        << "the rules read the header as it was spooled";
+    for (int n = 1; n <= 2; ++n) {
+        const std::string k = std::to_string(n);
+        EXPECT_EQ(m_client->command("TOP " + k + " 0"), "+OK top of message follows.\r\n");
+        EXPECT_EQ(m_client->body(), "Subject: " + k + "\r\n\r\n.\r\n") << "kept as the header it is";
+    }
 }
 
 TEST_F(SessionFaults, SpoolNamesInUseAreNeverReplaced)

@@ -7,6 +7,7 @@
 #include "proxy/Collection.h"
 #include "proxy/SessionList.h"
 #include "filter/SessionLink.h"
+#include "store/SpoolField.h"
 
 #include "FakeUpstream.h"
 #include "TestJudge.h"
@@ -148,7 +149,8 @@ TEST_F(SessionCollection, AClientsRsetNeverBringsBackWhatTheFilterDeleted)
 
 TEST_F(SessionCollection, WithoutTopWholeMessagesAreSpooled)
 {
-    // Of other lengths, the longest first: each goes to a file of its own.
+    // Of other lengths, the second the longest: the third and fourth are
+    // spooled over what it left in the scratch spool, and keep none of it.
     const std::string long2 = header(2) + std::string(5000, 'b') + "\r\n.\r\n";
     serve(4, {{"TOP 1 0", "-ERR no TOP here\r\n"}, {"RETR 2", "+OK\r\n" + long2}});
     EXPECT_EQ(login(), "+OK\r\n");
@@ -164,17 +166,21 @@ TEST_F(SessionCollection, WithoutTopWholeMessagesAreSpooled)
     EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
     EXPECT_TRUE(m_client->closedByServer());
     m_client.reset();
+    // Whole messages share the collection's pack, as headers do: no file
+    // of their own.
     const auto lines = splitLines(readFile(accountFile()));
     ASSERT_EQ(lines.size(), 4u);
-    std::vector<std::string> files;
+    const std::vector<std::string> packs = stateFiles("hdr");
+    ASSERT_EQ(packs.size(), 1u);
+    std::string packed;
     for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(lines[i].back(), '0') << "whole messages: " << lines[i];
-        files.push_back("msg" + fieldOf(lines[i]) + ".msg");
-        EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + files.back()), i == 1 ? long2 : whole(int(i) + 1));
+        const std::string field = fieldOf(lines[i]);
+        EXPECT_EQ("hdr" + field.substr(0, field.find(':')) + ".pack", packs[0]) << lines[i];
+        packed += i == 1 ? long2 : whole(int(i) + 1);
     }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(stateFiles("msg"), files) << "a file each, none to spare";
-    EXPECT_EQ(stateFiles("hdr"), std::vector<std::string>{}) << "no headers to pack";
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]), packed);
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{}) << "no spool file of its own, no scratch file left";
 }
 
 TEST_F(SessionCollection, WithoutUidlEverythingIsJudgedAnew)
@@ -331,30 +337,62 @@ TEST_F(SessionCollection, ARecordThatDoesNotSayItIsWholeStandsForAHeader)
     }
 }
 
-TEST_F(SessionCollection, AHeaderIsKeptAsTheFilterLeftItAndAWholeMessageInAFileOfItsOwn)
+TEST_F(SessionCollection, WhatTheFilterLeftIsKeptHeadersAndWholeMessagesInOnePack)
 {
-    serve(3);
+    serve(4);
     setEvaluationSeam([](const MessageDescriptor& message, int) {
         const std::string text = readFile(message.path);
         if (text.find("message 1") != std::string::npos) {
-            // Rewritten the way the filter tags a subject: a new file
-            // renamed over the spool.
-            const std::string rewritten = std::string(message.path) + ".new";
-            writeFile(rewritten, "X-Tagged: yes\r\n" + text);
-            fs::rename(rewritten, message.path);
+            // Rewritten the way the filter tags a subject: in place.
+            writeFile(message.path, "X-Tagged: yes\r\n" + text);
         } else if (text.find("message 2") != std::string::npos) {
             currentSession()->filter->session()->fetchWholeMessage();
+        } else if (text.find("message 3") != std::string::npos) {
+            // Replaced the way the virus scanner puts in its cleaned copy:
+            // a new file renamed over the spool.
+            const std::string cleaned = std::string(message.path) + "_vtmp";
+            writeFile(cleaned, "X-Scanned: yes\r\n" + text);
+            fs::rename(cleaned, message.path);
         }
         return true;
     });
     EXPECT_EQ(login(), "+OK\r\n");
-    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "TOP 3 0"}));
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "TOP 3 0", "TOP 4 0"}));
     EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
     EXPECT_EQ(m_client->body(), "X-Tagged: yes\r\n" + header(1) + ".\r\n");
     EXPECT_EQ(m_client->command("RETR 2"), "+OK " + std::to_string(whole(2).size()) + " octets\r\n");
     EXPECT_EQ(m_client->body(), whole(2));
     EXPECT_EQ(m_client->command("TOP 3 0"), "+OK top of message follows.\r\n");
-    EXPECT_EQ(m_client->body(), header(3) + ".\r\n");
+    EXPECT_EQ(m_client->body(), "X-Scanned: yes\r\n" + header(3) + ".\r\n");
+    EXPECT_EQ(m_client->command("TOP 4 0"), "+OK top of message follows.\r\n");
+    EXPECT_EQ(m_client->body(), header(4) + ".\r\n") << "spooled into the file put in its place";
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_TRUE(m_client->closedByServer());
+    m_client.reset();
+
+    const auto lines = splitLines(readFile(accountFile()));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1].back(), '0') << "whole";
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{});
+    const std::vector<std::string> packs = stateFiles("hdr");
+    ASSERT_EQ(packs.size(), 1u) << "headers and the whole message in one pack";
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]),
+              "X-Tagged: yes\r\n" + header(1) + ".\r\n" + whole(2) + "X-Scanned: yes\r\n" + header(3) + ".\r\n" +
+                  header(4) + ".\r\n");
+}
+
+TEST_F(SessionCollection, AMessageTooLargeForThePackKeepsAFileOfItsOwn)
+{
+    // Whole messages (no TOP): message 2 is larger than a pack's record
+    // may be; message 3 comes after it, into a new scratch spool.
+    const std::string large2 = header(2) + std::string(SpoolField::kMaxSlice, 'x') + "\r\n.\r\n";
+    serve(3, {{"TOP 1 0", "-ERR no TOP here\r\n"}, {"RETR 2", "+OK\r\n" + large2}});
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(m_client->command("RETR 2"), "+OK " + std::to_string(large2.size()) + " octets\r\n");
+    EXPECT_EQ(m_client->body(), large2);
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3"}))
+        << "served from the spool";
     EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
     EXPECT_TRUE(m_client->closedByServer());
     m_client.reset();
@@ -363,12 +401,11 @@ TEST_F(SessionCollection, AHeaderIsKeptAsTheFilterLeftItAndAWholeMessageInAFileO
     ASSERT_EQ(lines.size(), 3u);
     const std::string own = fieldOf(lines[1]);
     EXPECT_EQ(own.find(':'), std::string::npos) << lines[1];
-    EXPECT_EQ(lines[1].back(), '0') << "whole";
-    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{"msg" + own + ".msg"});
-    EXPECT_EQ(readFile(programContext().dataRoot + "/state/msg" + own + ".msg"), whole(2));
-    const std::string packed1 = fieldOf(lines[0]), packed3 = fieldOf(lines[2]);
-    EXPECT_NE(packed1.find(':'), std::string::npos) << lines[0];
-    EXPECT_EQ(packed1.substr(0, packed1.find(':')), packed3.substr(0, packed3.find(':'))) << "one pack";
+    EXPECT_EQ(stateFiles("msg"), std::vector<std::string>{"msg" + own + ".msg"}) << "no scratch spool left";
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/msg" + own + ".msg"), large2);
+    const std::vector<std::string> packs = stateFiles("hdr");
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]), whole(1) + whole(3));
 }
 
 TEST_F(SessionCollection, PendingMessagesComeLastAndGoAtQuit)
