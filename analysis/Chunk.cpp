@@ -7,6 +7,7 @@
 #include "common/TextUtils.h"
 
 #include <atomic>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -131,11 +132,13 @@ void Chunk::readHeaderText(FILE* file)
 {
     const int64_t size = m_bodyStart - m_chunkStart;
     m_headerText.reset();
+    m_headerLength = 0;
     if (size < 0 || ::fseeko(file, m_chunkStart, SEEK_SET) != 0)
         return;
     m_headerText = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size) + 1);
     const size_t got = std::fread(m_headerText.get(), 1, static_cast<size_t>(size), file);
     m_headerText[got] = '\0';
+    m_headerLength = std::strlen(m_headerText.get());
     ::fseeko(file, m_bodyStart, SEEK_SET);
 }
 

@@ -101,7 +101,11 @@ public:
     const HeaderMap& headers() const { return m_headers; }
     // Null until the header is parsed, and when the block ended at a "." line.
     const char* headerText() const { return m_headerText.get(); }
+    // strlen(headerText()), 0 without it.
+    size_t headerLength() const { return m_headerLength; }
     const char* decodedBody() const { return m_decodedBody.get(); }
+    // strlen(decodedBody()) once decodeBody has run.
+    size_t decodedLength() const { return m_decodedLength; }
     const char* rawBody() const { return m_rawBody; }
     const WordSet& headerWords() const { return m_headerWords; }
     const WordSet& bodyWords() const { return m_bodyWords; }
@@ -125,6 +129,8 @@ private:
     int64_t m_bodyStart = 0;
     int64_t m_chunkStart;
     std::unique_ptr<char[]> m_headerText;
+    size_t m_headerLength = 0;
+    size_t m_decodedLength = 0;   // strlen(m_decodedBody)
     std::unique_ptr<char[]> m_decodedBody;
     // The undecoded body: either m_ownRawBody or, for a body taken as it
     // stands, the decoded buffer itself.

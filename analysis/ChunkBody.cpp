@@ -83,6 +83,7 @@ void Chunk::decodeBody(FILE* file)
             if (m_rawBody == m_decodedBody.get())
                 m_rawBody = nullptr;
         }
+        m_decodedLength = std::strlen(m_decodedBody.get());
         if (chunkLogging())
             writeSegmentFile();
     } catch (...) {

@@ -230,7 +230,107 @@ bool matchLines(const char* text, size_t len, const char* pattern, size_t& stop)
     }
 }
 
+// The first place from text where the folded word starts, within length
+// bytes; null when there is none.  Candidates are found by the word's first
+// byte in either case (memchr), then compared folded.
+const char* findFolded(const char* text, size_t length, const std::string& word)
+{
+    const size_t size = word.size();
+    if (size > length)
+        return nullptr;
+    const char lower = word[0];
+    const char upper = (lower >= 'a' && lower <= 'z') ? static_cast<char>(lower - 'a' + 'A') : lower;
+    const char* const last = text + (length - size);   // the last place the word can start
+    auto next = [&](const char* from, char c) {
+        return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(last - from) + 1));
+    };
+    const char* atLower = next(text, lower);
+    const char* atUpper = upper == lower ? nullptr : next(text, upper);
+    while (atLower || atUpper) {
+        const char* at = !atUpper || (atLower && atLower < atUpper) ? atLower : atUpper;
+        size_t i = 1;
+        while (i < size && foldCase(at[i]) == word[i])
+            ++i;
+        if (i == size)
+            return at;
+        if (at == atLower)
+            atLower = at < last ? next(at + 1, lower) : nullptr;
+        else
+            atUpper = at < last ? next(at + 1, upper) : nullptr;
+    }
+    return nullptr;
+}
+
+bool equalsFolded(const char* text, const std::string& word)
+{
+    for (size_t i = 0; i < word.size(); ++i)
+        if (foldCase(text[i]) != word[i])
+            return false;
+    return true;
+}
+
 } // namespace
+
+WildcardPattern::WildcardPattern(std::string pattern) : m_text(std::move(pattern))
+{
+    const char* rest = m_text.c_str();
+    if (*rest == '!') {
+        m_negated = true;
+        ++rest;
+    }
+    if (*rest == '_')
+        return;   // line mode: general (and "!_" is a plain "_")
+    const size_t length = std::strlen(rest);
+    const bool leading = length > 0 && rest[0] == '*';
+    const bool trailing = length > 1 && rest[length - 1] == '*';
+    const size_t from = leading ? 1 : 0;
+    const size_t to = length - (trailing ? 1 : 0);
+    if (to <= from)
+        return;   // "*", "**" or empty
+    for (size_t i = from; i < to; ++i) {
+        if (!isPlainLiteral(rest[i]))
+            return;
+        m_literal += foldCase(rest[i]);
+    }
+    m_form = leading ? (trailing ? Form::Contains : Form::Suffix) : (trailing ? Form::Prefix : Form::Exact);
+}
+
+bool WildcardPattern::matches(const char* text, size_t length) const
+{
+    try {
+        if (text == nullptr)
+            return false;
+        const size_t size = m_literal.size();
+        bool matched = false;
+        switch (m_form) {
+        case Form::Contains:
+            matched = findFolded(text, length, m_literal) != nullptr;
+            break;
+        case Form::Prefix:
+            matched = length >= size && equalsFolded(text, m_literal);
+            break;
+        case Form::Suffix:
+            matched = length >= size && equalsFolded(text + (length - size), m_literal);
+            break;
+        case Form::Exact:
+            matched = length == size && equalsFolded(text, m_literal);
+            break;
+        case Form::General: {
+            const char* pattern = m_text.c_str();
+            size_t stop = 0;
+            if (pattern[0] == '!')
+                return !matchPlain(text, length, pattern + 1, stop);
+            if (pattern[0] == '_')
+                return matchLines(text, length, pattern + 1, stop);
+            return matchPlain(text, length, pattern, stop);
+        }
+        }
+        return matched != m_negated;
+    } catch (...) {
+        DebugX("utilities", __LINE__);
+        return false;
+    }
+}
 
 bool WildcardMatch(char* text, const char* pattern, char** end)
 {

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string_view>
@@ -139,9 +140,10 @@ PatternList parsePatterns(const std::string& text)
         for (size_t i = start; i < end && blank; ++i)
             blank = isListBlank(text[i]);
         if (!blank)
-            patterns.emplace_back(text, start, end - start);
+            patterns.emplace_back(text.substr(start, end - start));
         start = next;
     }
+    patterns.index();
     return patterns;
 }
 
@@ -209,21 +211,24 @@ int patternHits(FilterContext& context, const std::string& list, Where where, bo
     const PatternList* patterns = loadPatternList(list);
     if (patterns == nullptr || patterns->empty())
         return 0;
-    char* header = nullptr;
+    const char* text = nullptr;
+    size_t length = 0;
     if (where == Where::Header) {
-        const Chunk* chunk = currentChunk(context);
-        // The chunk owns the text; WildcardMatch only reads it.
-        header = chunk ? const_cast<char*>(chunk->headerText()) : nullptr;
-        if (header == nullptr)
-            return 0;
+        Chunk* chunk = currentChunk(context);
+        text = chunk ? chunk->headerText() : nullptr;
+        length = text ? chunk->headerLength() : 0;
+    } else {
+        context.message.decodedBody(text, length);
     }
+    if (text == nullptr)
+        return 0;
+    std::vector<bool> matched;
+    patterns->match(text, length, matched);
     int hits = 0;
-    for (const std::string& pattern : *patterns) {
-        const bool matched = where == Where::Header ? WildcardMatch(header, pattern.c_str())
-                                                    : context.message.matchBody(pattern.c_str());
-        if (!matched)
+    for (size_t i = 0; i < patterns->size(); ++i) {
+        if (!matched[i])
             continue;
-        context.addDetail("Pattern '" + pattern + "' from list '" + list + "' matched " +
+        context.addDetail("Pattern '" + (*patterns)[i].text() + "' from list '" + list + "' matched " +
                           whereName(where));
         ++hits;
         if (firstOnly)
@@ -321,11 +326,10 @@ bool listMatchesText(FilterContext& context, const std::string& list, const char
         const PatternList* patterns = loadPatternList(list);
         if (patterns == nullptr)
             return false;
-        for (const std::string& pattern : *patterns) {
-            // WildcardMatch reads text only.
-            if (WildcardMatch(const_cast<char*>(text), pattern.c_str())) {
-                context.addDetail("Pattern '" + pattern + "' from list '" + list +
-                                  "' matched '" + text + "'");
+        const size_t length = std::strlen(text);
+        for (const WildcardPattern& pattern : *patterns) {
+            if (pattern.matches(text, length)) {
+                context.addDetail("Pattern '" + pattern.text() + "' from list '" + list + "' matched '" + text + "'");
                 return true;
             }
         }

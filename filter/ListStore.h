@@ -17,13 +17,17 @@
 // Every hit adds a detail line to the context (FilterContext::addDetail).
 #pragma once
 
+#include "common/WildcardList.h"
+
 #include <set>
 #include <string>
 #include <vector>
 
 class FilterContext;
 
-using PatternList = std::vector<std::string>;
+// Each pattern analysed, and the list indexed, as the list is loaded, not
+// as each message is judged.
+using PatternList = WildcardList;
 using WordList = std::set<std::string>;
 
 // The cached list, or null when neither file can be read.

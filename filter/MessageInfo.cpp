@@ -124,6 +124,23 @@ bool MessageInfo::matchBody(const char* pattern)
     }
 }
 
+void MessageInfo::decodedBody(const char*& text, size_t& length)
+{
+    text = nullptr;
+    length = 0;
+    try {
+        ensureWholeMessage(m_message);
+        if (!open(m_message))
+            return;
+        m_current->decodeBody(m_file);
+        text = m_current->decodedBody();
+        length = text ? m_current->decodedLength() : 0;
+    } catch (...) {
+        DebugX("messageinfo", __LINE__);
+        text = nullptr;
+    }
+}
+
 bool MessageInfo::matchRawBody(const char* pattern)
 {
     try {

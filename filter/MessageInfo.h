@@ -42,6 +42,9 @@ public:
     // Makes chunk n (1-based) current; 1 never builds the parts.
     bool selectSegment(int n);
     bool matchBody(const char* pattern);
+    // The current chunk's decoded body (the whole message fetched first):
+    // its text and strlen into text and length; text null without one.
+    void decodedBody(const char*& text, size_t& length);
     bool matchRawBody(const char* pattern);
     // n of 1 to 4: kept for subject templates, and set on chunk 1 when the
     // record is open; others ignored.

@@ -1,3 +1,4 @@
+#include "common/WildcardList.h"
 #include "common/WildcardMatch.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,14 @@ TEST_P(WildcardCases, MatchesAsDefined)
 {
     const Case& c = GetParam();
     EXPECT_EQ(match(c.text, c.pattern), c.expected)
+        << "text '" << c.text << "' pattern '" << c.pattern << "'";
+}
+
+// The same cases, with the pattern analysed once (WildcardPattern).
+TEST_P(WildcardCases, AnAnalysedPatternMatchesAsDefined)
+{
+    const Case& c = GetParam();
+    EXPECT_EQ(WildcardPattern(c.pattern).matches(c.text.data(), c.text.size()), c.expected)
         << "text '" << c.text << "' pattern '" << c.pattern << "'";
 }
 
@@ -256,6 +265,73 @@ TEST(WildcardMatch, AgreesWithReferenceOnGeneratedInputs)
                           << ", want " << want;
     }
     EXPECT_EQ(disagreements, 0);
+}
+
+// Patterns of the forms WildcardPattern searches for directly (and some it
+// does not), each alone and as one indexed list, give what WildcardMatch
+// gives on every text.
+TEST(WildcardPattern, AnalysedPatternsAndListsAgreeWithWildcardMatch)
+{
+    std::mt19937 random(20261209);
+    const std::string textAlphabet = "abAB\r\n-";
+    auto pick = [&](const std::string& from, size_t maxLength) {
+        std::string s(random() % (maxLength + 1), ' ');
+        for (char& c : s)
+            c = from[random() % from.size()];
+        return s;
+    };
+    auto pattern = [&] {
+        const std::string word = pick("abAB-", 4);
+        switch (random() % 7) {
+        case 0:
+            return "*" + word + "*";
+        case 1:
+            return "*" + word;
+        case 2:
+            return word + "*";
+        case 3:
+            return word;
+        case 4:
+            return "!*" + word + "*";
+        case 5:
+            return "*" + word + "*" + word + "*";   // not a direct form
+        default:
+            return "_" + word + "*";
+        }
+    };
+    int disagreements = 0;
+    for (int i = 0; i < 3000; ++i) {
+        WildcardList list;
+        for (int n = 0; n < 8; ++n)
+            list.emplace_back(pattern());
+        list.index();
+        for (int t = 0; t < 10; ++t) {
+            std::string text = pick(textAlphabet, 14);
+            std::vector<bool> matched;
+            list.match(text.data(), text.size(), matched);
+            ASSERT_EQ(matched.size(), list.size());
+            for (size_t n = 0; n < list.size(); ++n) {
+                const bool want = match(text, list[n].text());
+                const bool alone = list[n].matches(text.data(), text.size());
+                if ((alone != want || matched[n] != want) && ++disagreements <= 10)
+                    ADD_FAILURE() << "text '" << text << "' pattern '" << list[n].text() << "': alone " << alone
+                                  << ", in the list " << matched[n] << ", want " << want;
+            }
+        }
+    }
+    EXPECT_EQ(disagreements, 0);
+}
+
+TEST(WildcardPattern, AListFindsEachWordWhereverAndHoweverOftenItStands)
+{
+    WildcardList list{"*act now*", "*ACT*", "*risk free*", "*dear friend*", "*now*", "x"};
+    list.index();
+    const std::string text = std::string(100000, ' ') + "Dear Friend, ACT NOW!" + std::string(5000, 'n') + "now";
+    std::vector<bool> matched;
+    list.match(text.data(), text.size(), matched);
+    EXPECT_EQ(matched, (std::vector<bool>{true, true, false, true, true, false}));
+    list.match(text.data(), 3, matched);
+    EXPECT_EQ(matched, (std::vector<bool>(6, false))) << "only the length given is searched";
 }
 
 } // namespace
