@@ -136,6 +136,7 @@ private:
     // stands, the decoded buffer itself.
     char* m_rawBody = nullptr;
     std::unique_ptr<char[]> m_ownRawBody;
+    size_t m_ownRawLength = 0;   // strlen(m_ownRawBody)
     bool m_headerParsed = false;
     int64_t m_chunkEnd = 0;
     WordSet m_bodyWords;

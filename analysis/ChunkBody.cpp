@@ -76,14 +76,15 @@ void Chunk::decodeBody(FILE* file)
             m_rawBody = body.get();
         }
         m_decodedBody = std::move(body);
+        m_decodedLength = std::strlen(m_decodedBody.get());
 
         if (stristr(contentType.c_str(), "text/html") || stristr(contentType.c_str(), "text/enriched")) {
             stripMarkup(m_decodedBody.get());
+            m_decodedLength = std::strlen(m_decodedBody.get());
             // The raw text has just been overwritten; it is reloaded on demand.
             if (m_rawBody == m_decodedBody.get())
                 m_rawBody = nullptr;
         }
-        m_decodedLength = std::strlen(m_decodedBody.get());
         if (chunkLogging())
             writeSegmentFile();
     } catch (...) {
@@ -112,6 +113,7 @@ void Chunk::loadRawBody(FILE* file)
     size_t size = 0;
     m_ownRawBody = readRange(file, m_bodyStart, bodyEnd(file), size);
     m_rawBody = m_ownRawBody.get();
+    m_ownRawLength = std::strlen(m_rawBody);
 }
 
 void Chunk::parseHeaderWords(FILE* file)
@@ -163,7 +165,7 @@ bool Chunk::matchDecodedBody(FILE* file, const char* pattern)
     decodeBody(file);
     if (m_decodedBody == nullptr || pattern == nullptr)
         return false;
-    return WildcardMatch(m_decodedBody.get(), pattern);
+    return WildcardPattern(pattern).matches(m_decodedBody.get(), m_decodedLength);
 }
 
 bool Chunk::matchRawBody(FILE* file, const char* pattern)
@@ -173,7 +175,8 @@ bool Chunk::matchRawBody(FILE* file, const char* pattern)
         loadRawBody(file);
         if (m_rawBody == nullptr || pattern == nullptr)
             return false;
-        return WildcardMatch(m_rawBody, pattern);
+        const size_t length = m_rawBody == m_decodedBody.get() ? m_decodedLength : m_ownRawLength;
+        return WildcardPattern(pattern).matches(m_rawBody, length);
     } catch (...) {
         DebugX(__FILE__, __LINE__);
         return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -34,15 +35,16 @@ void visitUpper(std::string_view token, Visit&& visit)
     visit(std::string_view(upper, token.size()));
 }
 
-void addWord(std::string_view word, WordSet& words, WordCounts& counts)
+// Counts word; a word not counted before goes into fresh.
+void addWord(std::string_view word, WordCounts& counts, std::vector<std::string_view>& fresh)
 {
     // Most words of a text are repeats: look up before making a string.
     if (auto known = counts.find(word); known != counts.end()) {
         ++known->second;
         return;
     }
-    counts.emplace(std::string(word), 1);
-    words.emplace(word);
+    // The key stays where it is while the map lives: fresh may point at it.
+    fresh.emplace_back(counts.emplace(std::string(word), 1).first->first);
 }
 
 // Splits one piece (no CR or LF in it) into tokens.
@@ -91,7 +93,12 @@ void collectWords(const char* text, WordSet& words, WordCounts& counts)
 {
     if (text == nullptr)
         return;
-    cutWords(std::string_view(text), [&](std::string_view word) { addWord(word, words, counts); });
+    std::vector<std::string_view> fresh;
+    cutWords(std::string_view(text), [&](std::string_view word) { addWord(word, counts, fresh); });
+    // In order, each put in at the end: no search of the tree for each.
+    std::sort(fresh.begin(), fresh.end());
+    for (std::string_view word : fresh)
+        words.emplace_hint(words.end(), word);
 }
 
 void forEachWord(std::string_view text, const std::function<void(std::string_view)>& visit)

@@ -14,13 +14,19 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+// Words in byte order (the rules' lookups take the smallest first); their
+// counts by hash, looked up for every word of a text.
+struct WordHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view word) const { return std::hash<std::string_view>{}(word); }
+};
 using WordSet = std::set<std::string, std::less<>>;
-using WordCounts = std::map<std::string, int32_t, std::less<>>;
+using WordCounts = std::unordered_map<std::string, int32_t, WordHash, std::equal_to<>>;
 
 // At most 40 bytes: the longest word a rule or a word list can name.
 constexpr size_t kMaxWord = 40;

@@ -78,6 +78,10 @@ private:
     // the pattern's end; nothing in between needs backtracking.
     Outcome segment(size_t t, size_t p, size_t& starPos);
 
+    // The first position from t below limit whose byte is c in either
+    // case; limit when there is none.
+    size_t nextOf(char c, size_t t, size_t limit) const;
+
     const char* m_text;
     size_t m_len;
     const char* m_pattern;
@@ -144,6 +148,25 @@ Matcher::Outcome Matcher::segment(size_t t, size_t p, size_t& starPos)
     }
 }
 
+size_t Matcher::nextOf(char c, size_t t, size_t limit) const
+{
+    if (t >= limit)
+        return limit;
+    const char lower = foldCase(c);
+    const char upper = (lower >= 'a' && lower <= 'z') ? static_cast<char>(lower - 'a' + 'A') : lower;
+    const char* from = m_text + t;
+    const size_t size = limit - t;
+    const void* atLower = std::memchr(from, lower, size);
+    size_t found = atLower ? static_cast<size_t>(static_cast<const char*>(atLower) - m_text) : limit;
+    if (upper != lower) {
+        // Only up to the lower-case one: a later upper-case one is no use.
+        const void* atUpper = std::memchr(from, upper, found - t);
+        if (atUpper)
+            found = static_cast<size_t>(static_cast<const char*>(atUpper) - m_text);
+    }
+    return found;
+}
+
 bool Matcher::run()
 {
     struct Frame {
@@ -180,10 +203,7 @@ bool Matcher::run()
             const size_t limit = std::min(m_len, m_failFrom[f.star]);
             const char first = m_pattern[f.star + 1];
             if (isPlainLiteral(first)) {
-                const char folded = foldCase(first);
-                size_t t = f.next;
-                while (t < limit && foldCase(m_text[t]) != folded)
-                    ++t;
+                const size_t t = nextOf(first, f.next, limit);
                 if (t > f.next)
                     m_stop = t - 1;
                 f.next = t;

@@ -369,8 +369,7 @@ RULE_FUNCTION int32_t WILDCARDMATCH(const void* slots)
         const char* pattern = textAt(slots, 1);
         if (text == nullptr || pattern == nullptr)
             return kFalse;
-        std::vector<char> copy(text, text + std::strlen(text) + 1);
-        return truth(WildcardMatch(copy.data(), pattern));
+        return truth(WildcardPattern(pattern).matches(text, std::strlen(text)));
     })
 }
 
@@ -383,11 +382,11 @@ RULE_FUNCTION int32_t WILDCARDMATCHHEADER(const void* slots)
         if (currentContext() == nullptr)
             return kTrue;
         FilterContext* context = openContext();
-        const char* header = context ? context->message.chunk()->headerText() : nullptr;
+        const Chunk* chunk = context ? context->message.chunk() : nullptr;
+        const char* header = chunk ? chunk->headerText() : nullptr;
         if (header == nullptr)
             return kFalse;
-        std::vector<char> copy(header, header + std::strlen(header) + 1);
-        return truth(WildcardMatch(copy.data(), pattern));
+        return truth(WildcardPattern(pattern).matches(header, chunk->headerLength()));
     })
 }
 
