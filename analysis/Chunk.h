@@ -107,8 +107,12 @@ public:
     // strlen(decodedBody()) once decodeBody has run.
     size_t decodedLength() const { return m_decodedLength; }
     const char* rawBody() const { return m_rawBody; }
-    const WordSet& headerWords() const { return m_headerWords; }
-    const WordSet& bodyWords() const { return m_bodyWords; }
+    // The words parseHeaderWords and parseBodyWords found, in byte order,
+    // and how often each occurs.
+    WordSet headerWords() const { return wordsOf(m_headerWordCounts); }
+    WordSet bodyWords() const { return wordsOf(m_bodyWordCounts); }
+    const WordCounts& headerWordCounts() const { return m_headerWordCounts; }
+    const WordCounts& bodyWordCounts() const { return m_bodyWordCounts; }
     // The identity in the log lines: distinct for every chunk of the process.
     uint32_t identity() const { return m_identity; }
 
@@ -139,8 +143,6 @@ private:
     size_t m_ownRawLength = 0;   // strlen(m_ownRawBody)
     bool m_headerParsed = false;
     int64_t m_chunkEnd = 0;
-    WordSet m_bodyWords;
-    WordSet m_headerWords;
     WordCounts m_bodyWordCounts;
     WordCounts m_headerWordCounts;
     bool m_headerWordsDone = false;

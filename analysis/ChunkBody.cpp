@@ -125,7 +125,7 @@ void Chunk::parseHeaderWords(FILE* file)
         if (chunkLogging())
             CEventLog().LogEvent(4, "Parsing header words");
         parseHeader(file);
-        collectWords(m_headerText.get(), m_headerWords, m_headerWordCounts);
+        countWords(m_headerText.get(), m_headerWordCounts);
     } catch (...) {
         DebugX(__FILE__, __LINE__);
     }
@@ -140,7 +140,7 @@ void Chunk::parseBodyWords(FILE* file)
         if (chunkLogging())
             CEventLog().LogEvent(4, "Parsing body words %08x", m_identity);
         decodeBody(file);
-        collectWords(m_decodedBody.get(), m_bodyWords, m_bodyWordCounts);
+        countWords(m_decodedBody.get(), m_bodyWordCounts);
     } catch (...) {
         DebugX(__FILE__, __LINE__);
     }

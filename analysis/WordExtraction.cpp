@@ -35,16 +35,27 @@ void visitUpper(std::string_view token, Visit&& visit)
     visit(std::string_view(upper, token.size()));
 }
 
-// Counts word; a word not counted before goes into fresh.
-void addWord(std::string_view word, WordCounts& counts, std::vector<std::string_view>& fresh)
+void addWord(std::string_view word, WordCounts& counts)
 {
     // Most words of a text are repeats: look up before making a string.
     if (auto known = counts.find(word); known != counts.end()) {
         ++known->second;
         return;
     }
-    // The key stays where it is while the map lives: fresh may point at it.
-    fresh.emplace_back(counts.emplace(std::string(word), 1).first->first);
+    counts.emplace(std::string(word), 1);
+}
+
+// The keys of counts in byte order, each put in at the end of words: no
+// search of the tree for each.
+void addSorted(const WordCounts& counts, WordSet& words)
+{
+    std::vector<std::string_view> keys;
+    keys.reserve(counts.size());
+    for (const auto& [word, count] : counts)
+        keys.emplace_back(word);
+    std::sort(keys.begin(), keys.end());
+    for (std::string_view word : keys)
+        words.emplace_hint(words.end(), word);
 }
 
 // Splits one piece (no CR or LF in it) into tokens.
@@ -91,14 +102,21 @@ bool isWordDelimiter(unsigned char byte)
 
 void collectWords(const char* text, WordSet& words, WordCounts& counts)
 {
-    if (text == nullptr)
-        return;
-    std::vector<std::string_view> fresh;
-    cutWords(std::string_view(text), [&](std::string_view word) { addWord(word, counts, fresh); });
-    // In order, each put in at the end: no search of the tree for each.
-    std::sort(fresh.begin(), fresh.end());
-    for (std::string_view word : fresh)
-        words.emplace_hint(words.end(), word);
+    countWords(text, counts);
+    addSorted(counts, words);
+}
+
+void countWords(const char* text, WordCounts& counts)
+{
+    if (text != nullptr)
+        cutWords(std::string_view(text), [&](std::string_view word) { addWord(word, counts); });
+}
+
+WordSet wordsOf(const WordCounts& counts)
+{
+    WordSet words;
+    addSorted(counts, words);
+    return words;
 }
 
 void forEachWord(std::string_view text, const std::function<void(std::string_view)>& visit)

@@ -6,7 +6,8 @@
 // LF into pieces of at most kMaxPiece bytes (a longer run is cut there, and a
 // word straddling the cut becomes two); tokens longer than kMaxWord bytes are
 // not words.  collectWords adds every word of a NUL-terminated text to words
-// (once each) and counts its occurrences in counts; a null text adds nothing.
+// (once each) and counts its occurrences in counts; a null text adds
+// nothing.
 // forEachWord calls visit with every word of text[0, length) (a NUL ends it
 // early) as collectWords cuts it, upper-cased, in order, repeats included;
 // the view lasts only for the call.
@@ -35,4 +36,8 @@ constexpr size_t kMaxPiece = 4096;
 
 bool isWordDelimiter(unsigned char byte);
 void collectWords(const char* text, WordSet& words, WordCounts& counts);
+// collectWords without the set: the words are the keys of counts.
+void countWords(const char* text, WordCounts& counts);
+// The keys of counts in byte order.
+WordSet wordsOf(const WordCounts& counts);
 void forEachWord(std::string_view text, const std::function<void(std::string_view)>& visit);

@@ -1,13 +1,24 @@
 #include "common/WildcardList.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
+
+constexpr std::array<unsigned char, 256> makeFoldTable()
+{
+    std::array<unsigned char, 256> table{};
+    for (int c = 0; c < 256; ++c)
+        table[static_cast<size_t>(c)] = static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+    return table;
+}
+
+constexpr std::array<unsigned char, 256> kFold = makeFoldTable();
 
 // Letters in lower case, as the pattern language compares them.
 inline unsigned char folded(char c)
 {
-    return static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+    return kFold[static_cast<unsigned char>(c)];
 }
 
 inline uint16_t pairAt(const char* at)

@@ -237,16 +237,17 @@ int patternHits(FilterContext& context, const std::string& list, Where where, bo
     return hits;
 }
 
-// The word set of the current chunk's header or decoded body (the whole
-// message fetched for the body); null when the message cannot be opened.
-const WordSet* messageWords(FilterContext& context, Where where)
+// The words of the current chunk's header or decoded body (the whole
+// message fetched for the body), with their counts; null when the message
+// cannot be opened.
+const WordCounts* messageWords(FilterContext& context, Where where)
 {
     if (where == Where::Header) {
         Chunk* chunk = currentChunk(context);
         if (chunk == nullptr)
             return nullptr;
         chunk->parseHeaderWords(context.message.file());
-        return &chunk->headerWords();
+        return &chunk->headerWordCounts();
     }
     if (!context.message.open(context.currentMessage))
         return nullptr;
@@ -256,41 +257,31 @@ const WordSet* messageWords(FilterContext& context, Where where)
     if (chunk == nullptr)
         return nullptr;
     chunk->parseBodyWords(context.message.file());
-    return &chunk->bodyWords();
-}
-
-// Calls take with each word of both sets in byte order until it answers
-// true.  The smaller set is walked and the larger looked up: both are
-// ordered by bytes, so the walk meets the common words smallest first.
-template <typename Small, typename Large, typename Take>
-void walkCommon(const Small& small, const Large& large, Take take)
-{
-    for (const std::string& word : small)
-        if (large.find(word) != large.end() && take(word))
-            return;
+    return &chunk->bodyWordCounts();
 }
 
 // The words of list found in the header or body; with firstOnly, only the
-// smallest.  Each adds a detail line.
+// smallest.  The list is walked in its byte order and each word looked up
+// in the message's, so that the common words come smallest first.  Each
+// adds a detail line.
 int wordHits(FilterContext& context, const std::string& list, Where where, bool firstOnly)
 {
     const WordList* listWords = loadWordList(list);
     if (listWords == nullptr || listWords->empty())
         return 0;
-    const WordSet* words = messageWords(context, where);
+    const WordCounts* words = messageWords(context, where);
     if (words == nullptr || words->empty())
         return 0;
     const char* detailList = firstOnly ? "' from list '" : "' from word list '";
     int hits = 0;
-    auto take = [&](const std::string& word) {
+    for (const std::string& word : *listWords) {
+        if (words->find(word) == words->end())
+            continue;
         context.addDetail("Found '" + word + detailList + list + "' in " + whereName(where));
         ++hits;
-        return firstOnly;
-    };
-    if (words->size() <= listWords->size())
-        walkCommon(*words, *listWords, take);
-    else
-        walkCommon(*listWords, *words, take);
+        if (firstOnly)
+            break;
+    }
     return hits;
 }
 

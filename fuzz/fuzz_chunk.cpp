@@ -34,9 +34,9 @@ void queryEverything(Chunk& chunk, FILE* file, int64_t length)
     chunk.matchDecodedBody(file, "_*money*");
     chunk.headerWordCount(file, "SUBJECT");
     chunk.bodyWordCount(file, "FREE");
-    for (const WordSet* words : {&chunk.headerWords(), &chunk.bodyWords()}) {
-        for (const std::string& word : *words)
-            check(!word.empty() && word.size() <= kMaxWord);
+    for (const WordCounts* counts : {&chunk.headerWordCounts(), &chunk.bodyWordCounts()}) {
+        for (const auto& [word, count] : *counts)
+            check(!word.empty() && word.size() <= kMaxWord && count > 0);
     }
     check(chunk.bodyStart() >= chunk.chunkStart());
     check(chunk.bodyStart() <= length);
