@@ -228,15 +228,16 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
     if (scratch < 0)
         return;   // stays on the server, relayed to the client unjudged
     const long position = static_cast<long>(index + 1);
+    const bool ahead = m_bodyAsked && message.size <= m_settings.wholeAhead;
 
     auto request = [&] {
-        return formatText(m_useTop ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
+        return formatText(m_useTop && !ahead ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
     };
     // The reply is written straight into the scratch spool, which nothing
     // names: what a refused request or a reply cut short left there is
     // overwritten by the next message.
-    Spooled result = spoolMessage(message, request(), path, scratch, !m_useTop, position);
-    if (result == Spooled::Refused && m_useTop) {
+    Spooled result = spoolMessage(message, request(), path, scratch, !m_useTop || ahead, position);
+    if (result == Spooled::Refused && m_useTop && !ahead) {
         CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
         m_useTop = false;
         result = spoolMessage(message, request(), path, scratch, true, position);
@@ -268,6 +269,9 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         DebugX(__FILE__, __LINE__);   // let through
     }
     m_spools = nullptr;
+    // Judged without its body, the message after is fetched header first.
+    if (message.headerOnly && !message.wholeRefused)
+        m_bodyAsked = false;
     if (m_place.filter.spoolDamaged) {
         // Relayed from the server unjudged, judged again next time.
         message.stateKey.clear();
@@ -364,10 +368,12 @@ void Collection::fetchWholeMessage()
         return;
     }
     if (spoolMessage(message, formatText("RETR %d\r\n", message.serverNumber), path, file, true, m_current + 1) ==
-        Spooled::Done)
+        Spooled::Done) {
         restore.done = true;
-    else
+        m_bodyAsked = true;
+    } else {
         message.wholeRefused = true;
+    }
 }
 
 bool Collection::isCurrentHeaderOnly() const

@@ -44,6 +44,11 @@ public:
         int maxSeconds = 0;      // MaxCollectionTime; 0: no limit
         bool report = true;      // CollectionReport
         bool ownUser = true;     // the client is the proxy's own user
+        // Once the rules have asked for the body of the message before, a
+        // message of at most this many bytes (the rules' MaxSpamSize) is
+        // fetched whole at once: rules that read one body read them all.
+        // 0: headers first, always.
+        long wholeAhead = 0;
     };
     struct Place {
         UpstreamClient& server;
@@ -96,6 +101,7 @@ private:
     Settings m_settings;
     std::function<void(const char*)> m_status;
     bool m_useTop = true;
+    bool m_bodyAsked = false;     // the rules asked for the last message's body
     bool m_uidlSupported = true;
     std::vector<int> m_deletedOnServer;
     int m_current = -1;           // the entry being judged

@@ -5,6 +5,7 @@
 
 #include "common/CEventLog.h"
 #include "common/CVDateTime.h"
+#include "filter/FilterSettings.h"
 #include "proxy/Collection.h"
 
 void CSession::keepAlive()
@@ -31,7 +32,7 @@ bool CSession::collect()
     keepAliveTime = CVDateTime::currentTime();
 
     Collection collection({upstream, m_judge, *filter, m_accountState, mailbox, m_pendingClaim, stateFolder(), accountFile},
-                          {maxCollectionTime, collectionReport, m_ownUser},
+                          {maxCollectionTime, collectionReport, m_ownUser, filterSettings().sizeLimit},
                           [this](const char* text) { status("%s", text); });
     try {
         m_collected = collection.run();

@@ -43,8 +43,9 @@ bool CollectionSpools::attached()
 
 int CollectionSpools::scratch(std::string& path)
 {
-    if (!m_scratchId.empty())
+    if (!m_scratchId.empty() && !m_attached)
         attached();   // else a new one, below
+    m_attached = false;
     if (m_scratchId.empty()) {
         m_scratchId = createFreshFile(m_folder, SpoolField::spoolFileName, m_scratch);
         if (m_scratchId.empty()) {
@@ -70,6 +71,7 @@ std::string CollectionSpools::keep()
 {
     if (m_scratchId.empty() || !attached())
         return {};
+    m_attached = true;   // nothing renames it before the next message
     std::string text;
     std::string field;
     if (readWholeFile(m_scratch.get(), SpoolField::kMaxSlice, text) && appendToPack(CMessage::wholeText(text), field))

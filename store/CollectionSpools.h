@@ -52,6 +52,7 @@ private:
     const std::string m_folder;
     std::string m_scratchId;   // empty: none at present
     UniqueFd m_scratch;
+    bool m_attached = false;   // m_scratch is known to be the file at its path
     UniqueFd m_pack;
     std::string m_packId;
     std::string m_packPath;

@@ -6,6 +6,7 @@
 #include "proxy/CSession.h"
 #include "proxy/Collection.h"
 #include "proxy/SessionList.h"
+#include "filter/FilterSettings.h"
 #include "filter/SessionLink.h"
 #include "store/SpoolField.h"
 
@@ -357,8 +358,9 @@ TEST_F(SessionCollection, WhatTheFilterLeftIsKeptHeadersAndWholeMessagesInOnePac
         return true;
     });
     EXPECT_EQ(login(), "+OK\r\n");
+    // Once the rules have read message 2's body, the next come whole.
     EXPECT_EQ(upstreamAfterLogin(),
-              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "TOP 3 0", "TOP 4 0"}));
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 3", "RETR 4"}));
     EXPECT_EQ(m_client->command("TOP 1 0"), "+OK top of message follows.\r\n");
     EXPECT_EQ(m_client->body(), "X-Tagged: yes\r\n" + header(1) + ".\r\n");
     EXPECT_EQ(m_client->command("RETR 2"), "+OK " + std::to_string(whole(2).size()) + " octets\r\n");
@@ -378,8 +380,34 @@ TEST_F(SessionCollection, WhatTheFilterLeftIsKeptHeadersAndWholeMessagesInOnePac
     const std::vector<std::string> packs = stateFiles("hdr");
     ASSERT_EQ(packs.size(), 1u) << "headers and the whole message in one pack";
     EXPECT_EQ(readFile(programContext().dataRoot + "/state/" + packs[0]),
-              "X-Tagged: yes\r\n" + header(1) + ".\r\n" + whole(2) + "X-Scanned: yes\r\n" + header(3) + ".\r\n" +
-                  header(4) + ".\r\n");
+              "X-Tagged: yes\r\n" + header(1) + ".\r\n" + whole(2) + "X-Scanned: yes\r\n" + whole(3) + whole(4));
+}
+
+TEST_F(SessionCollection, RulesThatReadABodyGetTheNextSmallMessagesWhole)
+{
+    // Message 4 is listed larger than the rules judge (MaxSpamSize): it
+    // comes header first, and as the rules do not ask for its body, so
+    // does message 5.
+    std::string list = "+OK\r\n";
+    for (int n = 1; n <= 5; ++n)
+        list += std::to_string(n) + " " + std::to_string(n == 4 ? filterSettings().sizeLimit + 1 : 100) + "\r\n";
+    serve(5, {{"LIST", list + ".\r\n"}});
+    std::vector<std::string> judged;
+    setEvaluationSeam([&](const MessageDescriptor& message, int) {
+        const std::string text = readFile(message.path);
+        judged.push_back(text);
+        if (text.find("message 2") != std::string::npos)
+            currentSession()->filter->session()->fetchWholeMessage();
+        return true;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 3",
+                                                              "TOP 4 0", "TOP 5 0"}));
+    EXPECT_EQ(judged, (std::vector<std::string>{header(1) + ".\r\n", header(2) + ".\r\n", whole(3),
+                                                header(4) + ".\r\n", header(5) + ".\r\n"}));
+    EXPECT_EQ(m_client->command("RETR 3"), "+OK " + std::to_string(whole(3).size()) + " octets\r\n");
+    EXPECT_EQ(m_client->body(), whole(3));
+    EXPECT_EQ(upstreamAfterLogin().size(), 8u) << "served from the spool";
 }
 
 TEST_F(SessionCollection, AMessageTooLargeForThePackKeepsAFileOfItsOwn)
