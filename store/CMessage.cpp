@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -30,12 +31,22 @@ public:
         static const char kEnd[] = "\r\n.\r\n";
         static const int kFail[] = {0, 0, 0, 1, 2};
         for (size_t i = 0; i < n; ++i) {
+            if (m_matched == 0 && m_offset >= 3) {
+                // No end can start before the next CR: the bytes up to it
+                // only move the last three along.
+                const void* cr = std::memchr(data + i, '\r', n - i);
+                const size_t next = cr ? static_cast<size_t>(static_cast<const char*>(cr) - data) : n;
+                for (size_t k = next - std::min<size_t>(next - i, 3); k < next; ++k)
+                    shiftIn(data[k]);
+                m_offset += static_cast<long>(next - i);
+                i = next;
+                if (i == n)
+                    break;
+            }
             const char c = data[i];
             if (m_offset < 3)
                 m_first[m_offset] = c;
-            m_last[0] = m_last[1];
-            m_last[1] = m_last[2];
-            m_last[2] = c;
+            shiftIn(c);
             ++m_offset;
             while (m_matched > 0 && c != kEnd[m_matched])
                 m_matched = kFail[m_matched - 1];
@@ -45,6 +56,13 @@ public:
             }
         }
         return false;
+    }
+
+    void shiftIn(char c)
+    {
+        m_last[0] = m_last[1];
+        m_last[1] = m_last[2];
+        m_last[2] = c;
     }
 
     // After the last byte: the text's length, and the tail a text without
