@@ -8,12 +8,13 @@
 #include "common/UniqueFd.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -68,6 +69,52 @@ namespace {
 // judged); past this much the rest is taken as body.
 constexpr size_t kMaxHeaderRead = 8u << 20;
 
+// The lines of an open file from its start, each with its LF (the last
+// without one when the file does not end with it), read in blocks.
+class LineSource
+{
+public:
+    explicit LineSource(int fd) : m_fd(fd) {}
+
+    bool next(std::string& line)
+    {
+        for (;;) {
+            const size_t end = m_buffer.find('\n', m_position);
+            if (end != std::string::npos) {
+                line.assign(m_buffer, m_position, end + 1 - m_position);
+                m_position = end + 1;
+                return true;
+            }
+            if (m_atEnd) {
+                if (m_position >= m_buffer.size())
+                    return false;
+                line.assign(m_buffer, m_position);
+                m_position = m_buffer.size();
+                return true;
+            }
+            m_buffer.erase(0, m_position);
+            m_position = 0;
+            char block[65536];
+            const ssize_t n = ::pread(m_fd, block, sizeof block, m_offset);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_atEnd = true;
+                continue;
+            }
+            m_buffer.append(block, static_cast<size_t>(n));
+            m_offset += n;
+        }
+    }
+
+private:
+    int m_fd;
+    std::string m_buffer;
+    size_t m_position = 0;
+    off_t m_offset = 0;
+    bool m_atEnd = false;
+};
+
 bool startsWithNoCase(const std::string& text, size_t at, const char* prefix)
 {
     for (size_t i = 0; prefix[i]; ++i)
@@ -101,22 +148,22 @@ bool rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
             if (c == '\r' || c == '\n')
                 c = ' ';
 
-        std::ifstream in(message.path, std::ios::binary);
-        if (!in) {
+        // The spool is rewritten in place: no new file per marked message.
+        // A failure part way leaves it damaged, which the caller is told.
+        UniqueFd out(::open(message.path, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+        if (!out) {
             CEventLog().LogEvent(1, "Unable to open file %s", message.path);
             return true;
         }
         // The header block line by line, each physical line whole, into
         // header; the body after it stays where it is in the file.
+        LineSource in(out.get());
         std::string header;
         long consumed = 0;
         bool subjectSeen = false;
         bool inSubject = false;
         std::string line;
-        while (header.size() < kMaxHeaderRead && std::getline(in, line)) {
-            const bool complete = !in.eof();
-            if (complete)
-                line += '\n';
+        while (header.size() < kMaxHeaderRead && in.next(line)) {
             consumed += static_cast<long>(line.size());
             if (line == "\r\n" || line == "\n") {
                 if (newSubject && !subjectSeen)
@@ -133,14 +180,6 @@ bool rewriteSubject(FilterContext& context, const MessageDescriptor& message, in
                 continue;
             }
             header += line;
-        }
-        in.close();
-        // The spool is rewritten in place: no new file per marked message.
-        // A failure part way leaves it damaged, which the caller is told.
-        UniqueFd out(::open(message.path, O_RDWR | O_NOFOLLOW | O_CLOEXEC));
-        if (!out) {
-            CEventLog().LogEvent(1, "Unable to open file %s", message.path);
-            return true;
         }
         if (!replaceFileHead(out.get(), consumed, header)) {
             CEventLog().LogEvent(1, "Unable to rewrite %s: %s", message.path, std::strerror(errno));

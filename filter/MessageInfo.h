@@ -67,6 +67,8 @@ private:
     Chunk::List m_segments;
     std::string m_userMacros[4];
     bool m_open = false;
+    static constexpr size_t kReadBuffer = 65536;
+
     FILE* m_file = nullptr;
     const MessageDescriptor* m_message = nullptr;
     int m_currentSegment = 0;

@@ -297,9 +297,11 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         return;
     }
     // The text is whatever the filter left in the scratch spool.
+    // A pack record was just written whole (CollectionSpools::keep); a
+    // file of its own is measured.
     const std::string field = spools.keep();
     const long listed = message.size;
-    if (field.empty() || !message.load(field, m_place.stateFolder)) {
+    if (field.empty() || !(message.takePacked(field, m_place.stateFolder) || message.load(field, m_place.stateFolder))) {
         // Relayed unjudged, judged again next time; a file of its own goes.
         SpoolField kept;
         if (SpoolField::parse(field, kept) && !kept.inPack())

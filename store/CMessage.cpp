@@ -141,6 +141,20 @@ bool CMessage::load(const std::string& id, const std::string& stateFolder)
     return true;
 }
 
+bool CMessage::takePacked(const std::string& id, const std::string& stateFolder)
+{
+    SpoolField field;
+    if (!SpoolField::parse(id, field) || !field.inPack())
+        return false;
+    spoolId = id;
+    path = stateFolder + "/" + field.fileName();
+    textOffset = field.offset;
+    textLength = field.length;
+    textTail.clear();
+    size = field.length;
+    return true;
+}
+
 bool CMessage::readText(const std::string& file, long offset, long limit)
 {
     textLength = -1;

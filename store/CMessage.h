@@ -29,6 +29,10 @@ public:
     // unchanged, when it cannot be read ("Unable to open" logged) or when
     // id is no such field.
     bool load(const std::string& id, const std::string& stateFolder);
+    // Takes the pack slice id names (a SpoolField of a pack) as the text
+    // without reading it: for a text just written there whole, ended by CR
+    // LF "." CR LF.  False, the message unchanged, for any other field.
+    bool takePacked(const std::string& id, const std::string& stateFolder);
     // The text of file from offset, within limit bytes when limit is 0 or
     // more (false when the file ends short of them): its bytes up to and
     // including the first CR LF "." CR LF; a text without one is served with
