@@ -28,9 +28,9 @@ bool CollectionSpools::attached()
 {
     // The filter may have put a new file in its place (the virus scanner
     // renames its cleaned copy over it): that is the one to go on with.
-    struct stat open {}, named {};
-    if (::fstat(m_scratch.get(), &open) == 0 && ::stat(scratchPath().c_str(), &named) == 0 &&
-        open.st_dev == named.st_dev && open.st_ino == named.st_ino)
+    struct stat held {}, named {};
+    if (::fstat(m_scratch.get(), &held) == 0 && ::stat(scratchPath().c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino)
         return true;
     m_scratch.reset(::open(scratchPath().c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (m_scratch)
