@@ -23,6 +23,41 @@ bool writeFully(int fd, const void* data, size_t size)
     return true;
 }
 
+bool pwriteFully(int fd, const void* data, size_t size, off_t offset)
+{
+    auto p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+bool preadFully(int fd, void* data, size_t size, off_t offset)
+{
+    auto p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, p, size, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;   // shorter than the caller knows it to be
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
 bool readToEnd(int fd, std::string& out, size_t limit)
 {
     char buffer[65536];

@@ -1,5 +1,7 @@
 #include "common/FileHead.h"
 
+#include "common/UniqueFd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,39 +12,6 @@ namespace {
 
 constexpr long kBlock = 65536;
 
-bool preadFully(int fd, char* data, long size, long offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, static_cast<size_t>(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;   // shorter than measured: changed under us
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-bool pwriteFully(int fd, const char* data, long size, long offset)
-{
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(size), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
 // Moves the bytes [from, end) of the file by shift (either way), in blocks
 // taken from the side that the move does not overwrite first.
 bool moveTail(int fd, long from, long end, long shift)
@@ -52,13 +21,15 @@ bool moveTail(int fd, long from, long end, long shift)
         for (long at = end; at > from;) {
             const long size = at - from < kBlock ? at - from : kBlock;
             at -= size;
-            if (!preadFully(fd, block, size, at) || !pwriteFully(fd, block, size, at + shift))
+            if (!preadFully(fd, block, static_cast<size_t>(size), at) ||
+                !pwriteFully(fd, block, static_cast<size_t>(size), at + shift))
                 return false;
         }
     } else {
         for (long at = from; at < end;) {
             const long size = end - at < kBlock ? end - at : kBlock;
-            if (!preadFully(fd, block, size, at) || !pwriteFully(fd, block, size, at + shift))
+            if (!preadFully(fd, block, static_cast<size_t>(size), at) ||
+                !pwriteFully(fd, block, static_cast<size_t>(size), at + shift))
                 return false;
             at += size;
         }
@@ -107,7 +78,7 @@ bool replaceFileHead(int fd, long oldLength, const std::string& head)
     }
     if (shift != 0 && !moveTail(fd, oldLength, size, shift))
         return false;
-    if (!pwriteFully(fd, head.data(), static_cast<long>(head.size()), 0))
+    if (!pwriteFully(fd, head.data(), head.size(), 0))
         return false;
     return shift >= 0 || ::ftruncate(fd, size + shift) == 0;
 }

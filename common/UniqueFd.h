@@ -42,6 +42,11 @@ private:
 
 // True when all size bytes were written.
 COMMONKIT_API bool writeFully(int fd, const void* data, size_t size);
+// The same at offset, the file's position unchanged.
+COMMONKIT_API bool pwriteFully(int fd, const void* data, size_t size, off_t offset);
+// True when all size bytes from offset were read; a file that ends before
+// them gives false (errno EIO).
+COMMONKIT_API bool preadFully(int fd, void* data, size_t size, off_t offset);
 
 // Appends what fd reads to its end onto out, retrying EINTR.  False on a
 // read error, and as soon as out holds more than limit bytes.

@@ -137,41 +137,14 @@ std::string dayFileOf(const std::string& stagingPath)
     return stagingPath.substr(0, stagingPath.find('.', slash)) + ".txt";
 }
 
-bool preadFully(int fd, char* buf, size_t size, long offset)
-{
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, buf, size, offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        buf += got;
-        size -= static_cast<size_t>(got);
-        offset += got;
-    }
-    return true;
-}
-
 bool writeText(int fd, const std::string& text)
 {
     return writeFully(fd, text.data(), text.size());
 }
 
-bool pwriteFully(int fd, const std::string& text, long offset)
+bool writeTextAt(int fd, const std::string& text, long offset)
 {
-    const char* p = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t put = ::pwrite(fd, p, left, offset);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        p += put;
-        left -= static_cast<size_t>(put);
-        offset += put;
-    }
-    return true;
+    return pwriteFully(fd, text.data(), text.size(), offset);
 }
 
 // Appends length bytes of in from offset to out.
@@ -263,7 +236,7 @@ bool mergeStagingFile(const std::string& path, int staging, const StagingContent
     const long start = static_cast<long>(st.st_size);
     bool merged = true;
     if (contents.recorded)
-        merged = pwriteFully(staging, StagingFile::mergeLine(start), contents.end) && ::fdatasync(staging) == 0;
+        merged = writeTextAt(staging, StagingFile::mergeLine(start), contents.end) && ::fdatasync(staging) == 0;
     for (const auto& [offset, length] : ranges)
         merged = merged && appendRange(staging, offset, length, day.get());
     merged = merged && ::fsync(day.get()) == 0;
@@ -301,7 +274,7 @@ bool dropJudgedAgain(int file, StagingContents& contents, const std::function<bo
     for (StagedCopy& copy : contents.copies) {
         if (copy.dropped || copy.key == "-" || !judgedAgain(copy.key))
             continue;
-        if (!pwriteFully(file, "D", copy.lengthAt))
+        if (!writeTextAt(file, "D", copy.lengthAt))
             return false;
         copy.dropped = marked = true;
     }
@@ -397,7 +370,7 @@ bool archiveMessage(FilterContext& context, const MessageDescriptor& message, in
         const long end = written ? ::lseek(out, 0, SEEK_CUR) : -1;
         const long length = end - start - static_cast<long>(record.size());
         written = written && end >= 0 && length <= StagingFile::kMaxCopy &&
-                  pwriteFully(out, StagingFile::lengthField(length), start);
+                  writeTextAt(out, StagingFile::lengthField(length), start);
         if (!written) {
             for (FilterContext::StagedArchive& staged : context.stagedArchives) {
                 if (staged.file.get() != out)

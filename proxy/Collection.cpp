@@ -353,15 +353,11 @@ void Collection::fetchWholeMessage()
         bool done = false;
         ~Restore()
         {
-            if (done || replaceFileHead(file, lengthOf(file), header))
+            if (done || (pwriteFully(file, header.data(), header.size(), 0) &&
+                         ::ftruncate(file, static_cast<off_t>(header.size())) == 0))
                 return;
             CEventLog().LogEvent(1, "Unable to restore the spooled header of a message");
             filter.spoolDamaged = true;
-        }
-        static long lengthOf(int file)
-        {
-            const off_t end = ::lseek(file, 0, SEEK_END);
-            return end < 0 ? 0 : static_cast<long>(end);
         }
     } restore{file, m_place.filter, {}};
     if (!readWholeFile(file, kMaxHeaderBytes + 16, restore.header)) {

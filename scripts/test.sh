@@ -68,7 +68,7 @@ LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 rm -f build-tsan/tsan-report.*
-TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|SessionCollection|SpoolReserve|ListStoreLoad|ProgramLifecycle|ProgramRules|ProgramAccounts|HostileClient|DroppedUpstream|ScriptThreads" \
+TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|SessionCollection|ListStoreLoad|ProgramLifecycle|ProgramRules|ProgramAccounts|HostileClient|DroppedUpstream|ScriptThreads" \
     run_config build-tsan -DQF_TSAN=ON -DQF_GUI=OFF -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 # Reports of programs the tests started (their output is not shown).

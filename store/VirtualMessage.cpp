@@ -7,7 +7,6 @@
 #include "common/InternetDate.h"
 #include "common/UniqueFd.h"
 #include "store/SpoolField.h"
-#include "store/SpoolReserve.h"
 
 #include <cstdio>
 
@@ -24,7 +23,7 @@ bool addVirtualMessage(Mailbox& mailbox, const std::string& stateFolder, const s
     message->local = true;
     message->uid = CMessage::generatedUid();
     UniqueFd reserved;
-    const std::string spoolId = SpoolReserve::create(stateFolder, reserved);
+    const std::string spoolId = createFreshFile(stateFolder, SpoolField::spoolFileName, reserved);
     reserved.reset();   // the name is what is reserved; the text replaces it whole
     if (spoolId.empty()) {
         CEventLog().LogEvent(1, "Unable to create a spool file in %s", stateFolder.c_str());

@@ -15,6 +15,15 @@ bool match(std::string text, const std::string& pattern)
     return WildcardMatch(text.data(), pattern.c_str());
 }
 
+// Up to maxLength bytes drawn from alphabet.
+std::string randomText(std::mt19937& random, const std::string& alphabet, size_t maxLength)
+{
+    std::string text(random() % (maxLength + 1), ' ');
+    for (char& c : text)
+        c = alphabet[random() % alphabet.size()];
+    return text;
+}
+
 struct Case {
     const char* name;
     std::string text;
@@ -244,12 +253,7 @@ TEST(WildcardMatch, AgreesWithReferenceOnGeneratedInputs)
     std::mt19937 random(20261207);
     const std::string textAlphabet = "abA\r\n-";
     const std::string patternAlphabet = "ab*?*[]^-\\A\r\n";
-    auto pick = [&](const std::string& from, size_t maxLength) {
-        std::string s(random() % (maxLength + 1), ' ');
-        for (char& c : s)
-            c = from[random() % from.size()];
-        return s;
-    };
+    auto pick = [&](const std::string& from, size_t maxLength) { return randomText(random, from, maxLength); };
     int disagreements = 0;
     for (int i = 0; i < 40000; ++i) {
         std::string text = pick(textAlphabet, 12);
@@ -274,12 +278,7 @@ TEST(WildcardPattern, AnalysedPatternsAndListsAgreeWithWildcardMatch)
 {
     std::mt19937 random(20261209);
     const std::string textAlphabet = "abAB\r\n-";
-    auto pick = [&](const std::string& from, size_t maxLength) {
-        std::string s(random() % (maxLength + 1), ' ');
-        for (char& c : s)
-            c = from[random() % from.size()];
-        return s;
-    };
+    auto pick = [&](const std::string& from, size_t maxLength) { return randomText(random, from, maxLength); };
     auto pattern = [&] {
         const std::string word = pick("abAB-", 4);
         switch (random() % 7) {

@@ -3,7 +3,11 @@
 // the state folder or a slice no collection could have written.
 #include "store/SpoolField.h"
 
+#include "support/TestHelpers.h"
+
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace {
 
@@ -48,6 +52,34 @@ TEST(SpoolField, AnythingElseIsRefusedAndLeavesTheFieldAsItWas)
     SpoolField largest;
     EXPECT_TRUE(SpoolField::parse("1:0:" + maxSlice, largest));
     EXPECT_TRUE(SpoolField::parse("12345678:999999999999999:3", largest));
+}
+
+TEST(SpoolField, AFreshFileIsNeverMadeOverOneAlreadyThere)
+{
+    TempDir folder;
+    UniqueFd probe;
+    const std::string first = createFreshFile(folder.path(), SpoolField::spoolFileName, probe);
+    ASSERT_FALSE(first.empty());
+    probe.reset();
+    // The next few names the counter gives are taken by files of others.
+    const unsigned next = static_cast<unsigned>(std::stoul(first, nullptr, 16)) + 1;
+    std::set<std::string> others;
+    for (unsigned n = next; n < next + 5; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "msg%05x.msg", n);
+        writeFile(folder / name, "another account's spool\r\n");
+        others.insert(name);
+    }
+    UniqueFd file;
+    const std::string id = createFreshFile(folder.path(), SpoolField::spoolFileName, file);
+    ASSERT_FALSE(id.empty());
+    EXPECT_TRUE(file);
+    EXPECT_EQ(others.count("msg" + id + ".msg"), 0u) << "made over " << id;
+    for (const std::string& name : others)
+        EXPECT_EQ(readFile(folder / name), "another account's spool\r\n") << name;
+    UniqueFd none;
+    EXPECT_EQ(createFreshFile(folder / "absent", SpoolField::spoolFileName, none), "") << "no folder, no file";
+    EXPECT_FALSE(none);
 }
 
 } // namespace
