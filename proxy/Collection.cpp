@@ -88,6 +88,8 @@ bool Collection::run()
         if (!removed)
             ++i;
     }
+    settleAhead();
+    deleteJudgedSpam();
     if (m_settings.ownUser)
         addPendingMessages(programContext().dataRoot + "/pending", m_place.mailbox, m_place.pending);
     writeSessionNotices(m_place.filter, m_settings.ownUser);
@@ -198,7 +200,7 @@ bool Collection::readMessageLines(int spool, bool& written, bool whole, long pos
 Collection::Spooled Collection::spoolMessage(CMessage& message, const std::string& request,
                                          const std::string& path, int file, bool whole, long position)
 {
-    const std::string reply = m_place.server.command(request);
+    const std::string reply = ask(request);
     if (beginsWith(reply, "-ERR"))
         return Spooled::Refused;
     CEventLog().LogEvent(kDebugLevel, whole ? "Spooling message to file %s" : "Spooling message header to file %s",
@@ -228,19 +230,15 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
     if (scratch < 0)
         return;   // stays on the server, relayed to the client unjudged
     const long position = static_cast<long>(index + 1);
-    const bool ahead = m_bodyAsked && message.size <= m_settings.wholeAhead;
-
-    auto request = [&] {
-        return formatText(m_useTop && !ahead ? "TOP %d 0\r\n" : "RETR %d\r\n", message.serverNumber);
-    };
     // The reply is written straight into the scratch spool, which nothing
     // names: what a refused request or a reply cut short left there is
     // overwritten by the next message.
-    Spooled result = spoolMessage(message, request(), path, scratch, !m_useTop || ahead, position);
-    if (result == Spooled::Refused && m_useTop && !ahead) {
+    const bool whole = fetchesWhole(message);
+    Spooled result = spoolMessage(message, requestFor(message), path, scratch, whole, position);
+    if (result == Spooled::Refused && !whole) {
         CEventLog().LogEvent(2, "TOP command not available, downloading whole of message");
         m_useTop = false;
-        result = spoolMessage(message, request(), path, scratch, true, position);
+        result = spoolMessage(message, requestFor(message), path, scratch, true, position);
     }
     if (result != Spooled::Done) {
         if (result == Spooled::Refused) {
@@ -254,6 +252,10 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         return;
     }
 
+    // A whole message needs nothing more from the server while it is
+    // judged (a header may: the rules can ask for the body).
+    if (!message.headerOnly)
+        sendAhead(index);
     m_current = static_cast<int>(index);
     m_currentPath = path;
     m_spools = &spools;
@@ -283,17 +285,8 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
     if (letThrough && m_place.filter.keptUnarchived)
         message.stateKey.clear();
     if (!letThrough) {
-        if (beginsWith(m_place.server.command(formatText("DELE %d\r\n", message.serverNumber)), "+OK")) {
-            m_deletedOnServer.push_back(message.serverNumber);
-            m_place.mailbox.erase(m_place.mailbox.begin() + static_cast<long>(index));
-            removed = true;
-            return;
-        }
-        // Kept by the server: relayed unrecorded, judged again next time
-        // (its copy staged now is dropped at QUIT).
-        CEventLog().LogEvent(2, "The server would not delete message %d: it is kept", message.serverNumber);
-        message.stateKey.clear();
-        message.headerOnly = false;
+        // Nothing serves it from the spool: it is deleted, or relayed.
+        m_judgedSpam.push_back(&message);
         return;
     }
     // The text is whatever the filter left in the scratch spool.
@@ -310,6 +303,69 @@ void Collection::spoolAndJudge(size_t index, bool& removed, CollectionSpools& sp
         return;
     }
     message.keepListedSize(listed);
+}
+
+bool Collection::fetchesWhole(const CMessage& message) const
+{
+    return !m_useTop || (m_bodyAsked && message.size <= m_settings.wholeAhead);
+}
+
+std::string Collection::requestFor(const CMessage& message) const
+{
+    return formatText(fetchesWhole(message) ? "RETR %d\r\n" : "TOP %d 0\r\n", message.serverNumber);
+}
+
+std::string Collection::ask(const std::string& request)
+{
+    if (!m_sentAhead.empty() && m_sentAhead == request) {
+        m_sentAhead.clear();
+        return m_place.server.readStatus();
+    }
+    settleAhead();
+    return m_place.server.command(request);
+}
+
+void Collection::settleAhead()
+{
+    if (m_sentAhead.empty())
+        return;
+    m_sentAhead.clear();
+    if (beginsWith(m_place.server.readStatus(), "+OK"))
+        m_place.server.readMessage([](const char*, unsigned, bool, bool) {});
+}
+
+void Collection::sendAhead(size_t index)
+{
+    for (size_t next = index + 1; next < m_place.mailbox.size(); ++next) {
+        const CMessage& message = *m_place.mailbox[next];
+        if (message.hasText())
+            continue;   // judged in an earlier session
+        settleAhead();
+        m_sentAhead = requestFor(message);
+        m_place.server.send(m_sentAhead);
+        return;
+    }
+}
+
+void Collection::deleteJudgedSpam()
+{
+    std::set<const CMessage*> deleted;
+    for (CMessage* message : m_judgedSpam) {
+        if (beginsWith(ask(formatText("DELE %d\r\n", message->serverNumber)), "+OK")) {
+            m_deletedOnServer.push_back(message->serverNumber);
+            deleted.insert(message);
+            continue;
+        }
+        // Kept by the server: relayed unrecorded, judged again next time
+        // (its copy staged now is dropped at QUIT).
+        CEventLog().LogEvent(2, "The server would not delete message %d: it is kept", message->serverNumber);
+        message->stateKey.clear();
+        message->headerOnly = false;
+    }
+    m_judgedSpam.clear();
+    m_place.mailbox.erase(std::remove_if(m_place.mailbox.begin(), m_place.mailbox.end(),
+                                         [&deleted](const auto& entry) { return deleted.count(entry.get()) > 0; }),
+                          m_place.mailbox.end());
 }
 
 std::string archiveKeyOf(const CMessage& message)

@@ -3,8 +3,10 @@
 // run() lists the server's messages and their ids, gives the messages
 // judged in earlier sessions their texts from the account state, then
 // spools the header (or, without TOP, the whole) of each new message and
-// has the judge rate it: one judged spam is deleted on the server and
-// leaves the mailbox, the others keep their spooled texts.  The pending
+// has the judge rate it: the others keep their spooled texts, and once all
+// are judged the spam is deleted on the server and leaves the mailbox.
+// While a message spooled whole is judged, the server is already sending
+// the next one (the request for it goes out first).  The pending
 // folder's messages follow (for the proxy's own user), then the collection
 // report and the session's notices as messages of the proxy's own.  While
 // it judges, the collection is the filter's link to the message judged.
@@ -79,6 +81,23 @@ public:
 private:
     enum class Spooled { Done, Refused, Unwritable, HeaderTooLarge };
 
+    // The request that fetches message now: its header, or the whole of it.
+    std::string requestFor(const CMessage& message) const;
+    bool fetchesWhole(const CMessage& message) const;
+    // Sends request and reads its status line; a request sent ahead is
+    // only read, and one sent ahead for something else is settled first.
+    std::string ask(const std::string& request);
+    // Reads (and drops) the reply of the request sent ahead, if any, so
+    // that the connection is free for the next command.
+    void settleAhead();
+    // After message index was spooled whole: the request for the next
+    // message to spool goes out now, so that the server sends it while
+    // this one is judged.
+    void sendAhead(size_t index);
+    // DELE for every message judged spam, in the order judged: each one
+    // deleted leaves the mailbox, one the server keeps is relayed.
+    void deleteJudgedSpam();
+
     bool collectListing();
     bool collectIds();
     void assignUids(const std::vector<std::string>& ids);
@@ -104,6 +123,10 @@ private:
     bool m_bodyAsked = false;     // the rules asked for the last message's body
     bool m_uidlSupported = true;
     std::vector<int> m_deletedOnServer;
+    // Judged spam, deleted on the server once every message is judged: a
+    // DELE in between would wait for the reply of a request sent ahead.
+    std::vector<CMessage*> m_judgedSpam;
+    std::string m_sentAhead;      // a request whose reply is not read yet
     int m_current = -1;           // the entry being judged
     std::string m_currentPath;    // its spool
     CollectionSpools* m_spools = nullptr;   // while a message is judged

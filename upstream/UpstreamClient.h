@@ -60,6 +60,11 @@ public:
 
     // Sends a command line (with its CR LF) and reads the status line.
     std::string command(const std::string& line, bool isPassword = false);
+    // The two halves of command(), for a caller that has other work to do
+    // while the server answers: the line is sent, and its status line read
+    // later.  Nothing else may be sent in between.
+    void send(const std::string& line) { m_connection.send(line); }
+    std::string readStatus() { return m_connection.readLine(); }
     // The lines of a multi-line reply whose status line has been read, in
     // pieces of at most kPiece bytes, line ends made CR LF, up to and with
     // the terminating line (last true).  The reply is always read to its

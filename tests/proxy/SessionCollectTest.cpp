@@ -18,9 +18,10 @@
 #include "support/TestHelpers.h"
 
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -122,8 +123,9 @@ TEST_F(SessionCollection, RejectedMessagesAreDeletedUpstreamAndNumbersCloseUp)
         return readFile(message.path).find("message 2") == std::string::npos;
     });
     EXPECT_EQ(login(), "+OK\r\n");
+    // The spam is deleted once every message is judged.
     EXPECT_EQ(upstreamAfterLogin(),
-              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "DELE 2", "TOP 3 0"}));
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "TOP 3 0", "DELE 2"}));
     EXPECT_EQ(m_client->command("STAT"),
               "+OK 2 " + std::to_string(whole(1).size() + whole(3).size()) + "\r\n");
     EXPECT_EQ(m_client->command("UIDL"), "+OK Unique id list follows\r\n");
@@ -144,7 +146,7 @@ TEST_F(SessionCollection, AClientsRsetNeverBringsBackWhatTheFilterDeleted)
     EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
     EXPECT_TRUE(m_client->closedByServer());
     // The client's DELE is undone, the filter's is sent again.
-    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "DELE 2", "TOP 3 0",
+    EXPECT_EQ(upstreamAfterLogin(), (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "TOP 2 0", "TOP 3 0", "DELE 2",
                                                               "DELE 1", "RSET", "DELE 2", "QUIT"}));
 }
 
@@ -410,6 +412,45 @@ TEST_F(SessionCollection, RulesThatReadABodyGetTheNextSmallMessagesWhole)
     EXPECT_EQ(upstreamAfterLogin().size(), 8u) << "served from the spool";
 }
 
+TEST_F(SessionCollection, WhileAWholeMessageIsJudgedTheNextIsAlreadyAsked)
+{
+    // No TOP: every message is spooled whole.  Message 1 is spam; the time
+    // runs out while message 2 is judged, with RETR 3 already sent: its
+    // reply is read away before DELE 1, which must get a reply of its own.
+    setMaxCollectionTime(2);
+    serve(3, {{"TOP 1 0", "-ERR no TOP\r\n"}, {"DELE 1", "+OK message 1 deleted\r\n"}}, {{"RETR 2", 3000}});
+    std::vector<std::vector<std::string>> askedWhileJudged;
+    setEvaluationSeam([&](const MessageDescriptor& message, int) {
+        const std::string text = readFile(message.path);
+        const std::string next = text.find("message 1") != std::string::npos ? "RETR 2" : "RETR 3";
+        for (int i = 0; i < 400; ++i) {
+            const auto sent = upstreamAfterLogin();
+            if (std::find(sent.begin(), sent.end(), next) != sent.end())
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        askedWhileJudged.push_back(upstreamAfterLogin());
+        return text.find("message 1") == std::string::npos;
+    });
+    EXPECT_EQ(login(), "+OK\r\n");
+    ASSERT_EQ(askedWhileJudged.size(), 2u);
+    EXPECT_EQ(askedWhileJudged[0], (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2"}));
+    EXPECT_EQ(askedWhileJudged[1], (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3"}));
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3", "DELE 1"}));
+    EXPECT_EQ(count(logText(), "The server would not delete message 1"), 0u);
+    // Message 1 is gone, message 2 is served from its spool; message 3 was
+    // not reached and waits on the server; the timeout notice follows.
+    EXPECT_EQ(m_client->command("STAT").substr(0, 6), "+OK 2 ");
+    EXPECT_EQ(m_client->command("RETR 1").substr(0, 3), "+OK");
+    EXPECT_EQ(m_client->body(), whole(2));
+    EXPECT_EQ(m_client->command("RETR 2").substr(0, 3), "+OK");
+    EXPECT_NE(m_client->body().find("Subject: Quillfence Pro collection timeout notification\r\n"), std::string::npos);
+    EXPECT_EQ(m_client->command("QUIT"), "+OK bye\r\n");
+    EXPECT_EQ(upstreamAfterLogin(),
+              (std::vector<std::string>{"LIST", "UIDL", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3", "DELE 1", "QUIT"}));
+}
+
 TEST_F(SessionCollection, AMessageTooLargeForThePackKeepsAFileOfItsOwn)
 {
     // Whole messages (no TOP): message 2 is larger than a pack's record
@@ -663,18 +704,38 @@ TEST_F(SessionCollection, NoReportWithoutEntriesOrWhenSwitchedOff)
 
 namespace {
 
+// The proxy's end of the connection whose server end is fd: the socket of
+// this process whose own address is fd's peer.
+int proxyEndOf(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+        return -1;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        const int candidate = std::atoi(entry.path().filename().c_str());
+        sockaddr_storage own{};
+        socklen_t ownLength = sizeof own;
+        if (candidate != fd && ::getsockname(candidate, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
+            ownLength == peerLength && std::memcmp(&own, &peer, peerLength) == 0)
+            return candidate;
+    }
+    return -1;
+}
+
 // Sends a reply in two pieces, split at offset, the second only once the
 // proxy has taken the first from its socket: the proxy's reads end exactly
 // there.
-FakeUpstream::Sender splitAt(size_t offset, const std::atomic<int>& proxyFd)
+FakeUpstream::Sender splitAt(size_t offset)
 {
-    return [offset, &proxyFd](int fd, const std::string& reply) {
-        if (proxyFd.load() < 0)
-            ADD_FAILURE() << "the proxy's connection is not known yet: the split would be no split";
+    return [offset](int fd, const std::string& reply) {
+        const int proxyFd = proxyEndOf(fd);
+        if (proxyFd < 0)
+            ADD_FAILURE() << "the proxy's end of the connection is not found: the split would be no split";
         sendAll(fd, reply.substr(0, offset));
         for (int i = 0; i < 5000; ++i) {
             int queued = 0;
-            if (::ioctl(proxyFd.load(), FIONREAD, &queued) == 0 && queued == 0)
+            if (::ioctl(proxyFd, FIONREAD, &queued) == 0 && queued == 0)
                 break;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
@@ -686,22 +747,15 @@ TEST_F(SessionCollection, DotLinesSurviveEveryReadBoundary)
 {
     // whole(n) holds a stuffed "..leading dot" line and ends with ".".
     const std::string reply = "+OK\r\n" + whole(2);
-    std::atomic<int> proxyFd{-1};
-    setEvaluationSeam([&](const MessageDescriptor&, int) {
-        proxyFd = currentSession()->upstream.connection().handle();
-        return true;
-    });
     for (bool spooled : {false, true}) {
         for (size_t offset = 1; offset < reply.size(); ++offset) {
             SCOPED_TRACE((spooled ? "spooled whole, split at " : "relayed, split at ") + std::to_string(offset));
             // Spooled: TOP is refused and RETR fills the spool during the
-            // collection (message 2, after message 1's judgement has told
-            // the proxy's connection).  Relayed: headers are spooled and the
-            // client's RETR is relayed.
-            proxyFd = -1;
+            // collection.  Relayed: headers are spooled and the client's
+            // RETR is relayed.
             serve(2, spooled ? std::map<std::string, std::string>{{"TOP 1 0", "-ERR no TOP\r\n"}}
                              : std::map<std::string, std::string>{});
-            m_upstream->sendWith("RETR 2", splitAt(offset, proxyFd));
+            m_upstream->sendWith("RETR 2", splitAt(offset));
             // A port used before would name an earlier iteration's state file.
             fs::remove(accountFile());
             ASSERT_EQ(login(), "+OK\r\n");
