@@ -38,8 +38,11 @@ bool MessageInfo::open(const MessageDescriptor* message)
             CEventLog().LogEvent(1, "mailmgr: Unable to open %s", message->path);
             return false;
         }
-        // A usual message in a read or two, not one for every 4 KB.
-        std::setvbuf(m_file, nullptr, _IOFBF, kReadBuffer);
+        // A usual message in a read or two, not one for every 4 KB (stdio
+        // takes the size only with a buffer given).
+        if (!m_readBuffer)
+            m_readBuffer = std::make_unique<char[]>(kReadBuffer);
+        std::setvbuf(m_file, m_readBuffer.get(), _IOFBF, kReadBuffer);
         // Other writers are kept out while the rules read it.
         ::flock(::fileno(m_file), LOCK_SH);
         m_segments.clear();

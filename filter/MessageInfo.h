@@ -13,6 +13,7 @@
 #include "filter/MessageDescriptor.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class SessionLink;
@@ -67,7 +68,9 @@ private:
     Chunk::List m_segments;
     std::string m_userMacros[4];
     bool m_open = false;
+    // The spool is read through this buffer: a usual message in one read.
     static constexpr size_t kReadBuffer = 65536;
+    std::unique_ptr<char[]> m_readBuffer;
 
     FILE* m_file = nullptr;
     const MessageDescriptor* m_message = nullptr;

@@ -63,8 +63,13 @@ int CollectionSpools::scratch(std::string& path)
 
 bool CollectionSpools::finish(int file)
 {
+    // A file already as long as what was written is left alone: a cut
+    // costs the file system far more than the look.
     const off_t written = ::lseek(file, 0, SEEK_CUR);
-    return written >= 0 && ::ftruncate(file, written) == 0;
+    struct stat status {};
+    if (written < 0 || ::fstat(file, &status) != 0)
+        return false;
+    return status.st_size == written || ::ftruncate(file, written) == 0;
 }
 
 std::string CollectionSpools::keep()
