@@ -43,6 +43,10 @@ public:
     // parts by number, and each part costs memory for as long as the message
     // is open.
     static constexpr size_t kMaxChunks = 4096;
+    // The body is read, decoded and matched up to this many bytes of it: a
+    // larger one is judged by its beginning, so that judging a message takes
+    // memory in proportion to this, not to the message.
+    static constexpr int64_t kMaxBodyRead = 2 * 1024 * 1024;
 
     explicit Chunk(int64_t chunkStart);
     virtual ~Chunk();
@@ -124,6 +128,9 @@ private:
     // Where the body ends for decoding and raw matches: chunkEnd once known,
     // else the end of the file.
     int64_t bodyEnd(FILE* file) const;
+    // Where reading the body for decoding and raw matches stops: bodyEnd,
+    // or kMaxBodyRead bytes into the body.
+    int64_t readEnd(FILE* file) const;
     void loadRawBody(FILE* file);
     void writeSegmentFile() const;
 

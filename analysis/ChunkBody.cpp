@@ -44,6 +44,11 @@ int64_t Chunk::bodyEnd(FILE* file) const
     return std::max(messageFileLength(file), m_bodyStart);
 }
 
+int64_t Chunk::readEnd(FILE* file) const
+{
+    return std::min(bodyEnd(file), m_bodyStart + kMaxBodyRead);
+}
+
 void Chunk::decodeBody(FILE* file)
 {
     if (m_bodyDecoded)
@@ -67,7 +72,7 @@ void Chunk::decodeBody(FILE* file)
             return;
 
         size_t size = 0;
-        auto body = readRange(file, m_bodyStart, end, size);
+        auto body = readRange(file, m_bodyStart, std::min(end, readEnd(file)), size);
         if (stristr(encoding.c_str(), "base64")) {
             decodeBase64Lines(body.get(), size);
         } else if (stristr(encoding.c_str(), "quoted-printable")) {
@@ -111,7 +116,7 @@ void Chunk::loadRawBody(FILE* file)
     if (m_rawBody != nullptr || file == nullptr)
         return;
     size_t size = 0;
-    m_ownRawBody = readRange(file, m_bodyStart, bodyEnd(file), size);
+    m_ownRawBody = readRange(file, m_bodyStart, readEnd(file), size);
     m_rawBody = m_ownRawBody.get();
     m_ownRawLength = std::strlen(m_rawBody);
 }

@@ -167,7 +167,7 @@ TEST(ChunkBody, APartDecodesOnlyItsOwnText)
     EXPECT_EQ(msg.chunk(3).bodyWordCount(msg.file(), "EPILOGUE"), 0);
 }
 
-TEST(ChunkBody, ATwentyMegabyteBase64LineDecodesWhole)
+TEST(ChunkBody, ATwentyMegabyteBase64LineDecodesUpToTheReadLimit)
 {
     std::string line;
     line.reserve(20 * 1000 * 1000);
@@ -177,9 +177,30 @@ TEST(ChunkBody, ATwentyMegabyteBase64LineDecodesWhole)
     msg.whole().decodeBody(msg.file());
     ASSERT_NE(msg.whole().decodedBody(), nullptr);
     const std::string decoded = msg.whole().decodedBody();
-    EXPECT_EQ(decoded.size(), line.size() / 4 * 3);
+    EXPECT_EQ(decoded.size(), static_cast<size_t>(Chunk::kMaxBodyRead) / 4 * 3);
     EXPECT_EQ(decoded.find_first_not_of('z'), std::string::npos);
     EXPECT_EQ(msg.whole().bodyWordCount(msg.file(), "ZZZ"), 0) << "runs of z are far over 40 bytes";
+}
+
+TEST(ChunkBody, ABodyBeyondTheReadLimitIsJudgedByItsBeginning)
+{
+    // A text part far larger than the limit, then a small part after it.
+    std::string filler;
+    while (filler.size() < static_cast<size_t>(Chunk::kMaxBodyRead) * 3)
+        filler += "plain ordinary words of a long report\r\n";
+    ParsedMessage msg(message("Content-Type: multipart/mixed; boundary=\"b\"\r\n",
+                              "--b\r\nContent-Type: text/plain\r\n\r\nopening viagra\r\n" + filler +
+                                  "closing casino\r\n--b\r\nContent-Type: text/plain\r\n\r\nlast part\r\n--b--\r\n"));
+    ASSERT_EQ(msg.structure().size(), 3u) << "the parts are found past the limit";
+    Chunk& large = msg.chunk(2);
+    EXPECT_TRUE(large.matchDecodedBody(msg.file(), "*viagra*"));
+    EXPECT_FALSE(large.matchDecodedBody(msg.file(), "*casino*"));
+    EXPECT_LE(large.decodedLength(), static_cast<size_t>(Chunk::kMaxBodyRead));
+    EXPECT_EQ(large.bodyWordCount(msg.file(), "VIAGRA"), 1);
+    EXPECT_EQ(large.bodyWordCount(msg.file(), "CASINO"), 0);
+    EXPECT_TRUE(msg.whole().matchRawBody(msg.file(), "*opening viagra*"));
+    EXPECT_FALSE(msg.whole().matchRawBody(msg.file(), "*last part*"));
+    EXPECT_TRUE(msg.chunk(3).matchDecodedBody(msg.file(), "last part*"));
 }
 
 TEST(ChunkBody, TextStopsAtTheFirstNulByte)
