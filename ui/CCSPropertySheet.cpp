@@ -6,7 +6,9 @@
 #include "ui/CCSPropertyPage.h"
 #include "ui/SettingsKey.h"
 
+#include <QAbstractItemView>
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -68,6 +70,18 @@ void CCSPropertySheet::checkExitEvent()
         m_exitTimer->stop();
         done(0);
     }
+}
+
+void CCSPropertySheet::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    for (QWidget* focus = focusWidget(); enter && focus && focus != this; focus = focus->parentWidget()) {
+        if (qobject_cast<QAbstractItemView*>(focus)) {
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CCSPropertySheet::showEvent(QShowEvent* event)

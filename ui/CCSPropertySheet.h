@@ -34,6 +34,9 @@ public slots:
     void accept() override;
 
 protected:
+    // Enter on a list row opens the row (the list's own handling): it is
+    // not also taken for OK, as a dialog takes an Enter its focus ignores.
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

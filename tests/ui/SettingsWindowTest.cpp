@@ -1,5 +1,6 @@
 // The assembled settings window: its caption, its pages in tab order, the
-// version on the About page, and OK writing only the pages that were shown.
+// version on the About page, OK writing only the pages that were shown, and
+// Enter on a list row opening the row, not taken for OK.
 #include "ui/CAboutPage.h"
 #include "ui/CAntiVirusPage.h"
 #include "ui/CGeneralPage.h"
@@ -9,10 +10,13 @@
 #include "ui/CWordsPage.h"
 #include "ui/SettingsWindow.h"
 
+#include "ModalDriver.h"
 #include "SettingsTestSupport.h"
 
 #include <QLabel>
 #include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
 
 namespace {
 
@@ -82,6 +86,39 @@ TEST_F(SettingsWindowTest, CancelWritesNothing)
     unsigned tenths = 0;
     EXPECT_FALSE(readSetting("TidyDays", value));
     EXPECT_FALSE(readSetting("Rating1", tenths));
+}
+
+TEST_F(SettingsWindowTest, EnterOnARowOpensItAndNeverClosesTheWindow)
+{
+    writeTextFile(rulesFolder() + "/user.sfr", "#rule \"Mine\" 40\nisspam()\n#endrule\n");
+    writeTextFile(rulesFolder() + "/mine.lst", "*@spam.example\n");
+    auto sheet = buildSettingsWindow();
+    sheet->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
+    sheet->tabs()->setCurrentIndex(1);   // Settings: a page OK would write
+    struct Row {
+        int tab;
+        QTreeWidget* list;
+    };
+    auto* rules = qobject_cast<CRulesPage*>(sheet->page(0));
+    auto* patterns = qobject_cast<CListsPage*>(sheet->page(2));
+    ASSERT_TRUE(rules && patterns);
+    for (const Row& row : {Row{0, rules->list()}, Row{2, patterns->lists()}}) {
+        SCOPED_TRACE(sheet->tabs()->tabText(row.tab).toStdString());
+        sheet->tabs()->setCurrentIndex(row.tab);
+        ASSERT_GT(row.list->topLevelItemCount(), 0);
+        row.list->setCurrentItem(row.list->topLevelItem(row.list->topLevelItemCount() - 1));
+        row.list->setFocus();
+        // The row's editor opens and is closed with Escape.
+        auto seen = ModalDriver::onNextModal([](QWidget* editor) { QTest::keyClick(editor, Qt::Key_Escape); });
+        QTest::keyClick(row.list, Qt::Key_Return);
+        EXPECT_TRUE(seen->came);
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_NE(sheet->result(), QDialog::Accepted);
+    }
+    int value = 0;
+    EXPECT_FALSE(readSetting("TidyDays", value)) << "nothing was saved";
+    sheet->reject();
 }
 
 } // namespace
