@@ -1,9 +1,11 @@
 #include "ui/RuleEditor.h"
 
 #include "common/CRegistry.h"
+#include "common/SettingValues.h"
 #include "common/ProgramContext.h"
 #include "filter/Evaluation.h"
 #include "filter/FilterContext.h"
+#include "filter/FilterSettings.h"
 #include "filter/SavedMessage.h"
 #include "scriptkit/ScriptKit.h"
 #include "ui/MessageBoxes.h"
@@ -13,6 +15,7 @@
 #include "ui/WindowRect.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFont>
@@ -53,6 +56,52 @@ std::string readWhole(const std::string& path)
     std::ostringstream data;
     data << in.rdbuf();
     return data.str();
+}
+
+// The include file every rule is compiled behind, ending with a line end.
+std::string includeText()
+{
+    std::string include = readWhole(rulesFolder() + "/spamfltr.inc");
+    if (!include.empty() && include.back() != '\n')
+        include += '\n';
+    return include;
+}
+
+// The band (1 to 5) a session puts a total in, by the thresholds the
+// settings hold now.
+int bandOfTotal(double total)
+{
+    FilterSettings settings;   // the shipped thresholds
+    CRegistry reg;
+    if (openSettingsKey(reg)) {
+        for (int n = 1; n <= 4; ++n) {
+            unsigned tenths = 0;
+            if (querySetting(reg, Setting::Rating, tenths, n))
+                settings.bands[n - 1].threshold = static_cast<float>(tenths) * 0.1f;
+        }
+    }
+    return settings.bandOf(total) + 1;
+}
+
+// What the rule did to the message, as a session would count it.
+QString testOutcome(const FilterContext& context)
+{
+    QString text;
+    if (context.isOk) {
+        text = "The rule passes this message as wanted mail: a session clears its rating, runs no rule after "
+               "this one and lets it through.";
+    } else if (context.isSpam) {
+        const double total = std::min(context.ruleRating * 0.1, 10.0);
+        text = QString("The rule finds this message to be spam: it adds %1 to the message's rating, which puts "
+                       "it in band %2 when no other rule adds to it.")
+                   .arg(total, 0, 'f', 1)
+                   .arg(bandOfTotal(total));
+    } else {
+        text = "The rule does not match this message: it adds nothing to its rating.";
+    }
+    if (!context.decisionDetails.empty())
+        text += "\n\nDecision lines:\n" + QString::fromStdString(context.decisionDetails).trimmed();
+    return text;
 }
 
 } // namespace
@@ -139,10 +188,29 @@ bool RuleEditor::isEnabled() const
 
 void RuleEditor::accept()
 {
+    if (m_userRule && m_bodyLoaded && !mayBeSaved())
+        return;
     storeWindowRect(*this, Setting::EditorPos);
     if (m_userRule && m_bodyLoaded)
         UserRuleFile(rulesFolder()).saveBody(m_name.toStdString(), m_text->toPlainText().toStdString());
     QDialog::accept();
+}
+
+bool RuleEditor::mayBeSaved()
+{
+    const std::string include = includeText();
+    ScriptHandle handle(CreateScript());
+    if (!handle || ParseScript(handle.get(), (include + m_text->toPlainText().toStdString()).c_str()))
+        return true;
+    const char* message = nullptr;
+    int line = 0, start = 0, end = 0;
+    GetError(handle.get(), &message, &line, &start, &end);
+    selectScriptError(line, start, end, static_cast<int>(include.size()),
+                      static_cast<int>(std::count(include.begin(), include.end(), '\n')));
+    return showMessageBox(this, QMessageBox::Warning, windowTitle(),
+                          "This rule does not compile:\n" + QString::fromUtf8(message ? message : "") +
+                              "\n\nSave it anyway? The filter skips a rule that does not compile.",
+                          QMessageBox::Save | QMessageBox::Cancel) == QMessageBox::Save;
 }
 
 void RuleEditor::reject()
@@ -153,6 +221,12 @@ void RuleEditor::reject()
 
 void RuleEditor::showScriptError(const char* message, int line, int start, int end, int prefixBytes,
                                  int prefixLines)
+{
+    selectScriptError(line, start, end, prefixBytes, prefixLines);
+    showMessageBox(this, QMessageBox::Critical, kTestCaption, QString::fromUtf8(message ? message : ""));
+}
+
+void RuleEditor::selectScriptError(int line, int start, int end, int prefixBytes, int prefixLines)
 {
     // The engine counts bytes of the whole text; the editor counts
     // characters of its own.
@@ -174,14 +248,11 @@ void RuleEditor::showScriptError(const char* message, int line, int start, int e
     }
     m_text->setTextCursor(cursor);
     m_text->setFocus();
-    showMessageBox(this, QMessageBox::Critical, kTestCaption, QString::fromUtf8(message ? message : ""));
 }
 
 void RuleEditor::runTest()
 {
-    std::string include = readWhole(rulesFolder() + "/spamfltr.inc");
-    if (!include.empty() && include.back() != '\n')
-        include += '\n';
+    const std::string include = includeText();
     const int prefixBytes = static_cast<int>(include.size());
     const int prefixLines = static_cast<int>(std::count(include.begin(), include.end(), '\n'));
     const std::string script = include + m_text->toPlainText().toStdString();
@@ -201,8 +272,8 @@ void RuleEditor::runTest()
     if (messageFile.isEmpty()) {
         QFileDialog dialog(this, "Select Test Message File");
         dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setNameFilters({"Text files (*.txt)", "Message Files (*.msg)", "All files (*)"});
-        dialog.selectFile("Script Test Email.txt");
+        dialog.setNameFilters({"Mail messages (*.eml *.msg *.txt)", "All files (*)"});
+        dialog.setDirectory(QDir::homePath());
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
         messageFile = dialog.selectedFiles().first();
@@ -215,6 +286,7 @@ void RuleEditor::runTest()
         showMessageBox(this, QMessageBox::Critical, kTestCaption, "Cannot read " + messageFile);
         return;
     }
+    QString outcome;
     {
         FilterContext context(&session);
         const ContextRegistration registration(context);
@@ -222,10 +294,11 @@ void RuleEditor::runTest()
         descriptor.path = spool.c_str();
         descriptor.id = static_cast<uint32_t>(GetNextId());
         runSingleScript(context, descriptor, handle.get(), static_cast<int>(ratingTenths(m_rating->text())));
+        outcome = testOutcome(context);
     }
     if (GetError(handle.get(), &message, &line, &start, &end)) {
         showScriptError(message, line, start, end, prefixBytes, prefixLines);
         return;
     }
-    showMessageBox(this, QMessageBox::Information, kTestCaption, "Script parsed and ran OK");
+    showMessageBox(this, QMessageBox::Information, kTestCaption, "Script parsed and ran OK.\n\n" + outcome);
 }

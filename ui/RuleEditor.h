@@ -7,7 +7,9 @@
 // rules folder.  The window takes its rectangle from EditorPos ("%d %d %d
 // %d": left, top, right, bottom, key "/" of the settings hive) when that
 // holds four numbers, and stores it there when closed either way.  OK on a
-// user rule also writes the body back to "user.sfr" (UserRuleFile); the
+// user rule also writes the body back to "user.sfr" (UserRuleFile), once it
+// compiles or the user, asked, saves it anyway (No keeps the editor open
+// with the error selected); the
 // caller reads the rating and enabled state back with rating() and
 // isEnabled().  Nothing else is written, for a system rule not even the
 // body.
@@ -17,7 +19,9 @@
 // over it as the filter would (runSingleScript), with the editor's rating.
 // A parse or run error is shown in a message box (caption "Script Test")
 // and its span selected in the editor; otherwise "Script parsed and ran
-// OK" is shown.
+// OK." and what the rule did: passed the message, found spam (with the
+// rating it adds and the band that puts the message in), or nothing; and
+// the decision lines it wrote.
 #pragma once
 
 #include <QDialog>
@@ -65,8 +69,13 @@ public slots:
 
 private:
     // Selects the error span of script, whose text began with prefix bytes
-    // of include (prefixLines lines) before the editor's text.
+    // of include (prefixLines lines) before the editor's text; show also
+    // puts the message in a box.
+    void selectScriptError(int line, int start, int end, int prefixBytes, int prefixLines);
     void showScriptError(const char* message, int line, int start, int end, int prefixBytes, int prefixLines);
+    // Whether OK may save the text: it compiles behind the include file, or
+    // the user, shown the error (selected), saves it anyway.
+    bool mayBeSaved();
 
     QString m_name;
     bool m_userRule;
