@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -18,6 +19,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
+
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -52,6 +55,12 @@ QIcon drawnIcon()
     return QIcon(pixmap);
 }
 
+// A file this user may run.
+bool isProgram(const std::string& path)
+{
+    return ::access(path.c_str(), X_OK) == 0 && QFileInfo(QString::fromStdString(path)).isFile();
+}
+
 // The installed icon (hicolor "quillfence"), through the icon theme.
 QIcon trayIcon()
 {
@@ -81,6 +90,7 @@ CTrayDialog::~CTrayDialog()
     m_timer->stop();
     delete m_sheet.data();
     delete m_firstRun.data();
+    delete m_helpProblem.data();
 }
 
 void CTrayDialog::start()
@@ -103,10 +113,13 @@ void CTrayDialog::buildTrayIcon()
 {
     m_menu = std::make_unique<QMenu>();
     QAction* configure = m_menu->addAction("&Configure...", this, &CTrayDialog::openSettings);
+    // A viewer is offered only when its program is installed beside this one.
     const std::string folder = programContext().programFolder;
-    m_menu->addAction("Archive &Viewer...", this, [folder] { launchSibling({folder + "/qfpavwr"}, false); });
-    m_menu->addAction("Log File &Viewer...", this,
-                      [folder] { launchSibling({folder + "/cvlogvwr", "-qfpro"}, false); });
+    if (isProgram(folder + "/qfpavwr"))
+        m_menu->addAction("Archive &Viewer...", this, [folder] { launchSibling({folder + "/qfpavwr"}, false); });
+    if (isProgram(folder + "/cvlogvwr"))
+        m_menu->addAction("Log File &Viewer...", this,
+                          [folder] { launchSibling({folder + "/cvlogvwr", "-qfpro"}, false); });
     m_menu->addAction("&Help", this, [this] { showHelp(kHelpContents, 0); });
     m_menu->addSeparator();
     m_menu->addAction("&About", this, &CTrayDialog::showAbout);
@@ -135,26 +148,35 @@ void CTrayDialog::buildTrayIcon()
 void CTrayDialog::askFirstRunQuestion()
 {
     auto* box = new QMessageBox(QMessageBox::Question, "Initial setup",
-                                QString("This is the first time Quillfence Pro has been run. ") +
-                                    "Do you want to launch the configuration wizard to guide you through setup and "
-                                    "the transfer of any settings from Quillfence Free you may wish if you are "
-                                    "upgrading?");
-    box->setInformativeText("If you choose to manually configure you will not be able to transfer the settings.");
-    QPushButton* wizard = box->addButton("Wizard", QMessageBox::AcceptRole);
-    box->addButton("Manual", QMessageBox::RejectRole);
+                                "This is the first time Quillfence Pro has been run. Do you want to open its "
+                                "settings now, with the manual's section on setting up?");
+    box->setInformativeText("Your mail program then logs in to Quillfence Pro on 127.0.0.1 as name@server. "
+                            "The settings are always at hand: start Quillfence Pro again, or use its menu.");
+    QPushButton* settings = box->addButton("Open Settings", QMessageBox::AcceptRole);
+    box->addButton("Later", QMessageBox::RejectRole);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, wizard] {
+    connect(box, &QMessageBox::finished, this, [this, box, settings] {
         if (m_exiting)
             return;
-        if (box->clickedButton() == wizard) {
-            launchSibling({"configassist"}, true);
-        } else {
+        // Answered either way, the question is not asked again.
+        recordConfigured();
+        if (box->clickedButton() == settings) {
             openSettings();
             showHelp(kHelpContext, kSetupTopic);
         }
     });
     m_firstRun = box;
     box->open();
+}
+
+void CTrayDialog::recordConfigured()
+{
+    if (m_configured)
+        return;
+    m_configured = true;
+    CRegistry reg;
+    if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
+        storeFlag(reg, Setting::Configured, true);
 }
 
 void CTrayDialog::onTick()
@@ -189,6 +211,12 @@ void CTrayDialog::openSettings()
     if (m_sheet.isNull())
         return;
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    // Without a tray the window is all the user has of the program: a
+    // window of its own (task bar, Alt-Tab) with the tray's commands.
+    if (m_tray == nullptr) {
+        m_sheet->setWindowFlag(Qt::Window);
+        m_sheet->addMenuButton("&Quillfence Pro", m_menu.get());
+    }
     connect(m_sheet, &QDialog::finished, this, &CTrayDialog::onSettingsClosed);
     CEventLog().LogEvent(4, "Settings window opened");
     m_sheet->show();
@@ -198,12 +226,8 @@ void CTrayDialog::openSettings()
 
 void CTrayDialog::onSettingsClosed(int result)
 {
-    if (result == QDialog::Accepted && !m_configured) {
-        m_configured = true;
-        CRegistry reg;
-        if (reg.CreateKey(programContext().settingsHive, "quilfpro", "/", true))
-            storeFlag(reg, Setting::Configured, true);
-    }
+    if (result == QDialog::Accepted)
+        recordConfigured();
     CEventLog().LogEvent(4, "Settings window closed");
 }
 
@@ -217,6 +241,8 @@ void CTrayDialog::exit()
         m_sheet->done(QDialog::Rejected);
     if (m_firstRun)
         m_firstRun->close();
+    if (m_helpProblem)
+        m_helpProblem->close();
     emit exited();
 }
 
@@ -230,8 +256,22 @@ void CTrayDialog::showHelp(int command, int data)
     // The first-run topic is the manual's setting-up section.
     if (data == kSetupTopic)
         url.setFragment("setup");
-    if (!QDesktopServices::openUrl(url))
-        CEventLog().LogEvent(2, "Unable to open the manual %s", manual.toUtf8().constData());
+    QString problem;
+    if (!QFileInfo(manual).isFile())
+        problem = "The manual is not installed: " + manual + " is missing.";
+    else if (!QDesktopServices::openUrl(url))
+        problem = "No program on this desktop opens the manual, " + manual +
+                  ". Open it in a web browser, or install one (xdg-open opens files with it).";
+    if (problem.isEmpty())
+        return;
+    CEventLog().LogEvent(2, "Unable to open the manual %s", manual.toUtf8().constData());
+    // Shown without waiting for it: help is asked from the first-run
+    // question and the error dialog too.
+    delete m_helpProblem.data();
+    auto* box = new QMessageBox(QMessageBox::Warning, "Quillfence Pro Help", problem);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_helpProblem = box;
+    box->open();
 }
 
 void CTrayDialog::showAbout()

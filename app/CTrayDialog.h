@@ -4,10 +4,13 @@
 // with its menu in the notification area, ticks every 300 ms (MainTicker:
 // the first tick starts the listener, a second start opens the settings
 // window, a stop ends the program), asks the first-run question on an
-// unconfigured start, and shows the status popup while sessions run.  As
-// the proxy's MainWindowLink it takes notices from worker threads and
-// handles them on the main thread.  Without a system tray it runs all the
-// same and logs that it has no icon.
+// unconfigured start (once: answered either way, it is not asked again),
+// and shows the status popup while sessions run.  The menu offers a viewer
+// only when its program is installed; Help says so when the manual cannot
+// be opened.  As the proxy's MainWindowLink it takes notices from worker
+// threads and handles them on the main thread.  Without a system tray it
+// runs all the same and logs that it has no icon; the settings window is
+// then a window of its own that carries the tray's menu.
 #pragma once
 
 #include "app/MainTicker.h"
@@ -56,6 +59,8 @@ public:
     CStatusPopup* popup() const { return m_popup.get(); }
     QMenu* trayMenu() const { return m_menu.get(); }
     QMessageBox* firstRunQuestion() const { return m_firstRun.data(); }
+    // The box that says why the manual could not be opened, while shown.
+    QMessageBox* helpProblem() const { return m_helpProblem.data(); }
     int activeSessions() const { return m_activeSessions; }
     MainTicker& ticker() { return m_ticker; }
 
@@ -77,6 +82,8 @@ private:
     void onListenerFailed(const QString& text);
     void onSettingsClosed(int result);
     void askFirstRunQuestion();
+    // Stores Configured: the first-run question is not asked again.
+    void recordConfigured();
     void buildTrayIcon();
     // Opens the manual; with ShowHelpId a box first shows the call's numbers.
     void showHelp(int command, int data);
@@ -96,4 +103,5 @@ private:
     std::unique_ptr<CStatusPopup> m_popup;
     QPointer<CCSPropertySheet> m_sheet;
     QPointer<QMessageBox> m_firstRun;
+    QPointer<QMessageBox> m_helpProblem;
 };

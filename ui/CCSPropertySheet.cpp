@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -16,15 +17,17 @@
 const char* const CCSPropertySheet::kExitEventName = "Quillfence-{5E0C41A7-93D2-4B6E-8F17-2C9A6D04B3E8}-Exit";
 
 CCSPropertySheet::CCSPropertySheet(const QString& caption, QWidget* parent)
-    : QDialog(parent), m_tabs(new QTabWidget(this)), m_exitTimer(new QTimer(this))
+    : QDialog(parent),
+      m_tabs(new QTabWidget(this)),
+      m_buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this)),
+      m_exitTimer(new QTimer(this))
 {
     setWindowTitle(caption);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CCSPropertySheet::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CCSPropertySheet::reject);
+    connect(m_buttons, &QDialogButtonBox::accepted, this, &CCSPropertySheet::accept);
+    connect(m_buttons, &QDialogButtonBox::rejected, this, &CCSPropertySheet::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
-    layout->addWidget(buttons);
+    layout->addWidget(m_buttons);
 
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
         if (CCSPropertyPage* shown = page(index))
@@ -38,6 +41,16 @@ void CCSPropertySheet::addPage(CCSPropertyPage* page, const QString& tab)
     m_tabs->addTab(page, tab);
     if (m_tabs->count() == 1)
         page->ensureInitialised();
+}
+
+void CCSPropertySheet::addMenuButton(const QString& text, QMenu* menu)
+{
+    if (m_menuButton == nullptr) {
+        m_menuButton = m_buttons->addButton(text, QDialogButtonBox::ActionRole);
+        m_menuButton->setAutoDefault(false);
+    }
+    m_menuButton->setText(text);
+    m_menuButton->setMenu(menu);
 }
 
 CCSPropertyPage* CCSPropertySheet::page(int index) const

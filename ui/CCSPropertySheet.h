@@ -12,6 +12,9 @@
 #include <QDialog>
 
 class CCSPropertyPage;
+class QDialogButtonBox;
+class QMenu;
+class QPushButton;
 class QTabWidget;
 class QTimer;
 
@@ -26,6 +29,10 @@ public:
     explicit CCSPropertySheet(const QString& caption, QWidget* parent = nullptr);
 
     void addPage(CCSPropertyPage* page, const QString& tab);
+    // A button beside OK and Cancel that opens menu (which stays the
+    // caller's).
+    void addMenuButton(const QString& text, QMenu* menu);
+    QPushButton* menuButton() const { return m_menuButton; }
     QTabWidget* tabs() const { return m_tabs; }
     CCSPropertyPage* page(int index) const;
     int pageCount() const;
@@ -44,5 +51,7 @@ private:
     void checkExitEvent();
 
     QTabWidget* m_tabs;
+    QDialogButtonBox* m_buttons;
+    QPushButton* m_menuButton = nullptr;
     QTimer* m_exitTimer;
 };

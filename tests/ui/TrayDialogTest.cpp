@@ -1,7 +1,9 @@
 // The main window on a desktop, driven offscreen: the status popup follows
 // the session notices, its placement by the taskbar's edge, the first-run
-// question, the settings window's life and the stops it holds back, the
-// tray menu, the listener's failure dialog and the sibling programs.
+// question (asked once), the settings window's life and the stops it holds
+// back, the tray menu (viewers only when installed, Help that says when the
+// manual is missing, the menu in the settings window without a tray), the
+// listener's failure dialog and the sibling programs.
 #include "app/AppEvents.h"
 #include "app/CTrayDialog.h"
 #include "app/SiblingLauncher.h"
@@ -17,6 +19,8 @@
 
 #include <QAbstractButton>
 #include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -24,6 +28,14 @@
 #include <thread>
 
 namespace {
+
+QStringList menuTexts(const QMenu& menu)
+{
+    QStringList texts;
+    for (QAction* action : menu.actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    return texts;
+}
 
 class TrayDialogTest : public ::testing::Test
 {
@@ -159,7 +171,7 @@ TEST_F(TrayDialogTest, ThePopupShowsWhileSessionsRunAndTakesTheirStatusTexts)
     window->exit();
 }
 
-TEST_F(TrayDialogTest, AnUnconfiguredStartAsksTheFirstRunQuestionAndManualOpensTheSettings)
+TEST_F(TrayDialogTest, AnUnconfiguredStartAsksTheFirstRunQuestionOnce)
 {
     setConfigured(false, false);
     auto window = makeWindow();
@@ -168,29 +180,59 @@ TEST_F(TrayDialogTest, AnUnconfiguredStartAsksTheFirstRunQuestionAndManualOpensT
     ASSERT_NE(question, nullptr);
     EXPECT_EQ(question->windowTitle(), "Initial setup");
     EXPECT_TRUE(question->text().startsWith("This is the first time Quillfence Pro has been run. Do you want to "
-                                            "launch the configuration wizard"));
-    EXPECT_EQ(question->informativeText(),
-              "If you choose to manually configure you will not be able to transfer the settings.");
-    QAbstractButton* manual = nullptr;
+                                            "open its settings now"));
+    EXPECT_FALSE(question->text().contains("Free"));
+    EXPECT_TRUE(question->informativeText().contains("127.0.0.1 as name@server"));
+    QAbstractButton* open = nullptr;
     QStringList captions;
     for (QAbstractButton* button : question->buttons()) {
         captions << button->text();
-        if (button->text() == "Manual")
-            manual = button;
+        if (button->text() == "Open Settings")
+            open = button;
     }
-    EXPECT_TRUE(captions.contains("Wizard"));
-    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(captions.size(), 2);
+    EXPECT_TRUE(captions.contains("Later"));
+    ASSERT_NE(open, nullptr);
     // The question does not hold the timer up: it keeps ticking.
     EXPECT_FALSE(runUntilExit(*window, 400));
-    manual->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
-
-    // OK on the settings window records that the program is configured.
     EXPECT_FALSE(configuredSetting());
-    window->settingsSheet()->accept();
+    open->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
+    EXPECT_TRUE(configuredSetting()) << "answered, the question is not asked again";
+    window->settingsSheet()->reject();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
+    window->exit();
+
+    auto next = makeWindow();
+    next->start();
+    EXPECT_EQ(next->firstRunQuestion(), nullptr);
+    EXPECT_FALSE(next->settingsOpen());
+    next->exit();
+}
+
+TEST_F(TrayDialogTest, LaterAlsoEndsTheFirstRunQuestionAndOkOnTheSettingsRecordsIt)
+{
+    setConfigured(false, false);
+    auto window = makeWindow();
+    window->start();
+    ASSERT_NE(window->firstRunQuestion(), nullptr);
+    for (QAbstractButton* button : window->firstRunQuestion()->buttons())
+        if (button->text() == "Later")
+            button->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->firstRunQuestion() == nullptr; }, 2000));
+    EXPECT_FALSE(window->settingsOpen());
     EXPECT_TRUE(configuredSetting());
     window->exit();
+
+    // A start left unconfigured some other way: OK records it.
+    setConfigured(false, true);
+    auto next = makeWindow();
+    next->start();
+    ASSERT_TRUE(next->settingsOpen());
+    next->settingsSheet()->accept();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !next->settingsOpen(); }, 2000));
+    EXPECT_TRUE(configuredSetting());
+    next->exit();
 }
 
 TEST_F(TrayDialogTest, ConfigWizardOpensTheSettingsWithoutAsking)
@@ -254,11 +296,8 @@ TEST_F(TrayDialogTest, TheTrayMenuOffersItsCommandsAndGreysConfigureWhileTheWind
     window->start();
     QMenu* menu = window->trayMenu();
     ASSERT_NE(menu, nullptr);
-    QStringList texts;
-    for (QAction* action : menu->actions())
-        texts << (action->isSeparator() ? QString("-") : action->text());
-    EXPECT_EQ(texts, (QStringList{"&Configure...", "Archive &Viewer...", "Log File &Viewer...", "&Help", "-",
-                                  "&About", "-", "&Stop Quillfence Pro"}));
+    EXPECT_EQ(menuTexts(*menu), (QStringList{"&Configure...", "&Help", "-", "&About", "-", "&Stop Quillfence Pro"}))
+        << "no viewer is installed beside the program";
     QAction* configure = menu->actions().front();
     emit menu->aboutToShow();
     EXPECT_TRUE(configure->isEnabled());
@@ -269,6 +308,66 @@ TEST_F(TrayDialogTest, TheTrayMenuOffersItsCommandsAndGreysConfigureWhileTheWind
 
     menu->actions().back()->trigger();
     EXPECT_TRUE(runUntilExit(*window, 1000) || !window->settingsOpen());
+}
+
+TEST_F(TrayDialogTest, AViewerIsOfferedWhenItsProgramIsInstalled)
+{
+    TempDir folder;
+    const std::string saved = programContext().programFolder;
+    programContext().programFolder = folder.path();
+    writeFile(folder / "qfpavwr", "#!/bin/sh\n");
+    std::filesystem::permissions(folder / "qfpavwr", std::filesystem::perms::owner_all);
+    writeFile(folder / "cvlogvwr", "not a program\n");   // not executable
+    auto window = makeWindow();
+    window->start();
+    EXPECT_EQ(menuTexts(*window->trayMenu()),
+              (QStringList{"&Configure...", "Archive &Viewer...", "&Help", "-", "&About", "-", "&Stop Quillfence Pro"}));
+    window->exit();
+    programContext().programFolder = saved;
+}
+
+TEST_F(TrayDialogTest, HelpSaysWhenTheManualIsNotThere)
+{
+    TempDir folder;
+    const std::string saved = programContext().programFolder;
+    programContext().programFolder = folder.path();
+    auto window = makeWindow();
+    window->start();
+    for (QAction* action : window->trayMenu()->actions())
+        if (action->text() == "&Help")
+            action->trigger();
+    QMessageBox* box = window->helpProblem();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowTitle(), "Quillfence Pro Help");
+    EXPECT_TRUE(box->text().contains("The manual is not installed")) << box->text().toStdString();
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(folder / "quilfpro.html")));
+    window->exit();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->helpProblem() == nullptr; }, 2000)) << "closed with the program";
+    programContext().programFolder = saved;
+}
+
+TEST_F(TrayDialogTest, WithoutATrayTheSettingsWindowCarriesTheMenu)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "the offscreen platform has no tray";
+    auto window = makeWindow();
+    window->start();
+    window->openSettings();
+    ASSERT_TRUE(window->settingsOpen());
+    CCSPropertySheet* sheet = window->settingsSheet();
+    EXPECT_TRUE(sheet->windowFlags().testFlag(Qt::Window));
+    EXPECT_FALSE(sheet->windowFlags().testFlag(Qt::Dialog) && sheet->parentWidget() != nullptr);
+    QPushButton* more = sheet->menuButton();
+    ASSERT_NE(more, nullptr);
+    EXPECT_EQ(more->text(), "&Quillfence Pro");
+    ASSERT_EQ(more->menu(), window->trayMenu());
+    const QStringList texts = menuTexts(*more->menu());
+    for (const char* command : {"&Help", "&About", "&Stop Quillfence Pro"})
+        EXPECT_TRUE(texts.contains(command)) << command;
+    // Stop from the window ends the program and the window.
+    more->menu()->actions().back()->trigger();
+    EXPECT_TRUE(runUntilExit(*window, 1000) || !window->settingsOpen());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
 }
 
 TEST_F(TrayDialogTest, AListenerFailureIsShownInTheErrorDialog)
