@@ -134,7 +134,10 @@ RuleEditor::RuleEditor(const QString& name, const QString& rating, bool userRule
     font.setStyleHint(QFont::Monospace);
     m_text->setFont(font);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_highlighter = new RuleHighlighter(m_text->document());
+    const QPalette& palette = m_text->palette();
+    m_highlighter = new RuleHighlighter(
+        m_text->document(),
+        RuleColours::fromSettings().readableOn(palette.color(QPalette::Base), palette.color(QPalette::Text)));
     const std::string file = userRule ? UserRuleFile(rulesFolder()).userPath()
                                       : UserRuleFile(rulesFolder()).systemPath();
     if (std::optional<std::string> body = UserRuleFile::readBody(file, name.toStdString())) {

@@ -5,6 +5,9 @@
 
 #include <QTextCharFormat>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 constexpr const char* kKeywords[] = {
@@ -92,6 +95,46 @@ QColor RuleColours::fromValue(unsigned value)
 {
     return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
                   static_cast<int>((value >> 16) & 0xFF));
+}
+
+namespace {
+
+// Relative luminance, as WCAG defines it.
+double luminance(const QColor& colour)
+{
+    auto channel = [](double value) { return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+RuleColours RuleColours::readableOn(const QColor& background, const QColor& text) const
+{
+    RuleColours result = *this;
+    const bool dark = luminance(background) < 0.18;
+    for (QColor& colour : result.colours) {
+        if (contrast(colour, background) >= kMinContrast)
+            continue;
+        const QColor hsl = colour.toHsl();
+        QColor found = text;
+        for (int step = 1; step <= 20; ++step) {
+            const double lightness = std::clamp(hsl.lightnessF() + (dark ? 0.05 : -0.05) * step, 0.0, 1.0);
+            const QColor candidate = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), lightness);
+            if (contrast(candidate, background) >= kMinContrast) {
+                found = candidate.toRgb();
+                break;
+            }
+        }
+        colour = found;
+    }
+    return result;
 }
 
 RuleColours RuleColours::defaults()

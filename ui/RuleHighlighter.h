@@ -3,7 +3,9 @@
 // Each line is coloured on its own, token by token (tokenizeRuleLine); the
 // colours are the settings ColourComment ... ColourText of key "/" of the
 // proxy's settings hive, read once when the highlighter is made, each an
-// unsigned number holding red in its low byte, then green, then blue.
+// unsigned number holding red in its low byte, then green, then blue.  The
+// editor shows them made readable on its palette's background (a dark
+// theme gets lighter ones).
 #pragma once
 
 #include <QColor>
@@ -49,6 +51,12 @@ struct RuleColours {
     static RuleColours fromSettings();
     // red = low byte of value, then green, then blue.
     static QColor fromValue(unsigned value);
+    // The colours made readable on background: one of less than
+    // kMinContrast to it (as WCAG measures contrast) is made lighter on a
+    // dark background, darker on a light one, until it is; text when no
+    // lightness of its hue is.
+    static constexpr double kMinContrast = 3.0;
+    RuleColours readableOn(const QColor& background, const QColor& text) const;
     const QColor& of(RuleTokenKind kind) const { return colours[static_cast<size_t>(kind)]; }
 };
 

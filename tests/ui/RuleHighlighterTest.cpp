@@ -5,10 +5,15 @@
 #include "ui/RuleEditor.h"
 #include "ui/RuleHighlighter.h"
 
+#include <QApplication>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -102,7 +107,9 @@ TEST_F(RuleColoursTest, TheEditorColoursTheRuleTokenByToken)
     writeFile(userPath(), "#rule \"Coloured\"\n#declare ISSPAM()\nif x% then // why\n#endrule\n");
     RuleEditor editor("Coloured", "5.0", true, true);
     QTextDocument& document = *editor.editor()->document();
-    const RuleColours colours = RuleColours::defaults();
+    const QPalette& palette = editor.editor()->palette();
+    const RuleColours colours =
+        RuleColours::defaults().readableOn(palette.color(QPalette::Base), palette.color(QPalette::Text));
     auto colourAt = [&](int blockNumber, int position) -> QColor {
         const QTextBlock block = document.findBlockByNumber(blockNumber);
         for (const QTextLayout::FormatRange& range : block.layout()->formats())
@@ -125,6 +132,56 @@ TEST_F(RuleColoursTest, TheEditorColoursTheRuleTokenByToken)
     EXPECT_EQ(colourAt(1, 0), colours.of(K::Keyword));
     EXPECT_EQ(colourAt(1, 5), colours.of(K::Keyword));
     EXPECT_EQ(colourAt(1, 8), colours.of(K::IntVar));
+}
+
+// The contrast of two colours as WCAG measures it.
+double contrastOf(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST_F(RuleColoursTest, EveryColourIsReadableOnALightAndADarkBackground)
+{
+    const RuleColours defaults = RuleColours::defaults();
+    const QColor white(Qt::white), dark(0x1e, 0x1e, 0x1e);
+    const RuleColours onDark = defaults.readableOn(dark, QColor(0xee, 0xee, 0xee));
+    const RuleColours onWhite = defaults.readableOn(white, Qt::black);
+    for (int kind = 0; kind < kRuleTokenKinds; ++kind) {
+        SCOPED_TRACE(kind);
+        EXPECT_GE(contrastOf(onDark.colours[kind], dark), RuleColours::kMinContrast);
+        EXPECT_GE(contrastOf(onWhite.colours[kind], white), RuleColours::kMinContrast);
+        // A colour readable as it is stays as the settings have it.
+        if (contrastOf(defaults.colours[kind], white) >= RuleColours::kMinContrast) {
+            EXPECT_EQ(onWhite.colours[kind], defaults.colours[kind]);
+        }
+    }
+    // The other text's dark red is lightened on a dark background, its hue kept.
+    EXPECT_EQ(onWhite.of(K::Text), QColor(0x80, 0x00, 0x00));
+    EXPECT_GT(onDark.of(K::Text).lightness(), defaults.of(K::Text).lightness());
+    EXPECT_EQ(onDark.of(K::Text).hslHue(), defaults.of(K::Text).hslHue());
+}
+
+TEST_F(RuleColoursTest, TheEditorInADarkThemeShowsLightColours)
+{
+    writeFile(userPath(), "#rule \"Coloured\"\nplain text\n#endrule\n");
+    const QPalette saved = QApplication::palette();
+    QPalette darkTheme = saved;
+    darkTheme.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    darkTheme.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    QApplication::setPalette(darkTheme);
+    {
+        RuleEditor editor("Coloured", "5.0", true, true);
+        const QTextBlock block = editor.editor()->document()->firstBlock();
+        ASSERT_FALSE(block.layout()->formats().isEmpty());
+        const QColor shown = block.layout()->formats().front().format.foreground().color();
+        EXPECT_GE(contrastOf(shown, QColor(0x1e, 0x1e, 0x1e)), RuleColours::kMinContrast) << shown.name().toStdString();
+    }
+    QApplication::setPalette(saved);
 }
 
 } // namespace
