@@ -5,11 +5,13 @@
 #include "common/SettingValues.h"
 #include "ui/CCSPropertyPage.h"
 #include "ui/SettingsKey.h"
+#include "ui/WindowRect.h"
 
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -102,6 +104,17 @@ void CCSPropertySheet::showEvent(QShowEvent* event)
     CRegistry reg;
     openSettingsKey(reg);
     move(settingNumber(reg, Setting::MainPosX), settingNumber(reg, Setting::MainPosY));
+    if (!m_sized) {
+        // The first size shows every tab and what the pages want to show
+        // whole, unless the screen is too small for it.
+        m_sized = true;
+        const QScreen* shown = screen();
+        m_tabs->setUsesScrollButtons(false);
+        if (shown && sizeHint().width() > shown->availableGeometry().width())
+            m_tabs->setUsesScrollButtons(true);
+        resize(sizeHint().expandedTo(size()));
+        fitToScreenWhenShown(*this);
+    }
     m_exitTimer->start(kExitCheckMs);
     QDialog::showEvent(event);
 }

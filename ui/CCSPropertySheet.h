@@ -6,7 +6,8 @@
 // While open, a 250 ms timer looks for the named exit event of the settings
 // window: when it exists and is set, the window ends as if cancelled.  The
 // window restores its top-left corner from MainPosX/MainPosY when shown and
-// stores it when hidden.
+// stores it when hidden.  Its first size shows every tab and each page's
+// size hint (the Rules page's longest name), within the screen's area.
 #pragma once
 
 #include <QDialog>
@@ -53,5 +54,6 @@ private:
     QTabWidget* m_tabs;
     QDialogButtonBox* m_buttons;
     QPushButton* m_menuButton = nullptr;
+    bool m_sized = false;   // the first show has sized the window
     QTimer* m_exitTimer;
 };

@@ -13,6 +13,9 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QFontMetrics>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -74,6 +77,26 @@ CRulesPage::CRulesPage(QWidget* parent) : CCSPropertyPage(parent)
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
+}
+
+QSize CRulesPage::sizeHint() const
+{
+    // Each column as wide as its widest text (the heading's or a row's),
+    // with the margins the style puts around an item's text.
+    const int margins = 2 * (m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1) + 8;
+    auto columnWidth = [&](int column) {
+        int widest = m_list->header()->fontMetrics().horizontalAdvance(m_list->headerItem()->text(column));
+        for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* item = m_list->topLevelItem(i);
+            widest = std::max(widest, QFontMetrics(item->font(column)).horizontalAdvance(item->text(column)));
+        }
+        return widest + margins;
+    };
+    QSize hint = CCSPropertyPage::sizeHint();
+    const int wanted = columnWidth(NameColumn) + columnWidth(RatingColumn) +
+                       m_list->verticalScrollBar()->sizeHint().width() + 2 * m_list->frameWidth();
+    hint.rwidth() += std::max(0, wanted - m_list->sizeHint().width());
+    return hint;
 }
 
 QTreeWidgetItem* CRulesPage::addRow(const QString& name, const QString& rating, bool userRule, bool enabled)

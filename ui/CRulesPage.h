@@ -32,6 +32,8 @@ public:
     explicit CRulesPage(QWidget* parent = nullptr);
 
     bool onOK() override;
+    // Wide enough for the list to show its longest rule name whole.
+    QSize sizeHint() const override;
 
     QTreeWidget* list() const { return m_list; }
     QPushButton* newButton() const { return m_new; }

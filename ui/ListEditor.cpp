@@ -125,6 +125,7 @@ ListEditor::ListEditor(const QString& fileName, QWidget* parent)
 
     load();
     restoreWindowRect(*this, Setting::ListEditorPos);
+    fitToScreenWhenShown(*this);
 }
 
 void ListEditor::load()

@@ -172,6 +172,7 @@ RuleEditor::RuleEditor(const QString& name, const QString& rating, bool userRule
     layout->addLayout(bottom);
     resize(640, 480);
     restoreWindowRect(*this, Setting::EditorPos);
+    fitToScreenWhenShown(*this);
 }
 
 QPushButton* RuleEditor::okButton() const

@@ -3,7 +3,12 @@
 #include "common/SettingValues.h"
 #include "ui/SettingsKey.h"
 
+#include <QEvent>
+#include <QScreen>
+#include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <string>
@@ -35,4 +40,49 @@ void storeWindowRect(const QWidget& window, Setting setting)
                              std::to_string(frame.left() + frame.width()) + " " +
                              std::to_string(frame.top() + frame.height());
     storeSetting(reg, setting, rect);
+}
+
+void fitToScreen(QWidget& window)
+{
+    const QScreen* screen = window.screen();
+    if (screen == nullptr)
+        return;
+    const QRect area = screen->availableGeometry();
+    // The frame, once the window system has put one around the window.
+    const QSize frame = window.frameGeometry().size() - window.geometry().size();
+    const QSize room = area.size() - frame;
+    const QSize size = window.size().boundedTo(room).expandedTo(window.minimumSize().boundedTo(room));
+    if (size != window.size())
+        window.resize(size);
+    const QSize outer = window.frameGeometry().size();
+    const QPoint at(std::clamp(window.x(), area.left(), std::max(area.left(), area.left() + area.width() - outer.width())),
+                    std::clamp(window.y(), area.top(), std::max(area.top(), area.top() + area.height() - outer.height())));
+    if (at != window.pos())
+        window.move(at);
+}
+
+namespace {
+
+// Fits its window to the screen once the window is shown and has a frame.
+class ScreenFitter : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->isWidgetType()) {
+            QWidget* window = static_cast<QWidget*>(watched);
+            QTimer::singleShot(0, window, [window] { fitToScreen(*window); });
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void fitToScreenWhenShown(QWidget& window)
+{
+    fitToScreen(window);
+    window.installEventFilter(new ScreenFitter(&window));
 }
