@@ -1,6 +1,9 @@
-// render_pictures OUTPUT-FOLDER: draws the desktop side's windows offscreen
-// into OUTPUT-FOLDER as PNG files, with the shipped rules and settings in a
-// throw-away data root.  Run with QT_QPA_PLATFORM=offscreen.
+// render_pictures OUTPUT-FOLDER [dark|scale2]: draws the desktop side's
+// windows offscreen into OUTPUT-FOLDER as PNG files, at the sizes they take
+// on their own, with the shipped rules and settings in a throw-away data
+// root.  "dark" draws the settings window and the rule editor in a dark
+// theme, "scale2" the settings window (run with QT_SCALE_FACTOR=2), each
+// named with the variant.  Run with QT_QPA_PLATFORM=offscreen.
 #include "common/DataRoots.h"
 #include "common/ProgramContext.h"
 #include "ui/CActionPageV2.h"
@@ -10,6 +13,8 @@
 #include "ui/SettingsWindow.h"
 
 #include <QApplication>
+#include <QColor>
+#include <QPalette>
 #include <QTabWidget>
 
 #include <cstdio>
@@ -70,12 +75,30 @@ bool makeDataRoot(const fs::path& scratch)
     return fs::exists(data / "rules/system.sfr");
 }
 
+// A dark theme as desktops offer one.
+void useDarkTheme(QApplication& app)
+{
+    app.setStyle("Fusion");
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x2d, 0x2d, 0x2d));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    app.setPalette(dark);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: render_pictures OUTPUT-FOLDER\n");
+    const std::string variant = argc == 3 ? argv[2] : "";
+    if ((argc != 2 && argc != 3) || (argc == 3 && variant != "dark" && variant != "scale2")) {
+        std::fprintf(stderr, "usage: render_pictures OUTPUT-FOLDER [dark|scale2]\n");
         return 2;
     }
     const std::string output = fs::absolute(argv[1]).string();
@@ -86,31 +109,32 @@ int main(int argc, char** argv)
         return 1;
     }
     QApplication app(argc, argv);
+    if (variant == "dark")
+        useDarkTheme(app);
+    const std::string suffix = variant.empty() ? "" : "-" + variant;
     bool ok = true;
     {
         std::unique_ptr<CCSPropertySheet> sheet = buildSettingsWindow();
-        sheet->resize(640, 520);
         const char* names[] = {"settings-rules", "settings-general", "settings-patterns", "settings-words",
                                "settings-rating", "settings-about", "settings-antivirus"};
-        for (int i = 0; i < sheet->pageCount() && i < 7; ++i) {
+        const int pages = variant.empty() ? 7 : 1;
+        for (int i = 0; i < sheet->pageCount() && i < pages; ++i) {
             sheet->tabs()->setCurrentIndex(i);
-            ok = save(*sheet, output, names[i]) && ok;
+            ok = save(*sheet, output, (names[i] + suffix).c_str()) && ok;
         }
         sheet->reject();
     }
-    {
-        CActionPageV2 actions(3, 4.0, 6.0);
-        ok = save(actions, output, "action-dialog") && ok;
-    }
-    {
+    if (variant != "scale2") {
         RuleEditor editor("Pills in the subject", "8.0", true, true);
-        editor.resize(620, 360);
-        ok = save(editor, output, "rule-editor") && ok;
+        ok = save(editor, output, ("rule-editor" + suffix).c_str()) && ok;
         editor.reject();
     }
-    {
+    if (variant.empty()) {
+        CActionPageV2 actions(3, 4.0, 6.0);
+        ok = save(actions, output, "action-dialog") && ok;
+        // A text the collection shows while it reads a message.
         CStatusPopup popup;
-        popup.setStatusText("Collecting message 3 of 12");
+        popup.setStatusText("Reading Msg 3, 12 KB");
         ok = save(popup, output, "status-popup") && ok;
     }
     fs::remove_all(scratch);
