@@ -178,6 +178,8 @@ constexpr SettingInfo kTable[] = {
          "Rule editor window: left, top, right and bottom, separated by blanks"),
     text(S::ListEditorPos, kDesktopGroup, "ListEditorPos", "",
          "List editor window: left, top, right and bottom, separated by blanks"),
+    text(S::TestMessageFolder, kDesktopGroup, "TestMessageFolder", "",
+         "Rule editor: the folder of the message last tested; empty: the home folder"),
     number(S::ColourComment, kDesktopGroup, "ColourComment", 52275, 0, kColour, "colour",
            "Rule editor: comments (red in the low byte, then green, then blue)"),
     number(S::ColourPreProc, kDesktopGroup, "ColourPreProc", 32896, 0, kColour, "colour",

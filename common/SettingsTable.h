@@ -35,7 +35,7 @@ enum class Setting : uint8_t {
     PassLockedArchives, ScanArchives, UpdateEnabled, FullScan, UpdateFrom, UpdateSubject,
     UpdateCommand, SweepPath, LeaveWorkfile, ClamDatabase,
     // Desktop
-    MainPosX, MainPosY, EditorPos, ListEditorPos, ColourComment, ColourPreProc, ColourString,
+    MainPosX, MainPosY, EditorPos, ListEditorPos, TestMessageFolder, ColourComment, ColourPreProc, ColourString,
     ColourLabel, ColourJump, ColourFunction, ColourIntVar, ColourStrVar, ColourKeyword, ColourText,
     // Kept by the program
     Configured, ConfigWizard, LastReportDay,

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -277,10 +278,18 @@ void RuleEditor::runTest()
         QFileDialog dialog(this, "Select Test Message File");
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setNameFilters({"Mail messages (*.eml *.msg *.txt)", "All files (*)"});
-        dialog.setDirectory(QDir::homePath());
+        CRegistry reg;
+        std::string folder;
+        const bool opened = openSettingsKey(reg);
+        if (!opened || !querySetting(reg, Setting::TestMessageFolder, folder) || folder.empty() ||
+            !QDir(QString::fromStdString(folder)).exists())
+            folder = QDir::homePath().toStdString();
+        dialog.setDirectory(QString::fromStdString(folder));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return;
         messageFile = dialog.selectedFiles().first();
+        if (opened)
+            storeSetting(reg, Setting::TestMessageFolder, QFileInfo(messageFile).absolutePath().toStdString());
     }
 
     QTemporaryDir spoolFolder;

@@ -15,7 +15,9 @@
 // body.
 //
 // Test parses the include file "spamfltr.inc" of the rules folder followed
-// by the editor's text, then asks for a message file and runs the script
+// by the editor's text, then asks for a message file (the dialog starts in
+// the folder of the last one, TestMessageFolder, else the home folder) and
+// runs the script
 // over it as the filter would (runSingleScript), with the editor's rating.
 // A parse or run error is shown in a message box (caption "Script Test")
 // and its span selected in the editor; otherwise "Script parsed and ran

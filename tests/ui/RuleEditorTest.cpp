@@ -12,8 +12,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTextBlock>
 #include <QTreeWidget>
+
+#include <filesystem>
 
 namespace {
 
@@ -244,6 +247,34 @@ TEST_F(RuleEditorTest, TestAsksForTheMessageFileAndCancellingEndsIt)
     EXPECT_EQ(title, "Select Test Message File");
     EXPECT_EQ(filters, (QStringList{"Mail messages (*.eml *.msg *.txt)", "All files (*)"}));
     EXPECT_EQ(folder, QDir(QDir::homePath()).absolutePath()) << "not the folder the program started in";
+}
+
+TEST_F(RuleEditorTest, TheNextTestStartsInTheFolderOfTheLastMessage)
+{
+    TempDir messages;
+    const std::string chosen = messages / "offer.eml";
+    writeFile(chosen, "From: a@example.org\r\nSubject: offer\r\n\r\nbody\r\n");
+    RuleEditor editor("Mine", "4.0", true, true);
+    editor.editor()->setPlainText("isspam()\n");
+    ModalDriver::onNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(QString::fromStdString(chosen));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    auto result = ModalDriver::pressOnNextBox(QMessageBox::Ok);
+    editor.testButton()->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return result->came; }, 2000));
+    EXPECT_TRUE(result->text.contains("finds this message to be spam")) << result->text.toStdString();
+
+    QString folder;
+    ModalDriver::onNextModal([&](QWidget* modal) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal))
+            folder = dialog->directory().absolutePath();
+        static_cast<QDialog*>(modal)->reject();
+    });
+    editor.testButton()->click();
+    EXPECT_EQ(folder.toStdString(), std::filesystem::path(chosen).parent_path().string());
 }
 
 } // namespace

@@ -49,7 +49,7 @@ protected:
         writeFile(userPath(), kUserRules);
         CRegistry reg;
         ASSERT_TRUE(openSettingsKey(reg));
-        for (const char* name : {"RuleOrder", "DisabledRules", "EditorPos"})
+        for (const char* name : {"RuleOrder", "DisabledRules", "EditorPos", "TestMessageFolder"})
             reg.DeleteValue(name);
         reg.DeleteKey("priority");
     }
