@@ -9,10 +9,11 @@ QF_BUILD_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libg
                    libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc librsvg2-bin python3)
 # Running the tests: the sanitizer and fuzz compiler, a real POP3 server and
 # real clients, the checks of the shipped man page, desktop and systemd
-# files and of the package, and what the learning classifier is measured
-# against, side by side (scripts/learn-quality.sh).
+# files and of the package, what the learning classifier is measured
+# against, side by side (scripts/learn-quality.sh), and an X server with a
+# window manager for the window-placement tests.
 QF_TEST_PACKAGES=(clang libclang-rt-dev dovecot-pop3d curl fetchmail mpop getmail6 strace sqlite3
-                  groff-base desktop-file-utils appstream systemd lintian bogofilter)
+                  groff-base desktop-file-utils appstream systemd lintian bogofilter xvfb openbox)
 
 qf_install_missing() {
     local wanted=("${QF_BUILD_PACKAGES[@]}")

@@ -99,7 +99,14 @@ void CCSPropertySheet::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void CCSPropertySheet::showEvent(QShowEvent* event)
+void CCSPropertySheet::setVisible(bool visible)
+{
+    if (visible && !isVisible())
+        placeForShowing();
+    QDialog::setVisible(visible);
+}
+
+void CCSPropertySheet::placeForShowing()
 {
     CRegistry reg;
     openSettingsKey(reg);
@@ -112,9 +119,14 @@ void CCSPropertySheet::showEvent(QShowEvent* event)
         m_tabs->setUsesScrollButtons(false);
         if (shown && sizeHint().width() > shown->availableGeometry().width())
             m_tabs->setUsesScrollButtons(true);
+        ensurePolished();
         resize(sizeHint().expandedTo(size()));
         fitToScreenWhenShown(*this);
     }
+}
+
+void CCSPropertySheet::showEvent(QShowEvent* event)
+{
     m_exitTimer->start(kExitCheckMs);
     QDialog::showEvent(event);
 }

@@ -38,6 +38,12 @@ public:
     CCSPropertyPage* page(int index) const;
     int pageCount() const;
 
+    // Showing restores the stored position (and sizes the window the first
+    // time) before the window system has the window: moved once it is
+    // shown, a window on X11 is placed by its inside, not its frame, and
+    // would creep up by its title bar at every opening.
+    void setVisible(bool visible) override;
+
 public slots:
     void accept() override;
 
@@ -50,6 +56,7 @@ protected:
 
 private:
     void checkExitEvent();
+    void placeForShowing();
 
     QTabWidget* m_tabs;
     QDialogButtonBox* m_buttons;

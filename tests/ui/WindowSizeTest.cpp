@@ -1,8 +1,8 @@
 // The windows' first sizes with the shipped rules: the settings window shows
 // every tab and the longest rule name whole, and it and the editors stay
 // within the screen's available area.  Run at scale 1 on the offscreen
-// 800x800 screen, and again at scale 2 on a 1600x900 screen (see
-// CMakeLists.txt).
+// 800x800 screen, and again at scale 2 on a 1600x900 screen; the placement
+// test on Xvfb under a window manager (see CMakeLists.txt).
 #include "ui/CRulesPage.h"
 #include "ui/RuleEditor.h"
 #include "ui/SettingsWindow.h"
@@ -10,6 +10,7 @@
 #include "SettingsTestSupport.h"
 
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QScreen>
@@ -88,6 +89,33 @@ TEST_F(WindowSize, TheEditorsFitTheScreenWithTheirButtonsInSight)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stored));
     expectWithinScreen(stored);
     stored.reject();
+}
+
+// Needs frames around windows: it checks only on a window system with a
+// window manager (the run under Xvfb and openbox).
+using WindowPlacement = WindowSize;
+
+TEST_F(WindowPlacement, TheSettingsWindowOpensWhereItWasLeft)
+{
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "no window frames on " << QGuiApplication::platformName().toStdString();
+    setSetting("MainPosX", 120);
+    setSetting("MainPosY", 80);
+    for (int opening = 1; opening <= 3; ++opening) {
+        SCOPED_TRACE(opening);
+        auto sheet = buildSettingsWindow();
+        sheet->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
+        // The window manager has framed the window.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sheet->frameGeometry() != sheet->geometry(); }, 5000));
+        QTest::qWait(100);
+        EXPECT_EQ(sheet->frameGeometry().topLeft(), QPoint(120, 80));
+        sheet->reject();
+        int x = 0, y = 0;
+        EXPECT_TRUE(readSetting("MainPosX", x));
+        EXPECT_TRUE(readSetting("MainPosY", y));
+        EXPECT_EQ(QPoint(x, y), QPoint(120, 80)) << "stored where it was";
+    }
 }
 
 } // namespace
