@@ -115,11 +115,11 @@ void CCSPropertySheet::placeForShowing()
         // The first size shows every tab and what the pages want to show
         // whole, unless the screen is too small for it.
         m_sized = true;
+        ensurePolished();
         const QScreen* shown = screen();
         m_tabs->setUsesScrollButtons(false);
         if (shown && sizeHint().width() > shown->availableGeometry().width())
             m_tabs->setUsesScrollButtons(true);
-        ensurePolished();
         resize(sizeHint().expandedTo(size()));
         fitToScreenWhenShown(*this);
     }

@@ -55,8 +55,9 @@ void fitToScreen(QWidget& window)
     if (size != window.size())
         window.resize(size);
     const QSize outer = window.frameGeometry().size();
-    const QPoint at(std::clamp(window.x(), area.left(), std::max(area.left(), area.left() + area.width() - outer.width())),
-                    std::clamp(window.y(), area.top(), std::max(area.top(), area.top() + area.height() - outer.height())));
+    const int right = std::max(area.left(), area.left() + area.width() - outer.width());
+    const int bottom = std::max(area.top(), area.top() + area.height() - outer.height());
+    const QPoint at(std::clamp(window.x(), area.left(), right), std::clamp(window.y(), area.top(), bottom));
     if (at != window.pos())
         window.move(at);
 }

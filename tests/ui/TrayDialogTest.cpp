@@ -321,7 +321,8 @@ TEST_F(TrayDialogTest, AViewerIsOfferedWhenItsProgramIsInstalled)
     auto window = makeWindow();
     window->start();
     EXPECT_EQ(menuTexts(*window->trayMenu()),
-              (QStringList{"&Configure...", "Archive &Viewer...", "&Help", "-", "&About", "-", "&Stop Quillfence Pro"}));
+              (QStringList{"&Configure...", "Archive &Viewer...", "&Help", "-", "&About", "-",
+                           "&Stop Quillfence Pro"}));
     window->exit();
     programContext().programFolder = saved;
 }
