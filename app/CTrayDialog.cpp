@@ -20,8 +20,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #ifndef QF_VERSION
@@ -58,7 +56,8 @@ QIcon drawnIcon()
 // A file this user may run.
 bool isProgram(const std::string& path)
 {
-    return ::access(path.c_str(), X_OK) == 0 && QFileInfo(QString::fromStdString(path)).isFile();
+    const QFileInfo file(QString::fromStdString(path));
+    return file.isFile() && file.isExecutable();
 }
 
 // The installed icon (hicolor "quillfence"), through the icon theme.
@@ -214,7 +213,7 @@ void CTrayDialog::openSettings()
     // Without a tray the window is all the user has of the program: a
     // window of its own (task bar, Alt-Tab) with the tray's commands.
     if (m_tray == nullptr) {
-        m_sheet->setWindowFlag(Qt::Window);
+        m_sheet->setWindowFlags((m_sheet->windowFlags() & ~Qt::WindowType_Mask) | Qt::Window);
         m_sheet->addMenuButton("&Quillfence Pro", m_menu.get());
     }
     connect(m_sheet, &QDialog::finished, this, &CTrayDialog::onSettingsClosed);

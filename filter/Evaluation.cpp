@@ -12,10 +12,6 @@
 
 namespace {
 
-// The rating of one spam rule adds rating x 0.1 points, in double precision.
-constexpr double kPointsPerTenth = 0.1;
-constexpr double kMaxTotal = 10.0;
-
 std::string formatLine(const char* format, const std::string& name, const std::string& sender, double total)
 {
     char line[2048];

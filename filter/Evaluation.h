@@ -13,6 +13,11 @@
 #include "filter/MessageDescriptor.h"
 #include "scriptkit/ScriptKit.h"
 
+// The rating of one spam rule adds rating x 0.1 points, in double
+// precision, to a total of at most kMaxTotal.
+constexpr double kPointsPerTenth = 0.1;
+constexpr double kMaxTotal = 10.0;
+
 bool evaluate(FilterContext& context, const MessageDescriptor& message, int size);
 
 // The rule test: one script over message with a fresh context; nothing is

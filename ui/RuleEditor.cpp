@@ -59,15 +59,6 @@ std::string readWhole(const std::string& path)
     return data.str();
 }
 
-// The include file every rule is compiled behind, ending with a line end.
-std::string includeText()
-{
-    std::string include = readWhole(rulesFolder() + "/spamfltr.inc");
-    if (!include.empty() && include.back() != '\n')
-        include += '\n';
-    return include;
-}
-
 // The band (1 to 5) a session puts a total in, by the thresholds the
 // settings hold now.
 int bandOfTotal(double total)
@@ -92,7 +83,7 @@ QString testOutcome(const FilterContext& context)
         text = "The rule passes this message as wanted mail: a session clears its rating, runs no rule after "
                "this one and lets it through.";
     } else if (context.isSpam) {
-        const double total = std::min(context.ruleRating * 0.1, 10.0);
+        const double total = std::min(context.ruleRating * kPointsPerTenth, kMaxTotal);
         text = QString("The rule finds this message to be spam: it adds %1 to the message's rating, which puts "
                        "it in band %2 when no other rule adds to it.")
                    .arg(total, 0, 'f', 1)
@@ -201,17 +192,28 @@ void RuleEditor::accept()
     QDialog::accept();
 }
 
+RuleEditor::Script RuleEditor::script() const
+{
+    Script result;
+    result.text = readWhole(rulesFolder() + "/spamfltr.inc");
+    if (!result.text.empty() && result.text.back() != '\n')
+        result.text += '\n';
+    result.prefixBytes = static_cast<int>(result.text.size());
+    result.prefixLines = static_cast<int>(std::count(result.text.begin(), result.text.end(), '\n'));
+    result.text += m_text->toPlainText().toStdString();
+    return result;
+}
+
 bool RuleEditor::mayBeSaved()
 {
-    const std::string include = includeText();
+    const Script text = script();
     ScriptHandle handle(CreateScript());
-    if (!handle || ParseScript(handle.get(), (include + m_text->toPlainText().toStdString()).c_str()))
+    if (!handle || ParseScript(handle.get(), text.text.c_str()))
         return true;
     const char* message = nullptr;
     int line = 0, start = 0, end = 0;
     GetError(handle.get(), &message, &line, &start, &end);
-    selectScriptError(line, start, end, static_cast<int>(include.size()),
-                      static_cast<int>(std::count(include.begin(), include.end(), '\n')));
+    selectScriptError(text, line, start, end);
     return showMessageBox(this, QMessageBox::Warning, windowTitle(),
                           "This rule does not compile:\n" + QString::fromUtf8(message ? message : "") +
                               "\n\nSave it anyway? The filter skips a rule that does not compile.",
@@ -224,15 +226,16 @@ void RuleEditor::reject()
     QDialog::reject();
 }
 
-void RuleEditor::showScriptError(const char* message, int line, int start, int end, int prefixBytes,
-                                 int prefixLines)
+void RuleEditor::showScriptError(const Script& script, const char* message, int line, int start, int end)
 {
-    selectScriptError(line, start, end, prefixBytes, prefixLines);
+    selectScriptError(script, line, start, end);
     showMessageBox(this, QMessageBox::Critical, kTestCaption, QString::fromUtf8(message ? message : ""));
 }
 
-void RuleEditor::selectScriptError(int line, int start, int end, int prefixBytes, int prefixLines)
+void RuleEditor::selectScriptError(const Script& script, int line, int start, int end)
 {
+    const int prefixBytes = script.prefixBytes;
+    const int prefixLines = script.prefixLines;
     // The engine counts bytes of the whole text; the editor counts
     // characters of its own.
     const QByteArray text = m_text->toPlainText().toUtf8();
@@ -257,19 +260,15 @@ void RuleEditor::selectScriptError(int line, int start, int end, int prefixBytes
 
 void RuleEditor::runTest()
 {
-    const std::string include = includeText();
-    const int prefixBytes = static_cast<int>(include.size());
-    const int prefixLines = static_cast<int>(std::count(include.begin(), include.end(), '\n'));
-    const std::string script = include + m_text->toPlainText().toStdString();
-
+    const Script text = script();
     ScriptHandle handle(CreateScript());
     if (!handle)
         return;
     const char* message = nullptr;
     int line = 0, start = 0, end = 0;
-    if (!ParseScript(handle.get(), script.c_str())) {
+    if (!ParseScript(handle.get(), text.text.c_str())) {
         GetError(handle.get(), &message, &line, &start, &end);
-        showScriptError(message, line, start, end, prefixBytes, prefixLines);
+        showScriptError(text, message, line, start, end);
         return;
     }
 
@@ -310,7 +309,7 @@ void RuleEditor::runTest()
         outcome = testOutcome(context);
     }
     if (GetError(handle.get(), &message, &line, &start, &end)) {
-        showScriptError(message, line, start, end, prefixBytes, prefixLines);
+        showScriptError(text, message, line, start, end);
         return;
     }
     showMessageBox(this, QMessageBox::Information, kTestCaption, "Script parsed and ran OK.\n\n" + outcome);

@@ -29,6 +29,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
 class QCheckBox;
 class QDialogButtonBox;
 class QLineEdit;
@@ -70,11 +72,18 @@ public slots:
     void runTest();
 
 private:
-    // Selects the error span of script, whose text began with prefix bytes
-    // of include (prefixLines lines) before the editor's text; show also
-    // puts the message in a box.
-    void selectScriptError(int line, int start, int end, int prefixBytes, int prefixLines);
-    void showScriptError(const char* message, int line, int start, int end, int prefixBytes, int prefixLines);
+    // The editor's text behind the include file "spamfltr.inc", as the
+    // filter compiles it, and the bytes and lines the include takes of it.
+    struct Script {
+        std::string text;
+        int prefixBytes = 0;
+        int prefixLines = 0;
+    };
+    Script script() const;
+    // Selects the error span the engine gave (a line, byte offsets of
+    // script) in the editor; show also puts the message in a box.
+    void selectScriptError(const Script& script, int line, int start, int end);
+    void showScriptError(const Script& script, const char* message, int line, int start, int end);
     // Whether OK may save the text: it compiles behind the include file, or
     // the user, shown the error (selected), saves it anyway.
     bool mayBeSaved();

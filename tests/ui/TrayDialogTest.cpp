@@ -29,6 +29,22 @@
 
 namespace {
 
+// The program folder is folder for as long as this lives.
+class ProgramFolderIn
+{
+public:
+    explicit ProgramFolderIn(const std::string& folder) : m_saved(programContext().programFolder)
+    {
+        programContext().programFolder = folder;
+    }
+    ~ProgramFolderIn() { programContext().programFolder = m_saved; }
+    ProgramFolderIn(const ProgramFolderIn&) = delete;
+    ProgramFolderIn& operator=(const ProgramFolderIn&) = delete;
+
+private:
+    std::string m_saved;
+};
+
 QStringList menuTexts(const QMenu& menu)
 {
     QStringList texts;
@@ -313,8 +329,7 @@ TEST_F(TrayDialogTest, TheTrayMenuOffersItsCommandsAndGreysConfigureWhileTheWind
 TEST_F(TrayDialogTest, AViewerIsOfferedWhenItsProgramIsInstalled)
 {
     TempDir folder;
-    const std::string saved = programContext().programFolder;
-    programContext().programFolder = folder.path();
+    const ProgramFolderIn programFolder(folder.path());
     writeFile(folder / "qfpavwr", "#!/bin/sh\n");
     std::filesystem::permissions(folder / "qfpavwr", std::filesystem::perms::owner_all);
     writeFile(folder / "cvlogvwr", "not a program\n");   // not executable
@@ -324,14 +339,12 @@ TEST_F(TrayDialogTest, AViewerIsOfferedWhenItsProgramIsInstalled)
               (QStringList{"&Configure...", "Archive &Viewer...", "&Help", "-", "&About", "-",
                            "&Stop Quillfence Pro"}));
     window->exit();
-    programContext().programFolder = saved;
 }
 
 TEST_F(TrayDialogTest, HelpSaysWhenTheManualIsNotThere)
 {
     TempDir folder;
-    const std::string saved = programContext().programFolder;
-    programContext().programFolder = folder.path();
+    const ProgramFolderIn programFolder(folder.path());
     auto window = makeWindow();
     window->start();
     for (QAction* action : window->trayMenu()->actions())
@@ -345,7 +358,6 @@ TEST_F(TrayDialogTest, HelpSaysWhenTheManualIsNotThere)
     EXPECT_TRUE(box->text().contains(QString::fromStdString(folder / "quilfpro.html")));
     window->exit();
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->helpProblem() == nullptr; }, 2000)) << "closed with the program";
-    programContext().programFolder = saved;
 }
 
 TEST_F(TrayDialogTest, WithoutATrayTheSettingsWindowCarriesTheMenu)
@@ -356,8 +368,7 @@ TEST_F(TrayDialogTest, WithoutATrayTheSettingsWindowCarriesTheMenu)
     window->openSettings();
     ASSERT_TRUE(window->settingsOpen());
     CCSPropertySheet* sheet = window->settingsSheet();
-    EXPECT_TRUE(sheet->windowFlags().testFlag(Qt::Window));
-    EXPECT_FALSE(sheet->windowFlags().testFlag(Qt::Dialog) && sheet->parentWidget() != nullptr);
+    EXPECT_EQ(sheet->windowType(), Qt::Window) << "a window of its own, not a dialog";
     QPushButton* more = sheet->menuButton();
     ASSERT_NE(more, nullptr);
     EXPECT_EQ(more->text(), "&Quillfence Pro");
