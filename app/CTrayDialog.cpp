@@ -8,6 +8,7 @@
 #include "ui/CCSPropertySheet.h"
 #include "ui/CStatusPopup.h"
 #include "ui/MessageBoxes.h"
+#include "ui/SetupWizard.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -90,6 +91,7 @@ CTrayDialog::~CTrayDialog()
     delete m_sheet.data();
     delete m_firstRun.data();
     delete m_helpProblem.data();
+    delete m_wizard.data();
 }
 
 void CTrayDialog::start()
@@ -112,6 +114,7 @@ void CTrayDialog::buildTrayIcon()
 {
     m_menu = std::make_unique<QMenu>();
     QAction* configure = m_menu->addAction("&Configure...", this, &CTrayDialog::openSettings);
+    m_menu->addAction("Setup &Wizard...", this, &CTrayDialog::openWizard);
     // A viewer is offered only when its program is installed beside this one.
     const std::string folder = programContext().programFolder;
     if (isProgram(folder + "/qfpavwr"))
@@ -147,25 +150,44 @@ void CTrayDialog::buildTrayIcon()
 void CTrayDialog::askFirstRunQuestion()
 {
     auto* box = new QMessageBox(QMessageBox::Question, "Initial setup",
-                                "This is the first time Quillfence Pro has been run. Do you want to open its "
-                                "settings now, with the manual's section on setting up?");
-    box->setInformativeText("Your mail program then logs in to Quillfence Pro on 127.0.0.1 as name@server. "
-                            "The settings are always at hand: start Quillfence Pro again, or use its menu.");
-    QPushButton* settings = box->addButton("Open Settings", QMessageBox::AcceptRole);
+                                "This is the first time Quillfence Pro has been run. Do you want the setup "
+                                "wizard to guide you through setting up your mail account?");
+    box->setInformativeText("Manual opens the settings window with the manual's section on setting up. Your "
+                            "mail program logs in to Quillfence Pro on 127.0.0.1 as name@server. The settings "
+                            "and the wizard are always at hand: start Quillfence Pro again, or use its menu.");
+    QPushButton* wizard = box->addButton("Wizard", QMessageBox::AcceptRole);
+    QPushButton* manual = box->addButton("Manual", QMessageBox::ActionRole);
     box->addButton("Later", QMessageBox::RejectRole);
+    box->setDefaultButton(wizard);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, box, settings] {
+    connect(box, &QMessageBox::finished, this, [this, box, wizard, manual] {
         if (m_exiting)
             return;
         // Answered either way, the question is not asked again.
         recordConfigured();
-        if (box->clickedButton() == settings) {
+        if (box->clickedButton() == wizard) {
+            openWizard();
+        } else if (box->clickedButton() == manual) {
             openSettings();
             showHelp(kHelpContext, kSetupTopic);
         }
     });
     m_firstRun = box;
     box->open();
+}
+
+void CTrayDialog::openWizard()
+{
+    if (m_exiting)
+        return;
+    if (m_wizard.isNull()) {
+        m_wizard = new SetupWizard;
+        m_wizard->setAttribute(Qt::WA_DeleteOnClose);
+        CEventLog().LogEvent(4, "Setup wizard opened");
+    }
+    m_wizard->show();
+    m_wizard->raise();
+    m_wizard->activateWindow();
 }
 
 void CTrayDialog::recordConfigured()
@@ -240,6 +262,8 @@ void CTrayDialog::exit()
         m_sheet->done(QDialog::Rejected);
     if (m_firstRun)
         m_firstRun->close();
+    if (m_wizard)
+        m_wizard->close();
     if (m_helpProblem)
         m_helpProblem->close();
     emit exited();

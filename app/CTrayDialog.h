@@ -4,7 +4,8 @@
 // with its menu in the notification area, ticks every 300 ms (MainTicker:
 // the first tick starts the listener, a second start opens the settings
 // window, a stop ends the program), asks the first-run question on an
-// unconfigured start (once: answered either way, it is not asked again),
+// unconfigured start (once: answered either way, it is not asked again;
+// Wizard opens the setup wizard, Manual the settings and the manual),
 // and shows the status popup while sessions run.  The menu offers a viewer
 // only when its program is installed; Help says so when the manual cannot
 // be opened.  As the proxy's MainWindowLink it takes notices from worker
@@ -17,6 +18,7 @@
 #include "proxy/MainWindowLink.h"
 
 #include "ui/CCSPropertySheet.h"
+#include "ui/SetupWizard.h"
 
 #include <QMessageBox>
 #include <QObject>
@@ -59,12 +61,15 @@ public:
     CStatusPopup* popup() const { return m_popup.get(); }
     QMenu* trayMenu() const { return m_menu.get(); }
     QMessageBox* firstRunQuestion() const { return m_firstRun.data(); }
+    SetupWizard* setupWizard() const { return m_wizard.data(); }
     // The box that says why the manual could not be opened, while shown.
     QMessageBox* helpProblem() const { return m_helpProblem.data(); }
     int activeSessions() const { return m_activeSessions; }
     MainTicker& ticker() { return m_ticker; }
 
     void openSettings();
+    // The setup wizard, or the open one raised.
+    void openWizard();
     // The ShowHelpId setting: help calls show their numbers first.
     void setShowHelpId(bool show) { m_showHelpId = show; }
     // Removes the tray icon, closes any window and says exited.
@@ -104,4 +109,5 @@ private:
     QPointer<CCSPropertySheet> m_sheet;
     QPointer<QMessageBox> m_firstRun;
     QPointer<QMessageBox> m_helpProblem;
+    QPointer<SetupWizard> m_wizard;
 };

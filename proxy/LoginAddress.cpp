@@ -79,3 +79,19 @@ LoginAddressFault parseLoginAddress(const std::string& argument, char separator,
         address.tls = TlsMode::Implicit;
     return LoginAddressFault::None;
 }
+
+std::string formatLoginAddress(const LoginAddress& address, char separator)
+{
+    std::string text = address.user + separator;
+    text += address.host.find(':') == std::string::npos ? address.host : "[" + address.host + "]";
+    const bool ownPort = address.tls == TlsMode::Implicit ? address.port == kPop3sPort : address.port == 110;
+    if (!ownPort || address.tls == TlsMode::Implicit)
+        text += ":" + std::to_string(address.port);
+    if (address.tls == TlsMode::Implicit && !ownPort)
+        text += "$TLS";
+    else if (address.tls == TlsMode::Stls)
+        text += "$STLS";
+    if (const char* suffix = loginMethodRow(address.method).suffix)
+        text += std::string("$") + suffix;
+    return text;
+}

@@ -6,7 +6,8 @@
 // is a name, an IPv4 address or "[IPv6 address]"; a port that is missing or
 // below 1 is 110, one beyond INT_MAX is INT_MAX, and port 995 without a TLS
 // suffix means TLS from the first byte.
-// parseLoginAddress() is a pure function of its text.
+// parseLoginAddress() is a pure function of its text; formatLoginAddress()
+// writes the text it reads back.
 #pragma once
 
 #include "upstream/LoginMethods.h"
@@ -36,3 +37,13 @@ constexpr size_t kMaxAccountFile = 511;
 constexpr int kPop3sPort = 995;
 
 LoginAddressFault parseLoginAddress(const std::string& argument, char separator, LoginAddress& address);
+
+// The shortest text that parseLoginAddress reads back as address (user,
+// host, port, method and TLS mode; accountFile is not used): the port only
+// where it is not the mode's own (110, or 995 for TLS from the first byte),
+// a suffix only where the port does not say it, a host with ':' in
+// brackets.  Not every address can be said: STLS when offered on port 995
+// reads back as TLS from the first byte, and a user or host holding the
+// separator or '$' reads back otherwise.  Callers that build an address from
+// the user's fields parse the text again to find out.
+std::string formatLoginAddress(const LoginAddress& address, char separator);

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Draws the settings pages, the action dialog, the rule editor and the
-# status popup offscreen into docs/images/ (run after a build of build/),
-# at the sizes they take on an 1600x900 screen; then the settings window at
-# scale 2 on the same screen, and the settings window and the rule editor in
-# a dark theme.
+# Draws the settings pages, the action dialog, the rule editor, the setup
+# wizard and the status popup offscreen into docs/images/ (run after a
+# build of build/), at the sizes they take on an 1600x900 screen; then the
+# settings window at scale 2 on the same screen, and the settings window
+# and the rule editor in a dark theme.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --build build --target render_pictures -j"$(nproc)" >/dev/null

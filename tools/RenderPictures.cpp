@@ -10,9 +10,11 @@
 #include "ui/CCSPropertySheet.h"
 #include "ui/CStatusPopup.h"
 #include "ui/RuleEditor.h"
+#include "ui/SetupWizard.h"
 #include "ui/SettingsWindow.h"
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QColor>
 #include <QPalette>
 #include <QTabWidget>
@@ -136,6 +138,16 @@ int main(int argc, char** argv)
         CStatusPopup popup;
         popup.setStatusText("Reading Msg 3, 12 KB");
         ok = save(popup, output, "status-popup") && ok;
+        // The wizard's first and last pages, for a provider that wants TLS.
+        SetupWizard wizard;
+        wizard.userField()->setText("you@example.com");
+        wizard.hostField()->setText("pop.example.com");
+        wizard.show();
+        ok = save(wizard, output, "setup-wizard-account") && ok;
+        wizard.next();
+        wizard.next();
+        ok = save(wizard, output, "setup-wizard-client") && ok;
+        wizard.reject();
     }
     fs::remove_all(scratch);
     return ok ? 0 : 1;

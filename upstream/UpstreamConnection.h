@@ -34,6 +34,8 @@ public:
     int connect(const std::string& host, int port);
     int lastError() const { return m_socket.getLastError(); }
     bool isConnected() const { return m_connected; }
+    // The connection runs over TLS.
+    bool secure() const { return m_socket.secure(); }
     // TLS on the connected socket; false with error, a sentence for the user.
     bool startTls(const TlsOptions& options, std::string& error);
 

@@ -73,4 +73,40 @@ TEST(LoginAddress, TheAccountFileIsASafeNameOfBoundedLength)
         << "the length is judged before the server's form";
 }
 
+TEST(LoginAddress, IsWrittenAsTheShortestTextThatReadsBack)
+{
+    const auto text = [](const char* host, int port, TlsMode tls, LoginMethod method) {
+        LoginAddress address;
+        address.user = "me@home";
+        address.host = host;
+        address.port = port;
+        address.tls = tls;
+        address.method = method;
+        return formatLoginAddress(address, '@');
+    };
+    EXPECT_EQ(text("mail", 110, TlsMode::Opportunistic, LoginMethod::UserPass), "me@home@mail");
+    EXPECT_EQ(text("mail", 995, TlsMode::Implicit, LoginMethod::UserPass), "me@home@mail:995");
+    EXPECT_EQ(text("mail", 110, TlsMode::Stls, LoginMethod::Apop), "me@home@mail$STLS$APOP");
+    EXPECT_EQ(text("mail", 2995, TlsMode::Implicit, LoginMethod::UserPass), "me@home@mail:2995$TLS");
+    EXPECT_EQ(text("::1", 2110, TlsMode::Opportunistic, LoginMethod::UserPass), "me@home@[::1]:2110");
+
+    // Every mode and method on the ports that mean something to them.
+    for (const char* host : {"mail.example.org", "10.0.0.1", "2001:db8::5"})
+        for (const int port : {110, 995, 1, 2110, 65535})
+            for (const TlsMode tls : {TlsMode::Opportunistic, TlsMode::Implicit, TlsMode::Stls})
+                for (const LoginMethod method : {LoginMethod::UserPass, LoginMethod::Apop, LoginMethod::Msn}) {
+                    const std::string written = text(host, port, tls, method);
+                    SCOPED_TRACE(written);
+                    LoginAddress back;
+                    ASSERT_EQ(parseLoginAddress(written, '@', back), LoginAddressFault::None);
+                    EXPECT_EQ(back.user, "me@home");
+                    EXPECT_EQ(back.host, host);
+                    EXPECT_EQ(back.port, port);
+                    EXPECT_EQ(back.method, method);
+                    // Port 995 alone means TLS from the first byte.
+                    const bool unsayable = tls == TlsMode::Opportunistic && port == kPop3sPort;
+                    EXPECT_EQ(back.tls, unsayable ? TlsMode::Implicit : tls);
+                }
+}
+
 } // namespace

@@ -10,7 +10,7 @@
 #include "filter/SessionLink.h"
 #include "store/SpoolField.h"
 
-#include "FakeUpstream.h"
+#include "support/FakeUpstream.h"
 #include "TestJudge.h"
 #include "UpstreamSession.h"
 #include "support/Loopback.h"

@@ -8,7 +8,7 @@
 #include "proxy/CSession.h"
 #include "proxy/SessionList.h"
 
-#include "FakeUpstream.h"
+#include "support/FakeUpstream.h"
 #include "TestJudge.h"
 #include "support/Loopback.h"
 #include "support/PopClient.h"

@@ -13,6 +13,7 @@
 #include "ui/CCSPropertySheet.h"
 #include "ui/CStatusPopup.h"
 #include "ui/SettingsKey.h"
+#include "ui/SetupWizard.h"
 
 #include "ModalDriver.h"
 #include "support/TestHelpers.h"
@@ -51,6 +52,21 @@ QStringList menuTexts(const QMenu& menu)
     for (QAction* action : menu.actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     return texts;
+}
+
+QStringList buttonTexts(const QMessageBox& box)
+{
+    QStringList texts;
+    for (QAbstractButton* button : box.buttons())
+        texts << button->text();
+    return texts;
+}
+
+void pressButton(QMessageBox& box, const QString& text)
+{
+    for (QAbstractButton* button : box.buttons())
+        if (button->text() == text)
+            button->click();
 }
 
 class TrayDialogTest : public ::testing::Test
@@ -195,35 +211,62 @@ TEST_F(TrayDialogTest, AnUnconfiguredStartAsksTheFirstRunQuestionOnce)
     QMessageBox* question = window->firstRunQuestion();
     ASSERT_NE(question, nullptr);
     EXPECT_EQ(question->windowTitle(), "Initial setup");
-    EXPECT_TRUE(question->text().startsWith("This is the first time Quillfence Pro has been run. Do you want to "
-                                            "open its settings now"));
+    EXPECT_TRUE(question->text().startsWith("This is the first time Quillfence Pro has been run. Do you want the "
+                                            "setup wizard"));
     EXPECT_FALSE(question->text().contains("Free"));
     EXPECT_TRUE(question->informativeText().contains("127.0.0.1 as name@server"));
-    QAbstractButton* open = nullptr;
-    QStringList captions;
-    for (QAbstractButton* button : question->buttons()) {
-        captions << button->text();
-        if (button->text() == "Open Settings")
-            open = button;
-    }
-    EXPECT_EQ(captions.size(), 2);
-    EXPECT_TRUE(captions.contains("Later"));
-    ASSERT_NE(open, nullptr);
+    QStringList captions = buttonTexts(*question);
+    captions.sort();   // the platform orders them by role
+    EXPECT_EQ(captions, (QStringList{"Later", "Manual", "Wizard"}));
     // The question does not hold the timer up: it keeps ticking.
     EXPECT_FALSE(runUntilExit(*window, 400));
     EXPECT_FALSE(configuredSetting());
-    open->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
+    pressButton(*question, "Wizard");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->setupWizard() != nullptr; }, 2000));
+    EXPECT_TRUE(window->setupWizard()->isVisible());
+    EXPECT_FALSE(window->settingsOpen());
     EXPECT_TRUE(configuredSetting()) << "answered, the question is not asked again";
-    window->settingsSheet()->reject();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->settingsOpen(); }, 2000));
+    window->setupWizard()->reject();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->setupWizard() == nullptr; }, 2000));
     window->exit();
 
     auto next = makeWindow();
     next->start();
     EXPECT_EQ(next->firstRunQuestion(), nullptr);
     EXPECT_FALSE(next->settingsOpen());
+    EXPECT_EQ(next->setupWizard(), nullptr);
     next->exit();
+}
+
+TEST_F(TrayDialogTest, ManualOpensTheSettingsAndTheMenuOpensOneWizard)
+{
+    setConfigured(false, false);
+    TempDir folder;
+    const ProgramFolderIn programFolder(folder.path());
+    auto window = makeWindow();
+    window->start();
+    ASSERT_NE(window->firstRunQuestion(), nullptr);
+    pressButton(*window->firstRunQuestion(), "Manual");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->settingsOpen(); }, 2000));
+    EXPECT_EQ(window->setupWizard(), nullptr);
+    EXPECT_TRUE(configuredSetting());
+    ASSERT_NE(window->helpProblem(), nullptr) << "the manual's setup section was asked for";
+    window->settingsSheet()->reject();
+
+    // From the menu, twice: one wizard, raised.
+    for (int i = 0; i < 2; ++i)
+        for (QAction* action : window->trayMenu()->actions())
+            if (action->text() == "Setup &Wizard...")
+                action->trigger();
+    SetupWizard* wizard = window->setupWizard();
+    ASSERT_NE(wizard, nullptr);
+    int shown = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<SetupWizard*>(widget) && widget->isVisible())
+            ++shown;
+    EXPECT_EQ(shown, 1);
+    window->exit();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->setupWizard() == nullptr; }, 2000)) << "closed with the program";
 }
 
 TEST_F(TrayDialogTest, LaterAlsoEndsTheFirstRunQuestionAndOkOnTheSettingsRecordsIt)
@@ -232,9 +275,7 @@ TEST_F(TrayDialogTest, LaterAlsoEndsTheFirstRunQuestionAndOkOnTheSettingsRecords
     auto window = makeWindow();
     window->start();
     ASSERT_NE(window->firstRunQuestion(), nullptr);
-    for (QAbstractButton* button : window->firstRunQuestion()->buttons())
-        if (button->text() == "Later")
-            button->click();
+    pressButton(*window->firstRunQuestion(), "Later");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->firstRunQuestion() == nullptr; }, 2000));
     EXPECT_FALSE(window->settingsOpen());
     EXPECT_TRUE(configuredSetting());
@@ -312,7 +353,8 @@ TEST_F(TrayDialogTest, TheTrayMenuOffersItsCommandsAndGreysConfigureWhileTheWind
     window->start();
     QMenu* menu = window->trayMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_EQ(menuTexts(*menu), (QStringList{"&Configure...", "&Help", "-", "&About", "-", "&Stop Quillfence Pro"}))
+    EXPECT_EQ(menuTexts(*menu), (QStringList{"&Configure...", "Setup &Wizard...", "&Help", "-", "&About", "-",
+                                             "&Stop Quillfence Pro"}))
         << "no viewer is installed beside the program";
     QAction* configure = menu->actions().front();
     emit menu->aboutToShow();
@@ -336,8 +378,8 @@ TEST_F(TrayDialogTest, AViewerIsOfferedWhenItsProgramIsInstalled)
     auto window = makeWindow();
     window->start();
     EXPECT_EQ(menuTexts(*window->trayMenu()),
-              (QStringList{"&Configure...", "Archive &Viewer...", "&Help", "-", "&About", "-",
-                           "&Stop Quillfence Pro"}));
+              (QStringList{"&Configure...", "Setup &Wizard...", "Archive &Viewer...", "&Help", "-", "&About",
+                           "-", "&Stop Quillfence Pro"}));
     window->exit();
 }
 
@@ -374,7 +416,7 @@ TEST_F(TrayDialogTest, WithoutATrayTheSettingsWindowCarriesTheMenu)
     EXPECT_EQ(more->text(), "&Quillfence Pro");
     ASSERT_EQ(more->menu(), window->trayMenu());
     const QStringList texts = menuTexts(*more->menu());
-    for (const char* command : {"&Help", "&About", "&Stop Quillfence Pro"})
+    for (const char* command : {"Setup &Wizard...", "&Help", "&About", "&Stop Quillfence Pro"})
         EXPECT_TRUE(texts.contains(command)) << command;
     // Stop from the window ends the program and the window.
     more->menu()->actions().back()->trigger();
