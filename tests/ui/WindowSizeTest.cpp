@@ -1,17 +1,20 @@
 // The windows' first sizes with the shipped rules: the settings window shows
-// every tab and the longest rule name whole, and it and the editors stay
-// within the screen's available area.  Run at scale 1 on the offscreen
+// every tab and the longest rule name whole, and it, the editors and the
+// setup wizard stay within the screen's available area.  Run at scale 1 on the offscreen
 // 800x800 screen, and again at scale 2 on a 1600x900 screen; the placement
 // test on Xvfb under a window manager (see CMakeLists.txt).
 #include "ui/CRulesPage.h"
 #include "ui/RuleEditor.h"
 #include "ui/SettingsWindow.h"
+#include "ui/SetupWizard.h"
 
 #include "SettingsTestSupport.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabBar>
@@ -89,6 +92,32 @@ TEST_F(WindowSize, TheEditorsFitTheScreenWithTheirButtonsInSight)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&stored));
     expectWithinScreen(stored);
     stored.reject();
+}
+
+TEST_F(WindowSize, TheSetupWizardFitsTheScreenWithItsTextsWhole)
+{
+    SetupWizard wizard;
+    wizard.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wizard));
+    for (const int page : {SetupWizard::AccountPage, SetupWizard::CheckPage, SetupWizard::ClientPage}) {
+        SCOPED_TRACE(page);
+        expectWithinScreen(wizard);
+        const QRect area = wizard.screen()->availableGeometry();
+        QAbstractButton* forward = wizard.button(page == SetupWizard::ClientPage ? QWizard::FinishButton
+                                                                                 : QWizard::NextButton);
+        const QRect button(forward->mapToGlobal(QPoint(0, 0)), forward->size());
+        EXPECT_TRUE(area.contains(button)) << "the button at " << button.x() << "," << button.y();
+        for (const QLabel* label : wizard.currentPage()->findChildren<QLabel*>())
+            if (label->isVisible()) {
+                const int needed = label->wordWrap() ? label->heightForWidth(label->width())
+                                                     : label->sizeHint().height();
+                EXPECT_GE(label->height(), needed) << label->text().toStdString();
+            }
+        wizard.userField()->setText("you@example.com");
+        wizard.hostField()->setText("pop.example.com");
+        wizard.next();
+    }
+    wizard.reject();
 }
 
 // Needs frames around windows: it checks only on a window system with a
