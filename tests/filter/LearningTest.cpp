@@ -273,4 +273,31 @@ TEST_F(LearnedRuleFunctions, TheProbabilityNeedsFiftyOfEachKindAndOnlyThenTheBod
               (std::vector<std::string>{"0", "50 50 0"}));
 }
 
+// The shipped rule "Learned from your mail", after a rule that marks every
+// message: a message the classifier is sure is wanted mail loses the other
+// rule's points; one it takes for spam gains its own.
+TEST_F(LearnedRuleFunctions, TheShippedRuleLetsThroughWhatItIsSureIsWanted)
+{
+    const std::string shipped = readFile(std::filesystem::path(QF_SHIPPED_INCLUDE).parent_path() / "system.sfr");
+    const size_t begin = shipped.find("#rule \"Learned from your mail\"");
+    ASSERT_NE(begin, std::string::npos);
+    const size_t end = shipped.find("#endrule", begin);
+    ASSERT_NE(end, std::string::npos);
+    rules(rule("Marks everything", 60, "isspam()") + shipped.substr(begin, end - begin) + "#endrule\n");
+    learn(50);
+    loadRules();
+    const auto total = [this](const std::string& text) {
+        m_registration.reset();
+        m_context.reset();
+        judge(text, true);
+        return context().lastTotal;
+    };
+    EXPECT_DOUBLE_EQ(total(crlf("Subject: hello\n\nthe project meeting agenda\n.\n")), 0.0) << "sure it is wanted";
+    EXPECT_NE(context().decisionHeaders.find("Learned wanted mail, spam probability 0 %"), std::string::npos)
+        << context().decisionHeaders;
+    EXPECT_DOUBLE_EQ(total(crlf("Subject: hello\n\nbuy cheap pills online now\n.\n")), kMaxTotal);
+    // A message the classifier knows nothing of keeps the other rule's points.
+    EXPECT_DOUBLE_EQ(total(crlf("Subject: hello\n\nquarterly gardening newsletter\n.\n")), 6.0);
+}
+
 } // namespace
