@@ -135,6 +135,9 @@ int CProxyApp::InitInstance(int argc, char** argv)
                                     folders.push_back(band.archivePath);
                                 return folders;
                             });
+    case Command::LearnPrune:
+        CEventLog::SetLogging(1);
+        return pruneCommand(line.args.at(0));
     case Command::Probability:
         CEventLog::SetLogging(1);
         return probabilityCommand(line.args);

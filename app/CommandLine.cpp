@@ -27,6 +27,7 @@ constexpr CommandForm kCommands[] = {
     {"--learn", "-learn", Command::Learn, 2, INT_MAX, " spam|ham FILE|FOLDER..."},
     {"--unlearn", "-unlearn", Command::Unlearn, 2, INT_MAX, " spam|ham FILE|FOLDER..."},
     {"--learn-archive", "-learn-archive", Command::LearnArchive, 1, 1, " BAND"},
+    {"--learn-prune", "-learn-prune", Command::LearnPrune, 1, 1, " DAYS"},
     {"--probability", "-probability", Command::Probability, 1, INT_MAX, " FILE|FOLDER..."},
     {"--get", nullptr, Command::Get, 1, 1, " NAME"},
     {"--set", nullptr, Command::Set, 1, INT_MAX, " NAME=VALUE..."},
@@ -93,6 +94,7 @@ const char* commandLineHelp()
            "  --learn spam|ham FILE|FOLDER...    teach the classifier saved messages\n"
            "  --unlearn spam|ham FILE|FOLDER...  take learned messages back out\n"
            "  --learn-archive BAND          learn a rating band's archive as spam\n"
+           "  --learn-prune DAYS            drop learned tokens unseen for DAYS days, or seen once\n"
            "  --probability FILE|FOLDER...  print the classifier's spam probability of messages\n"
            "  --settings                    list every setting with its value\n"
            "  --get NAME                    print one setting\n"

@@ -14,7 +14,7 @@
 
 struct CommandLine {
     enum class Command {
-        Run, Stop, Help, Version, Rate, Learn, Unlearn, LearnArchive, Probability, Get, Set, Settings,
+        Run, Stop, Help, Version, Rate, Learn, Unlearn, LearnArchive, LearnPrune, Probability, Get, Set, Settings,
     };
 
     Command command = Command::Run;

@@ -8,11 +8,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 
 namespace {
+
+constexpr long kMaxPruneDays = 36500;
 
 std::optional<MailKind> kindNamed(const std::string& name)
 {
@@ -28,7 +31,8 @@ int usage()
     std::fprintf(stderr,
                  "usage: quillfnc -learn spam|ham FILE|FOLDER...\n"
                  "       quillfnc -unlearn spam|ham FILE|FOLDER...\n"
-                 "       quillfnc -learn-archive BAND\n");
+                 "       quillfnc -learn-archive BAND\n"
+                 "       quillfnc -learn-prune DAYS\n");
     return 2;
 }
 
@@ -141,5 +145,40 @@ int learnCommand(const std::string& verb, const std::vector<std::string>& argume
                 tally.outcomes[static_cast<int>(Outcome::Unreadable)]);
     std::printf("the store holds %lld spam and %lld ham messages\n", static_cast<long long>(spam),
                 static_cast<long long>(ham));
+    return 0;
+}
+
+int pruneCommand(const std::string& daysText)
+{
+    char* end = nullptr;
+    const long days = std::strtol(daysText.c_str(), &end, 10);
+    if (end == daysText.c_str() || *end != '\0' || days < 1 || days > kMaxPruneDays) {
+        std::fprintf(stderr, "quillfnc -learn-prune: DAYS is a number from 1 to %ld\n", kMaxPruneDays);
+        return 2;
+    }
+    const std::string path = tokenStorePath(programContext().dataRoot);
+    if (!std::filesystem::exists(path)) {
+        std::printf("nothing has been learned: there is no store to prune\n");
+        return 0;
+    }
+    try {
+        TokenStore store(path, true);
+        store.begin();
+        const int64_t before = store.tokenCount();
+        const int64_t pruned = store.pruneTokens(today() - days, today());
+        store.commit();
+        store.compact();
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(path, error);
+        std::printf("pruned %lld of %lld tokens; the store holds %lld tokens of %lld spam and %lld ham messages, "
+                    "%lld KB\n",
+                    static_cast<long long>(pruned), static_cast<long long>(before),
+                    static_cast<long long>(store.tokenCount()), static_cast<long long>(store.messages(MailKind::Spam)),
+                    static_cast<long long>(store.messages(MailKind::Ham)),
+                    static_cast<long long>(error ? 0 : (bytes + 1023) / 1024));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillfnc: the token store failed, nothing was pruned: %s\n", error.what());
+        return 1;
+    }
     return 0;
 }

@@ -300,3 +300,39 @@ void TokenStore::setLearned(const MessageDigest& digest, std::optional<MailKind>
     if (sqlite3_step(statement) != SQLITE_DONE)
         fail("writing a digest");
 }
+
+int64_t TokenStore::pruneTokens(int64_t staleBefore, int64_t singleBefore)
+{
+    if (!m_inTransaction)
+        throw TokenStoreError("write outside a transaction");
+    Statement statement(m_db, "DELETE FROM tokens WHERE day < ?1 OR (spam + ham <= 1 AND day < ?2)");
+    sqlite3_bind_int64(statement.get(), 1, staleBefore);
+    sqlite3_bind_int64(statement.get(), 2, singleBefore);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE)
+        fail("pruning tokens");
+    const int64_t pruned = sqlite3_changes64(m_db);
+    Statement digests(m_db, "DELETE FROM learned WHERE day < ?1");
+    sqlite3_bind_int64(digests.get(), 1, staleBefore);
+    if (sqlite3_step(digests.get()) != SQLITE_DONE)
+        fail("pruning digests");
+    return pruned;
+}
+
+int64_t TokenStore::tokenCount()
+{
+    if (m_db == nullptr)
+        return 0;
+    Statement statement(m_db, "SELECT count(*) FROM tokens");
+    if (sqlite3_step(statement.get()) != SQLITE_ROW)
+        fail("counting tokens");
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
+void TokenStore::compact()
+{
+    if (m_inTransaction)
+        throw TokenStoreError("compacting inside a transaction");
+    execute("VACUUM");
+    // The WAL file holds the whole copy until a checkpoint.
+    execute("PRAGMA wal_checkpoint(TRUNCATE)");
+}

@@ -85,6 +85,15 @@ public:
     void addToken(uint64_t token, int64_t spamDelta, int64_t hamDelta, int64_t day);
     // Records digest as learned as kind, or forgets it (no kind).
     void setLearned(const MessageDigest& digest, std::optional<MailKind> kind, int64_t day);
+    // Drops the tokens last learned before the day staleBefore, and those
+    // that were in one learned message only and last learned before
+    // singleBefore; returns how many went.  The digests of messages learned
+    // before staleBefore go too (such a message learned again counts
+    // again); the message counts stay.  In a transaction.
+    int64_t pruneTokens(int64_t staleBefore, int64_t singleBefore);
+    int64_t tokenCount();
+    // Gives the space of dropped rows back (VACUUM); outside a transaction.
+    void compact();
 
 private:
     class Statement;

@@ -89,6 +89,29 @@ TEST(ProgramLearning, TrainingCommandsCountEachMessageOnceAndMoveItBetweenKinds)
     EXPECT_NE(output.find(": 0 added, 0 moved, 0 removed, 3 unchanged, 0 unreadable"), std::string::npos) << output;
 }
 
+TEST(ProgramLearning, PruneKeepsTheCountsAndRefusesADayCountOutOfRange)
+{
+    ProxyProgram program;
+    TempDir mail;
+    int status = -1;
+    std::string output = program.run({"-learn-prune", "30"}, status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_NE(output.find("nothing has been learned"), std::string::npos) << output;
+
+    program.run({"-learn", "spam", folderOf(mail, "spam", 3, spam)}, status);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    for (const char* bad : {"0", "36501", "ten", "-5", ""}) {
+        output = program.run({"--learn-prune", bad}, status);
+        EXPECT_EQ(WEXITSTATUS(status), 2) << bad << ": " << output;
+        EXPECT_NE(output.find("DAYS is a number from 1 to 36500"), std::string::npos) << output;
+    }
+    // Everything was learned today: nothing goes.
+    output = program.run({"--learn-prune", "30"}, status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_EQ(output.rfind("pruned 0 of ", 0), 0u) << output;
+    EXPECT_NE(output.find("of 3 spam and 0 ham messages"), std::string::npos) << output;
+}
+
 // Killed while it learns (it is reading a message that never ends, its
 // write lock taken and the earlier messages counted in memory): the store
 // opens with the counts of the last commit, and the next command works.

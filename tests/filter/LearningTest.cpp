@@ -75,6 +75,47 @@ TEST_F(Learning, AMessageCountsOnceAndMovesWhenLearnedAsTheOtherKind)
     }
 }
 
+TEST_F(Learning, PruningDropsStaleTokensAndOlderOnesOfASingleMessage)
+{
+    const int64_t now = today();
+    {
+        TokenStore store(m_path, true);
+        store.begin();
+        store.addMessages(MailKind::Spam, 5);
+        store.addMessages(MailKind::Ham, 4);
+        store.addToken(tokenHash("fresh"), 3, 1, now);
+        store.addToken(tokenHash("fresh-single"), 1, 0, now);      // learned today: kept
+        store.addToken(tokenHash("older-single"), 0, 1, now - 1);  // goes
+        store.addToken(tokenHash("stale"), 4, 2, now - 91);        // goes
+        store.addToken(tokenHash("just-kept"), 2, 0, now - 90);
+        for (int i = 0; i < 2000; ++i)   // enough that compacting shows
+            store.addToken(tokenHash("filler " + std::to_string(i)), 1, 0, now - 2);
+        store.setLearned(MessageDigest{1, 2, 3}, MailKind::Spam, now - 91);
+        store.setLearned(MessageDigest{4, 5, 6}, MailKind::Ham, now - 90);
+        store.commit();
+    }
+    const auto before = std::filesystem::file_size(m_path);
+    TokenStore store(m_path, true);
+    EXPECT_EQ(store.tokenCount(), 2005);
+    EXPECT_THROW(store.pruneTokens(now - 90, now), TokenStoreError) << "outside a transaction";
+    store.begin();
+    EXPECT_EQ(store.pruneTokens(now - 90, now), 2002);
+    store.commit();
+    store.compact();
+    EXPECT_EQ(store.tokenCount(), 3);
+    for (const char* kept : {"fresh", "fresh-single", "just-kept"})
+        EXPECT_GT(store.counts(tokenHash(kept)).spam, 0) << kept;
+    for (const char* gone : {"older-single", "stale", "filler 7"}) {
+        EXPECT_EQ(store.counts(tokenHash(gone)).spam, 0) << gone;
+        EXPECT_EQ(store.counts(tokenHash(gone)).ham, 0) << gone;
+    }
+    EXPECT_EQ(store.messages(MailKind::Spam), 5) << "the message counts stay";
+    EXPECT_EQ(store.messages(MailKind::Ham), 4);
+    EXPECT_EQ(store.learnedAs(MessageDigest{1, 2, 3}), std::nullopt) << "learned before the days";
+    EXPECT_EQ(store.learnedAs(MessageDigest{4, 5, 6}), MailKind::Ham);
+    EXPECT_LT(std::filesystem::file_size(m_path), before) << "the file gave the space back";
+}
+
 TEST_F(Learning, OneBatchSeesItsOwnChangesAndCountsEachTokenOncePerMessage)
 {
     const std::string a = save("a.eml", message("apple", "apple apple apple"));
