@@ -40,6 +40,15 @@ QLabel* wrappedLabel(const QString& text)
     return label;
 }
 
+// A label whose text the user can select and copy.
+QLabel* selectableLabel(Qt::TextFormat format)
+{
+    QLabel* label = wrappedLabel(QString());
+    label->setTextFormat(format);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    return label;
+}
+
 TlsMode tlsModeOf(int security)
 {
     switch (security) {
@@ -107,8 +116,7 @@ QWizardPage* SetupWizard::makeAccountPage()
     m_method = new QComboBox;
     m_method->addItem("Password (USER and PASS)");
     m_method->addItem("APOP");
-    m_loginLabel = wrappedLabel(QString());
-    m_loginLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_loginLabel = selectableLabel(Qt::PlainText);
 
     auto* form = new QFormLayout;
     form->addRow("&User name at the server:", m_user);
@@ -144,9 +152,7 @@ QWizardPage* SetupWizard::makeCheckPage()
     m_password = new QLineEdit;
     m_password->setEchoMode(QLineEdit::Password);
     m_checkButton = new QPushButton("&Try the Login");
-    m_result = wrappedLabel(QString());
-    m_result->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_result->setTextFormat(Qt::PlainText);
+    m_result = selectableLabel(Qt::PlainText);
 
     auto* form = new QFormLayout;
     form->addRow("Pass&word:", m_password);
@@ -167,9 +173,7 @@ QWizardPage* SetupWizard::makeClientPage()
     page->setTitle("Set up your mail program");
     page->setSubTitle("Your mail program collects from Quillfence Pro on this computer. Give it these settings "
                       "for the account's incoming mail.");
-    m_clientSettings = wrappedLabel(QString());
-    m_clientSettings->setTextFormat(Qt::RichText);
-    m_clientSettings->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_clientSettings = selectableLabel(Qt::RichText);
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(m_clientSettings);
     layout->addWidget(wrappedLabel(
