@@ -167,7 +167,12 @@ int pruneCommand(const std::string& daysText)
         const int64_t before = store.tokenCount();
         const int64_t pruned = store.pruneTokens(today() - days, today());
         store.commit();
-        store.compact();
+        try {
+            store.compact();
+        } catch (const TokenStoreError& busy) {
+            // Pruned all the same: the space comes back at the next prune.
+            std::fprintf(stderr, "quillfnc: the store could not be compacted now (%s)\n", busy.what());
+        }
         std::error_code error;
         const auto bytes = std::filesystem::file_size(path, error);
         std::printf("pruned %lld of %lld tokens; the store holds %lld tokens of %lld spam and %lld ham messages, "

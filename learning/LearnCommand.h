@@ -35,6 +35,7 @@ int learnCommand(const std::string& verb, const std::vector<std::string>& argume
 // were not learned today, and the digests of messages not learned in those
 // days; then compacts the file.  The message counts stay.  Prints
 //   pruned 29249 of 49547 tokens; the store holds 20298 tokens of 500 spam and 2750 ham messages, 460 KB
-// Returns 0, 1 when the store failed (nothing changed), 2 for DAYS out of
-// range.
+// Returns 0 (also when the file could not be compacted, a proxy reading it:
+// that is said), 1 when the store failed (nothing changed), 2 for DAYS out
+// of range.
 int pruneCommand(const std::string& daysText);

@@ -39,10 +39,9 @@ constexpr int kPop3sPort = 995;
 LoginAddressFault parseLoginAddress(const std::string& argument, char separator, LoginAddress& address);
 
 // The shortest text that parseLoginAddress reads back as address (user,
-// host, port, method and TLS mode; accountFile is not used): the port only
-// where it is not the mode's own (110, or 995 for TLS from the first byte),
-// a suffix only where the port does not say it, a host with ':' in
-// brackets.  Not every address can be said: STLS when offered on port 995
+// host, port, method and TLS mode; accountFile is not used): the port when
+// it is not 110, a TLS suffix only where the port does not say it (995
+// alone means TLS from the first byte), a host with ':' in brackets.  Not every address can be said: STLS when offered on port 995
 // reads back as TLS from the first byte, and a user or host holding the
 // separator or '$' reads back otherwise.  Callers that build an address from
 // the user's fields parse the text again to find out.
