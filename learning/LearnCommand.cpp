@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -157,33 +158,44 @@ int pruneCommand(const std::string& daysText)
         return 2;
     }
     const std::string path = tokenStorePath(programContext().dataRoot);
-    if (!std::filesystem::exists(path)) {
+    std::error_code missing;
+    if (!std::filesystem::exists(path, missing) && !missing) {
         std::printf("nothing has been learned: there is no store to prune\n");
         return 0;
     }
+    int64_t before = 0, pruned = 0;
+    std::unique_ptr<TokenStore> store;
     try {
-        TokenStore store(path, true);
-        store.begin();
-        const int64_t before = store.tokenCount();
-        const int64_t pruned = store.pruneTokens(today() - days, today());
-        store.commit();
-        try {
-            store.compact();
-        } catch (const TokenStoreError& busy) {
-            // Pruned all the same: the space comes back at the next prune.
-            std::fprintf(stderr, "quillfnc: the store could not be compacted now (%s)\n", busy.what());
-        }
-        std::error_code error;
-        const auto bytes = std::filesystem::file_size(path, error);
-        std::printf("pruned %lld of %lld tokens; the store holds %lld tokens of %lld spam and %lld ham messages, "
-                    "%lld KB\n",
-                    static_cast<long long>(pruned), static_cast<long long>(before),
-                    static_cast<long long>(store.tokenCount()), static_cast<long long>(store.messages(MailKind::Spam)),
-                    static_cast<long long>(store.messages(MailKind::Ham)),
-                    static_cast<long long>(error ? 0 : (bytes + 1023) / 1024));
+        store = std::make_unique<TokenStore>(path, true);
+        store->begin();
+        before = store->tokenCount();
+        pruned = store->pruneTokens(today() - days, today());
+        store->commit();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quillfnc: the token store failed, nothing was pruned: %s\n", error.what());
         return 1;
     }
+    // Pruned: nothing below undoes that.
+    try {
+        store->compact();
+    } catch (const TokenStoreError& busy) {
+        std::fprintf(stderr, "quillfnc: the store could not be compacted now: %s\n", busy.what());
+    }
+    std::printf("pruned %lld of %lld tokens", static_cast<long long>(pruned), static_cast<long long>(before));
+    try {
+        uintmax_t bytes = 0;
+        for (const std::string& file : {path, path + "-wal"}) {
+            std::error_code error;
+            const uintmax_t size = std::filesystem::file_size(file, error);
+            bytes += error ? 0 : size;
+        }
+        std::printf("; the store holds %lld tokens of %lld spam and %lld ham messages, %lld KB",
+                    static_cast<long long>(store->tokenCount()),
+                    static_cast<long long>(store->messages(MailKind::Spam)),
+                    static_cast<long long>(store->messages(MailKind::Ham)),
+                    static_cast<long long>((bytes + 1023) / 1024));
+    } catch (const std::exception&) {
+    }
+    std::printf("\n");
     return 0;
 }

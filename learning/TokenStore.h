@@ -92,7 +92,9 @@ public:
     // again); the message counts stay.  In a transaction.
     int64_t pruneTokens(int64_t staleBefore, int64_t singleBefore);
     int64_t tokenCount();
-    // Gives the space of dropped rows back (VACUUM); outside a transaction.
+    // Gives the space of dropped rows back (VACUUM and a checkpoint);
+    // outside a transaction.  Throws when a reader held the checkpoint up:
+    // the space then comes back at a later compaction.
     void compact();
 
 private:

@@ -10,6 +10,7 @@
 #include "common/StopToken.h"
 
 #include <chrono>
+#include <optional>
 #include <cstring>
 
 namespace {
@@ -70,9 +71,17 @@ bool logIn(UpstreamClient& server, const LoginAddress& address, const std::strin
     }
     result.loggedIn = true;
     const std::string where = formatText("%s:%d", address.host.c_str(), address.port);
-    result.text = result.encrypted ? "Logged in to " + where + " over TLS."
-                                   : "Logged in to " + where + ", but without encryption: the password crossed "
-                                                               "the network as plain text.";
+    if (result.encrypted && settings.tls.verify)
+        result.text = "Logged in to " + where + " over TLS.";
+    else if (result.encrypted)
+        result.text = "Logged in to " + where + " over TLS, but the server's certificate was not checked "
+                      "(TlsVerify is off).";
+    else if (address.method == LoginMethod::UserPass)
+        result.text = "Logged in to " + where + ", but without encryption: the password crossed the network as "
+                      "plain text.";
+    else
+        result.text = "Logged in to " + where + ", but without encryption: the mail crosses the network as "
+                      "plain text.";
     result.text += " The server said: " + reply;
     return true;
 }
@@ -100,9 +109,12 @@ LoginCheckResult checkLogin(const std::string& loginName, const std::string& pas
         return result;
     }
 
-    UpstreamClient server;
-    server.connection().setDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(settings.deadline));
+    // Made inside the try: making its socket can fail too.
+    std::optional<UpstreamClient> client;
     try {
+        client.emplace();
+        UpstreamClient& server = *client;
+        server.connection().setDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(settings.deadline));
         if (server.connect(address.host, address.port) != 0) {
             if (StopToken::requested())
                 result.text = kStopped;
@@ -115,19 +127,25 @@ LoginCheckResult checkLogin(const std::string& loginName, const std::string& pas
         if (!logIn(server, address, password, settings, result))
             return result;
     } catch (const UpstreamLost&) {
-        result.text = server.connection().deadlinePassed() ? deadlineText(settings.deadline)
-                                                           : "The server closed the connection during the login.";
+        result.loggedIn = false;
+        result.text = client->connection().deadlinePassed() ? deadlineText(settings.deadline)
+                                                            : "The server closed the connection during the login.";
         return result;
     } catch (long) {   // Socket::kInterrupted
+        result.loggedIn = false;
         result.text = kStopped;
+        return result;
+    } catch (...) {
+        result.loggedIn = false;
+        result.text = "The login could not be tried: the connection could not be made here.";
         return result;
     }
     // Logged in: how the session ends changes nothing of that.
     try {
-        server.command("QUIT\r\n");
-        server.connection().close(1000);
+        client->command("QUIT\r\n");
+        client->connection().close(1000);
     } catch (...) {
-        server.drop();
+        client->drop();
     }
     return result;
 }

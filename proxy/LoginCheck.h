@@ -4,7 +4,8 @@
 // settings TlsCAFile, TlsVerify and UpstreamDeadline.  Then QUIT.  Nothing
 // of the mailbox is listed, read or deleted, and nothing is stored.
 // Blocking: it ends within about UpstreamDeadline seconds, or sooner when
-// the calling thread's stop flag (StopToken) is set.
+// the calling thread's stop flag (StopToken) is set; the name lookup of
+// the server comes before either and may take the resolver's own time.
 #pragma once
 
 #include <string>

@@ -57,16 +57,23 @@ for folder in "$mail"/*/; do
     name="$(basename "$folder")"
     folders+=("$name")
     mkdir -p "$work/half1/$name" "$work/half2/$name" "$work/older/$name" "$work/newer/$name"
+    # Files, and links to files (a corpus folder may be made of links).
+    find "$folder" -maxdepth 1 -xtype f | sort >"$work/names-$name"
+    python3 "$root/scripts/arrival-order.py" "$folder" >"$work/arrival-$name"
     i=0
     while IFS= read -r file; do
         ln -s "$file" "$work/half$((i % 2 + 1))/$name/"
         i=$((i + 1))
-    done < <(find "$folder" -maxdepth 1 -type f | sort)
+    done <"$work/names-$name"
+    if [ "$i" = 0 ] || [ "$(wc -l <"$work/arrival-$name")" != "$i" ]; then
+        echo "learn-quality: $name: $i files, but arrival-order.py ordered $(wc -l <"$work/arrival-$name")" >&2
+        exit 1
+    fi
     j=0
     while IFS= read -r file; do
         if [ $((2 * j)) -lt "$i" ]; then ln -s "$file" "$work/older/$name/"; else ln -s "$file" "$work/newer/$name/"; fi
         j=$((j + 1))
-    done < <(python3 "$root/scripts/arrival-order.py" "$folder")
+    done <"$work/arrival-$name"
 done
 if [ "${#folders[@]}" = 0 ]; then
     echo "learn-quality: no mail folders in $corpus" >&2

@@ -14,6 +14,10 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -59,6 +63,12 @@ TlsMode tlsModeOf(int security)
     default:
         return TlsMode::Opportunistic;
     }
+}
+
+bool isIpv6Address(const std::string& text)
+{
+    in6_addr address{};
+    return ::inet_pton(AF_INET6, text.c_str(), &address) == 1;
 }
 
 bool holdsBlank(const QString& text)
@@ -234,6 +244,8 @@ QString SetupWizard::accountProblem() const
         return "The user name cannot hold spaces.";
     if (holdsBlank(host) || host.contains('$') || host.contains(QChar(m_separator)) || host.contains('/'))
         return QString("The server name cannot hold spaces, '$', '/' or '%1'.").arg(QChar(m_separator));
+    if (host.contains(':') && !isIpv6Address(fieldAddress().host))
+        return "Give the port in the Port field, not with the server.";
 
     const LoginAddress address = fieldAddress();
     LoginAddress readBack;
@@ -300,14 +312,29 @@ void SetupWizard::startCheck()
     const std::string password = m_password->text().toStdString();
     m_checkButton->setEnabled(false);
     m_result->setText("Logging in to the mail server...");
-    m_stopCheck = false;
-    m_check = std::thread([this, name, password] {
-        StopToken::bind(&m_stopCheck);
-        const LoginCheckResult result = checkLogin(name, password);
+    m_job = std::make_shared<CheckJob>();
+    m_job->owner = this;
+    std::promise<void> ended;
+    m_checkEnded = ended.get_future();
+    m_check = std::thread([job = m_job, name, password, ended = std::move(ended)]() mutable {
+        StopToken::bind(&job->stop);
+        LoginCheckResult result;
+        try {
+            result = checkLogin(name, password);
+        } catch (...) {
+            result.loggedIn = false;
+            result.text = "The login could not be tried.";
+        }
         StopToken::bind(nullptr);
-        // Dropped when the wizard is gone: its destructor waits for this
-        // thread before the object goes.
-        QMetaObject::invokeMethod(this, [this, result] { onCheckDone(result); }, Qt::QueuedConnection);
+        {
+            // The wizard cannot go while this is held; once posted, the
+            // call is dropped with the wizard if it goes first.
+            const std::lock_guard<std::mutex> lock(job->mutex);
+            if (SetupWizard* owner = job->owner)
+                QMetaObject::invokeMethod(owner, [owner, result] { owner->onCheckDone(result); },
+                                          Qt::QueuedConnection);
+        }
+        ended.set_value();
     });
 }
 
@@ -315,6 +342,7 @@ void SetupWizard::onCheckDone(const LoginCheckResult& result)
 {
     if (m_check.joinable())
         m_check.join();
+    m_job.reset();
     m_checkButton->setEnabled(true);
     m_result->setText(QString::fromStdString(result.text));
     emit checkFinished(result.loggedIn);
@@ -322,7 +350,18 @@ void SetupWizard::onCheckDone(const LoginCheckResult& result)
 
 void SetupWizard::stopCheck()
 {
-    m_stopCheck = true;
-    if (m_check.joinable())
+    if (!m_check.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_job->mutex);
+        m_job->owner = nullptr;
+        m_job->stop = true;
+    }
+    // Every wait of the check sees the flag within a tenth of a second; a
+    // name lookup does not, and is not waited for.
+    if (m_checkEnded.wait_for(std::chrono::seconds(1)) == std::future_status::ready)
         m_check.join();
+    else
+        m_check.detach();
+    m_job.reset();
 }

@@ -8,7 +8,9 @@
 // own and says what happened; the password is kept for the check alone.
 // The mail program: the settings to give it, as the client guide lists
 // them, with this proxy's port and the login name filled in.  The wizard
-// stores nothing itself; a check still running when it closes is stopped.
+// stores nothing itself.  A check still running when it closes is stopped
+// and waited for a moment; one held up longer (by a slow name lookup) is
+// left to end by itself, and its result goes nowhere.
 #pragma once
 
 #include "proxy/LoginAddress.h"
@@ -17,6 +19,9 @@
 #include <QWizard>
 
 #include <atomic>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 class QComboBox;
@@ -92,6 +97,14 @@ private:
     QPushButton* m_checkButton = nullptr;
     QLabel* m_result = nullptr;
     QLabel* m_clientSettings = nullptr;
+    // What a check's thread shares with the wizard: its stop flag, and the
+    // wizard to tell, null once the wizard is gone.
+    struct CheckJob {
+        std::atomic<bool> stop{false};
+        std::mutex mutex;
+        SetupWizard* owner = nullptr;
+    };
+    std::shared_ptr<CheckJob> m_job;
     std::thread m_check;
-    std::atomic<bool> m_stopCheck{false};
+    std::future<void> m_checkEnded;
 };

@@ -105,11 +105,25 @@ TEST(ProgramLearning, PruneKeepsTheCountsAndRefusesADayCountOutOfRange)
         EXPECT_EQ(WEXITSTATUS(status), 2) << bad << ": " << output;
         EXPECT_NE(output.find("DAYS is a number from 1 to 36500"), std::string::npos) << output;
     }
-    // Everything was learned today: nothing goes.
+    // Every token was in all three messages: learned 29 days ago nothing
+    // goes, 31 days ago everything does.
+    const auto learnedDaysAgo = [&program](int days) {
+        Subprocess shift({"/usr/bin/sqlite3", program.dataRoot() + "/learn/tokens.db",
+                          "UPDATE tokens SET day = day - " + std::to_string(days) + ";"},
+                         {}, true);
+        EXPECT_EQ(shift.readAll(), "");
+        EXPECT_EQ(shift.wait(), 0);
+    };
+    learnedDaysAgo(29);
     output = program.run({"--learn-prune", "30"}, status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << output;
     EXPECT_EQ(output.rfind("pruned 0 of ", 0), 0u) << output;
     EXPECT_NE(output.find("of 3 spam and 0 ham messages"), std::string::npos) << output;
+    learnedDaysAgo(2);
+    output = program.run({"--learn-prune", "30"}, status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_NE(output.find("the store holds 0 tokens of 3 spam and 0 ham messages"), std::string::npos) << output;
+    EXPECT_EQ(output.find("pruned 0 of "), std::string::npos) << output;
 }
 
 // Killed while it learns (it is reading a message that never ends, its

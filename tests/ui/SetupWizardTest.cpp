@@ -19,6 +19,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -110,6 +112,12 @@ TEST_F(SetupWizardTest, TheLoginNameFollowsTheAccountsFields)
     wizard.hostField()->setText("pop.example.com");
     wizard.userField()->setText("me you");
     EXPECT_EQ(wizard.loginName(), "");
+    wizard.userField()->setText("me@example.com");
+    wizard.hostField()->setText("pop.example.com:995");
+    EXPECT_EQ(wizard.accountProblem(), "Give the port in the Port field, not with the server.");
+    wizard.hostField()->setText("2001:db8::5");
+    EXPECT_EQ(wizard.loginName(), "me@example.com@[2001:db8::5]") << "an IPv6 address without its brackets";
+    wizard.hostField()->setText("pop.example.com");
     wizard.userField()->setText(QString(600, 'u'));
     EXPECT_EQ(wizard.accountProblem(), "The user name and server are too long.");
 }
@@ -206,6 +214,8 @@ TEST_F(SetupWizardTest, ClosingTheWizardStopsACheckThatWaitsForTheServer)
     EXPECT_TRUE(wizard->checkRunning()) << "still waiting for the greeting";
     wizard.reset();
     // The check's connection is closed, not left open to the server.
+    pollfd ready{connection.get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 5000), 1) << "the connection is still open";
     char byte = 0;
     EXPECT_EQ(::recv(connection.get(), &byte, 1, 0), 0);
 }
@@ -294,6 +304,15 @@ TEST_F(SetupWizardLogin, AWrongPasswordOrAnUnknownCertificateIsNoLogin)
     EXPECT_FALSE(outcome.loggedIn);
     EXPECT_EQ(outcome.text.rfind("Not logged in: -ERR", 0), 0u) << outcome.text;
     EXPECT_NE(outcome.text.find("certificate"), std::string::npos) << outcome.text;
+
+    // With TlsVerify off the login goes through, and the check says the
+    // certificate was not checked.
+    setSetting("TlsVerify", 0);
+    outcome = tryLogin(wizard, "secret");
+    EXPECT_TRUE(outcome.loggedIn) << outcome.text;
+    EXPECT_NE(outcome.text.find("over TLS, but the server's certificate was not checked (TlsVerify is off)"),
+              std::string::npos)
+        << outcome.text;
 }
 
 TEST_F(SetupWizardLogin, StlsWhenOfferedIsTakenWhenTheServerOffersIt)
