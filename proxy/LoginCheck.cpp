@@ -127,16 +127,13 @@ LoginCheckResult checkLogin(const std::string& loginName, const std::string& pas
         if (!logIn(server, address, password, settings, result))
             return result;
     } catch (const UpstreamLost&) {
-        result.loggedIn = false;
         result.text = client->connection().deadlinePassed() ? deadlineText(settings.deadline)
                                                             : "The server closed the connection during the login.";
         return result;
     } catch (long) {   // Socket::kInterrupted
-        result.loggedIn = false;
         result.text = kStopped;
         return result;
     } catch (...) {
-        result.loggedIn = false;
         result.text = "The login could not be tried: the connection could not be made here.";
         return result;
     }
