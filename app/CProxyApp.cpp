@@ -1,6 +1,7 @@
 #include "app/CProxyApp.h"
 
 #include "app/AppEvents.h"
+#include "app/AuthorizeCommand.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessMainWindow.h"
 #include "app/ProbabilityCommand.h"
@@ -147,6 +148,9 @@ int CProxyApp::InitInstance(int argc, char** argv)
         return setSettingsCommand(line.args);
     case Command::Settings:
         return listSettingsCommand();
+    case Command::Authorize:
+        CEventLog::SetLogging(1);
+        return authorizeCommand(line.args, s_signalled);
     default:
         break;
     }

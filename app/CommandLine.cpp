@@ -32,6 +32,7 @@ constexpr CommandForm kCommands[] = {
     {"--get", nullptr, Command::Get, 1, 1, " NAME"},
     {"--set", nullptr, Command::Set, 1, INT_MAX, " NAME=VALUE..."},
     {"--settings", nullptr, Command::Settings, 0, 0, ""},
+    {"--authorize", nullptr, Command::Authorize, 1, 2, " NAME@SERVER [PROVIDER]"},
 };
 
 bool sameOption(const char* given, const char* form)
@@ -99,6 +100,7 @@ const char* commandLineHelp()
            "  --settings                    list every setting with its value\n"
            "  --get NAME                    print one setting\n"
            "  --set NAME=VALUE...           change settings (also while the proxy runs)\n"
+           "  --authorize NAME@SERVER [PROVIDER]  sign an account in with its OAuth 2.0 provider\n"
            "  --help, -h                    print this help\n"
            "  --version, -V                 print the version\n"
            "\n"

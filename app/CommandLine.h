@@ -15,6 +15,7 @@
 struct CommandLine {
     enum class Command {
         Run, Stop, Help, Version, Rate, Learn, Unlearn, LearnArchive, LearnPrune, Probability, Get, Set, Settings,
+        Authorize,
     };
 
     Command command = Command::Run;

@@ -105,6 +105,9 @@ public:
 
     // The password of a PASS command line.
     static std::string passwordOf(const std::string& line);
+    // $OAUTH: the account's access token in place of the client's password;
+    // false when the reply (an "-ERR" line) has gone to the client.
+    bool tokenForLogin(std::string& token);
     // True for a line whose first word begins with PASS: it is logged masked.
     static bool isPasswordLine(const std::string& line);
     // The session's folders under the data root.
@@ -207,6 +210,10 @@ private:
     int m_upstreamDeadline = defaultOf(Setting::UpstreamDeadline);
     std::chrono::milliseconds m_loginTimeLeft{0};
     UpstreamClient::TlsSettings m_tls;   // settings TlsCAFile, TlsVerify
+    // How USER asked to log in, and the account as the user names it
+    // (without suffixes), for a token login's replies.
+    LoginMethod m_loginMethod = LoginMethod::UserPass;
+    std::string m_loginName;
     MessageJudge& m_judge;
     std::function<bool(CSession&)> m_collection;
     bool m_ownUser;

@@ -2,7 +2,8 @@
 // session does when a mail client gives USER that name: the same address
 // grammar and separator, TLS mode, login method and exchanges, and the
 // settings TlsCAFile, TlsVerify and UpstreamDeadline.  Then QUIT.  Nothing
-// of the mailbox is listed, read or deleted, and nothing is stored.
+// of the mailbox is listed, read or deleted, and nothing is stored but the
+// renewed sign-in of a token login ($OAUTH).
 // Blocking: it ends within about UpstreamDeadline seconds, or sooner when
 // the calling thread's stop flag (StopToken) is set; the name lookup of
 // the server comes before either and may take the resolver's own time.

@@ -7,6 +7,8 @@
 #include "upstream/ReplyText.h"
 
 #include "common/CEventLog.h"
+#include "common/ProgramContext.h"
+#include "oauth/AccessTokens.h"
 
 #include <algorithm>
 #include <chrono>
@@ -73,6 +75,14 @@ void CSession::cmdUser(const std::vector<std::string>& args)
         break;
     }
     accountFile = address.accountFile;
+    m_loginMethod = address.method;
+    m_loginName = args[0].substr(0, args[0].find('$', args[0].rfind(separator)));
+    if (address.method == LoginMethod::OAuth && !m_ownUser) {
+        // The kept sign-ins are the user's own, like their mailbox.
+        CEventLog().LogEvent(2, "Token login for %s refused: the client runs as another user", m_loginName.c_str());
+        sendClient("-ERR Token logins are served only to the user who runs Quillfence Pro\r\n");
+        return;
+    }
 
     // A second USER starts again with a fresh upstream connection, and the
     // whole of the login's time.
@@ -108,6 +118,39 @@ void CSession::openUpstream(const LoginAddress& address)
         return;
     }
     sendClient(reply + "\r\n");
+}
+
+namespace {
+
+OAuthContext oauthContextWith(const UpstreamClient::TlsSettings& tls, std::chrono::milliseconds timeLeft)
+{
+    OAuthContext context{programContext().programFolder, programContext().dataRoot, {}};
+    context.https.caFile = tls.caFile;
+    // The provider's answer draws on the login's time too.
+    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(timeLeft).count();
+    context.https.timeoutSeconds = static_cast<int>(std::clamp<long long>(seconds, 1, 30));
+    return context;
+}
+
+// The kept sign-in is named as the account state file is, without ".dat".
+std::string tokenAccount(const std::string& accountFile)
+{
+    return accountFile.substr(0, accountFile.size() - (accountFile.ends_with(".dat") ? 4 : 0));
+}
+
+} // namespace
+
+bool CSession::tokenForLogin(std::string& token)
+{
+    std::string reply;
+    if (currentAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), tokenAccount(accountFile), m_loginName, token,
+                           reply))
+        return true;
+    // The server waits for AUTH: it is not kept waiting for a login that
+    // cannot come.
+    upstream.drop();
+    sendClient(reply + "\r\n");
+    return false;
 }
 
 std::string CSession::passwordOf(const std::string& line)
@@ -150,7 +193,18 @@ void CSession::cmdPass(const std::vector<std::string>&)
         // The collection below has time limits of its own.
         const LoginClock clock(*this);
         try {
-            reply = upstream.authenticate(password);
+            std::string secret = password;
+            if (m_loginMethod == LoginMethod::OAuth && !tokenForLogin(secret)) {
+                m_accountLock.release();
+                return;
+            }
+            reply = upstream.authenticate(secret);
+            if (m_loginMethod == LoginMethod::OAuth && !beginsWith(reply, "+OK")) {
+                // The server's reason goes to the client; the server is not
+                // asked again on this connection.
+                forgetAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), tokenAccount(accountFile));
+                upstream.drop();
+            }
         } catch (const UpstreamLost&) {
             m_accountLock.release();
             if (!upstream.connection().deadlinePassed())

@@ -6,7 +6,8 @@ set -euo pipefail
 
 # Building and running the program (its own tests are built with it).
 QF_BUILD_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-                   libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc librsvg2-bin python3)
+                   libssl-dev openssl libclamav-dev clamav qt6-base-dev libsqlite3-dev scdoc librsvg2-bin python3
+                   libcurl4-openssl-dev nlohmann-json3-dev libsecret-1-dev)
 # Running the tests: the sanitizer and fuzz compiler, a real POP3 server and
 # real clients, the checks of the shipped man page, desktop and systemd
 # files and of the package, what the learning classifier is measured

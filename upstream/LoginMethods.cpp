@@ -3,6 +3,7 @@
 #include "common/Base64.h"
 #include "common/CEventLog.h"
 #include "common/MD5.h"
+#include "upstream/OAuthSasl.h"
 #include "upstream/ReplyText.h"
 #include "upstream/SecurityInterface.h"
 #include "upstream/UpstreamConnection.h"
@@ -122,10 +123,16 @@ std::string msn(UpstreamConnection& server, const LoginCredentials& credentials)
     return msnExchange(server, credentials, sspi, maxToken, handle);
 }
 
+std::string oauth(UpstreamConnection& server, const LoginCredentials& credentials)
+{
+    return oauthExchange(server, credentials.user, credentials.host, credentials.port, credentials.password);
+}
+
 const LoginMethodRow kMethods[] = {
-    {LoginMethod::UserPass, nullptr, true, false, &userPass},
-    {LoginMethod::Apop, "APOP", false, true, &apop},
-    {LoginMethod::Msn, "MSN", false, false, &msn},
+    {LoginMethod::UserPass, nullptr, true, false, false, &userPass},
+    {LoginMethod::Apop, "APOP", false, true, false, &apop},
+    {LoginMethod::Msn, "MSN", false, false, false, &msn},
+    {LoginMethod::OAuth, "OAUTH", false, false, true, &oauth},
 };
 
 } // namespace

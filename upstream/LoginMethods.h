@@ -8,8 +8,9 @@
 
 class UpstreamConnection;
 
-// How the proxy logs in upstream: USER/PASS, APOP or AUTH MSN.
-enum class LoginMethod { UserPass = 0, Apop = 1, Msn = 2 };
+// How the proxy logs in upstream: USER/PASS, APOP, AUTH MSN, or an OAuth
+// 2.0 access token (upstream/OAuthSasl).
+enum class LoginMethod { UserPass = 0, Apop = 1, Msn = 2, OAuth = 3 };
 
 // How the upstream connection is protected: STLS when the server offers
 // it, TLS from the first byte ($TLS, port 995), or STLS required ($STLS).
@@ -18,8 +19,9 @@ enum class TlsMode { Opportunistic, Implicit, Stls };
 // What an exchange is given.
 struct LoginCredentials {
     std::string user;
-    std::string password;
-    std::string host;        // for the security package
+    std::string password;    // $OAUTH: the access token
+    std::string host;        // for the security package and OAUTHBEARER
+    int port = 0;
     std::string timestamp;   // APOP: the greeting's "<...>"
 };
 
@@ -28,6 +30,7 @@ struct LoginMethodRow {
     const char* suffix;        // after '$' in USER, any case; null: the default
     bool sendsUser;            // USER goes to the server before PASS
     bool needsTimestamp;       // the greeting must carry "<...>"
+    bool needsTls;             // never tried on a plain connection
     // Sends what proves the password; returns the server's last reply, or
     // an "-ERR ..." text of the proxy's own when it could not try.
     std::string (*exchange)(UpstreamConnection& server, const LoginCredentials& credentials);

@@ -12,6 +12,7 @@
 int UpstreamClient::connect(const std::string& host, int port)
 {
     m_host = host;
+    m_port = port;
     return m_connection.connect(host, port);
 }
 
@@ -42,6 +43,14 @@ bool UpstreamClient::begin(const std::string& user, TlsMode mode, LoginMethod me
     }
     if (mode != TlsMode::Implicit && !negotiateStls(mode == TlsMode::Stls, tls, reply))
         return false;
+    if (row.needsTls && !m_connection.secure()) {
+        // A token is as good as the password: never on a plain connection.
+        CEventLog().LogEvent(1, "%s offers no TLS: a token login is never sent on a plain connection",
+                             m_host.c_str());
+        m_connection.drop();
+        reply = "-ERR The server " + m_host + " offers no TLS, and a token login needs it";
+        return false;
+    }
     m_user = user;
     if (!row.sendsUser) {
         reply = "+OK user accepted";
@@ -98,7 +107,8 @@ bool UpstreamClient::negotiateStls(bool required, const TlsSettings& tls, std::s
 
 std::string UpstreamClient::authenticate(const std::string& password)
 {
-    return loginMethodRow(m_method).exchange(m_connection, LoginCredentials{m_user, password, m_host, m_timestamp});
+    return loginMethodRow(m_method).exchange(m_connection,
+                                             LoginCredentials{m_user, password, m_host, m_port, m_timestamp});
 }
 
 UpstreamClient::Listing UpstreamClient::list(long maxSize, size_t maxCount, std::vector<long>& sizes,

@@ -2,7 +2,8 @@
 //
 // Owns the connection to the server.  begin() takes a connected server
 // through TLS (from the first byte, or STLS when offered or required), the
-// greeting and USER; authenticate() proves the password by the login
+// greeting and USER (and refuses a method that needs TLS on a plain
+// connection); authenticate() proves the password by the login
 // method's row (upstream/LoginMethods).  Then the calls of a session: LIST,
 // UIDL, a message by TOP or RETR read into a sink, and the one-line
 // commands (DELE, QUIT) by command(); NOOP when the line is idle.  A
@@ -43,8 +44,8 @@ public:
     // connection: nothing more goes to a server that was not verified.
     bool begin(const std::string& user, TlsMode mode, LoginMethod method, const TlsSettings& tls,
                std::string& reply);
-    // The method's exchange: the server's last reply, or an "-ERR" text of
-    // the proxy's own.
+    // The method's exchange with the password ($OAUTH: the access token):
+    // the server's last reply, or an "-ERR" text of the proxy's own.
     std::string authenticate(const std::string& password);
 
     enum class Listing { Done, Refused, Malformed };
@@ -84,6 +85,7 @@ private:
     bool negotiateStls(bool required, const TlsSettings& tls, std::string& reply);
     UpstreamConnection m_connection;
     std::string m_host;
+    int m_port = 0;
     std::string m_user;
     std::string m_timestamp;   // the greeting's, for APOP
     LoginMethod m_method = LoginMethod::UserPass;

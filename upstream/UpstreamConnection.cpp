@@ -5,6 +5,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 
 #include <algorithm>
 
@@ -74,7 +75,7 @@ void UpstreamConnection::log(const char* prefix, const std::string& text, bool i
 {
     m_logCopy.assign(text, 0, text.find('\r'));
     if (isPassword)
-        CEventLog().LogEvent(64, "%s PASS <secret>", prefix);
+        CEventLog().LogEvent(64, "%s %s<secret>", prefix, ::strncasecmp(m_logCopy.c_str(), "PASS ", 5) == 0 ? "PASS " : "");
     else
         CEventLog().LogEvent(64, "%s %s", prefix, m_logCopy.c_str());
 }

@@ -2,7 +2,7 @@
 // POP3 lines.
 //
 // Every send and every reply line is written to the traffic log (">s",
-// "<s"; a password masked).  Any failure of the connection (dropped, timed
+// "<s"; a password or token masked).  Any failure of the connection (dropped, timed
 // out, a send refused) is raised as UpstreamLost; a stop request of the
 // worker thread stays Socket::kInterrupted.  A reply line is read whole:
 // what passes maxLength is read and dropped, so that it is never taken for

@@ -1,4 +1,5 @@
 #include "upstream/LoginMethods.h"
+#include "upstream/OAuthSasl.h"
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,41 @@ TEST(LoginMethods, EachSuffixNamesItsRowInAnyCase)
     EXPECT_TRUE(loginMethodRow(LoginMethod::UserPass).sendsUser);
     EXPECT_TRUE(loginMethodRow(LoginMethod::Apop).needsTimestamp);
     EXPECT_FALSE(loginMethodRow(LoginMethod::Msn).sendsUser);
+    EXPECT_TRUE(loginMethodOfSuffix("OAuth", method));
+    EXPECT_EQ(method, LoginMethod::OAuth);
+    EXPECT_TRUE(loginMethodRow(LoginMethod::OAuth).needsTls);
+    EXPECT_FALSE(loginMethodRow(LoginMethod::OAuth).sendsUser);
+    EXPECT_FALSE(loginMethodRow(LoginMethod::UserPass).needsTls);
+}
+
+TEST(OAuthSasl, TheResponsesAreTheMechanismsBytes)
+{
+    EXPECT_EQ(xoauth2Response("me@example.com", "ya29.tok"), "user=me@example.com\x01" "auth=Bearer ya29.tok\x01\x01");
+    // RFC 7628's gs2 header writes '=' and ',' of the name as "=3D" and "=2C".
+    EXPECT_EQ(oauthBearerResponse("a=b,c@example.com", "pop.example.com", 995, "tok"),
+              "n,a=a=3Db=2Cc@example.com,\x01host=pop.example.com\x01port=995\x01" "auth=Bearer tok\x01\x01");
+}
+
+TEST(OAuthSasl, OAuthBearerIsChosenWhenTheServerListsItUnderSasl)
+{
+    const struct {
+        const char* line;
+        bool listed;
+        OAuthMechanism mechanism;
+    } rows[] = {
+        {"SASL PLAIN XOAUTH2", true, OAuthMechanism::XOAuth2},
+        {"SASL XOAUTH2 OAUTHBEARER", true, OAuthMechanism::OAuthBearer},
+        {"sasl oauthbearer", true, OAuthMechanism::OAuthBearer},
+        {"SASL PLAIN LOGIN", false, OAuthMechanism::XOAuth2},
+        {"USER", false, OAuthMechanism::XOAuth2},
+        {"IMPLEMENTATION XOAUTH2 OAUTHBEARER", false, OAuthMechanism::XOAuth2},
+        {"", false, OAuthMechanism::XOAuth2},
+    };
+    for (const auto& row : rows) {
+        OAuthMechanism mechanism = OAuthMechanism::XOAuth2;
+        EXPECT_EQ(oauthMechanismOfCapa(row.line, mechanism), row.listed) << row.line;
+        EXPECT_EQ(mechanism, row.mechanism) << row.line;
+    }
 }
 
 } // namespace

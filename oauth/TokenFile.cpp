@@ -1,0 +1,137 @@
+#include "oauth/TokenFile.h"
+
+#include "common/AtomicFile.h"
+#include "common/UniqueFd.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// A grant is a few kilobytes; a larger file is not one.
+constexpr size_t kMaxFile = 64 * 1024;
+
+bool plainName(const std::string& account)
+{
+    return !account.empty() && account[0] != '.' && account.find('/') == std::string::npos &&
+           account.find('\0') == std::string::npos;
+}
+
+bool oneLine(const std::string& value)
+{
+    return value.find_first_of("\r\n", 0) == std::string::npos && value.find('\0') == std::string::npos;
+}
+
+} // namespace
+
+std::string oauthTokenFolder(const std::string& dataRoot)
+{
+    return dataRoot + "/oauth";
+}
+
+std::string oauthTokenPath(const std::string& folder, const std::string& account)
+{
+    return folder + "/" + account + ".token";
+}
+
+bool saveOAuthGrant(const std::string& folder, const std::string& account, const OAuthGrant& grant,
+                    std::string& error)
+{
+    if (!plainName(account)) {
+        error = "not an account name: " + account;
+        return false;
+    }
+    if (!oneLine(grant.provider) || !oneLine(grant.refreshToken) || !oneLine(grant.accessToken)) {
+        error = "the provider's answer holds a line break";
+        return false;
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    // An older folder made with a looser mode is closed to others too.
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        ::chmod(folder.c_str(), 0700) != 0) {
+        error = folder + ": not a folder of this user's own";
+        return false;
+    }
+    const std::string path = oauthTokenPath(folder, account);
+    AtomicFile file(path, 0600);
+    const std::string text = "provider=" + grant.provider + "\nrefresh_token=" + grant.refreshToken +
+                             "\naccess_token=" + grant.accessToken + "\nexpires=" + std::to_string(grant.expires) +
+                             "\n";
+    if (!file.isOpen() || !file.write(text) || !file.commit()) {
+        error = path + ": could not be written";
+        return false;
+    }
+    return true;
+}
+
+GrantRead loadOAuthGrant(const std::string& folder, const std::string& account, OAuthGrant& grant,
+                         std::string& error)
+{
+    grant = OAuthGrant{};
+    if (!plainName(account)) {
+        error = "not an account name: " + account;
+        return GrantRead::Refused;
+    }
+    const std::string path = oauthTokenPath(folder, account);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT)
+            return GrantRead::Missing;
+        error = path + ": " + std::strerror(errno);
+        return GrantRead::Refused;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        error = path + ": not a file of this user's own";
+        return GrantRead::Refused;
+    }
+    if ((info.st_mode & 077) != 0) {
+        error = path + ": others may read it (chmod 600 it, or authorize again)";
+        return GrantRead::Refused;
+    }
+    std::string text(kMaxFile + 1, '\0');
+    size_t got = 0;
+    for (ssize_t n; got < text.size() && (n = ::read(fd.get(), text.data() + got, text.size() - got)) != 0;) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = path + ": " + std::strerror(errno);
+            return GrantRead::Refused;
+        }
+        got += static_cast<size_t>(n);
+    }
+    if (got > kMaxFile) {
+        error = path + ": too large to be a sign-in";
+        return GrantRead::Refused;
+    }
+    text.resize(got);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find('=');
+        const std::string key = line.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        if (key == "provider")
+            grant.provider = value;
+        else if (key == "refresh_token")
+            grant.refreshToken = value;
+        else if (key == "access_token")
+            grant.accessToken = value;
+        else if (key == "expires")
+            grant.expires = std::strtoll(value.c_str(), nullptr, 10);
+    }
+    if (grant.provider.empty() || (grant.refreshToken.empty() && grant.accessToken.empty())) {
+        error = path + ": damaged (no provider or no token)";
+        return GrantRead::Refused;
+    }
+    return GrantRead::Found;
+}

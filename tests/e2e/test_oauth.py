@@ -1,0 +1,377 @@
+"""Token logins end to end: quillfnc --authorize against a scripted OAuth 2.0
+provider over HTTPS with a throw-away test CA (device grant, refresh,
+refused refresh, slow endpoint), then sessions through the proxy to a
+scripted POP3S server that checks the XOAUTH2 and OAUTHBEARER exchanges
+byte for byte.  No password ever goes upstream, a token never on a plain
+connection, and no token reaches the log.  Nothing leaves the machine.
+"""
+import base64
+import json
+import os
+import poplib
+import shutil
+import socket
+import ssl
+import stat
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from test_dovecot import Proxy, QUILLFNC
+from test_tls import ScriptedServer, TestPki
+
+USER = "alice@example.com"
+MESSAGE = ("From: Bob <bob@example.org>\r\nTo: alice@example.com\r\nSubject: lunch\r\n"
+           "Message-ID: <lunch.1@example.org>\r\n\r\nAt noon, then.\r\n")
+
+
+def token(kind, n):
+    """Tokens as providers issue them: long, and nothing like a word."""
+    return "%s.%d.Zm9vYmFy-_~%s" % (kind, n, "x" * 40)
+
+
+class Provider:
+    """A scripted OAuth 2.0 provider: a device endpoint and a token endpoint
+    over HTTPS.  It records every request's path and form."""
+
+    def __init__(self, cert, key):
+        self.requests = []
+        self.pending_polls = 2     # authorization_pending answers before the grant
+        self.expires_in = 3600
+        self.refuse_refresh = False
+        self.delay = 0             # seconds before each answer
+        self.issued = 0
+        self.refresh = None        # the refresh token now valid
+        self.valid = set()         # the access tokens now valid
+        provider = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", "0"))
+                form = dict(urllib.parse.parse_qsl(self.rfile.read(length).decode()))
+                provider.requests.append((self.path, form))
+                time.sleep(provider.delay)
+                status, body = provider.answer(self.path, form)
+                data = json.dumps(body).encode()
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Type", "application/json")
+                    self.send_header("Content-Length", str(len(data)))
+                    self.end_headers()
+                    self.wfile.write(data)
+                except OSError:
+                    pass   # the client gave up waiting
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def grant(self):
+        self.issued += 1
+        access, self.refresh = token("AT", self.issued), token("RT", self.issued)
+        self.valid.add(access)
+        return 200, {"token_type": "Bearer", "access_token": access, "refresh_token": self.refresh,
+                     "expires_in": self.expires_in, "scope": "pop offline_access"}
+
+    def answer(self, path, form):
+        if form.get("client_id") != "quillfence-test":
+            return 401, {"error": "invalid_client"}
+        if path == "/device":
+            return 200, {"device_code": "DEV-CODE-1", "user_code": "WDJB-MJHT",
+                         "verification_uri": "https://127.0.0.1:%d/activate" % self.port,
+                         "interval": 1, "expires_in": 60}
+        if path != "/token":
+            return 404, {"error": "not_found"}
+        grant_type = form.get("grant_type")
+        if grant_type == "urn:ietf:params:oauth:grant-type:device_code" and form.get("device_code") == "DEV-CODE-1":
+            if self.pending_polls > 0:
+                self.pending_polls -= 1
+                return 400, {"error": "authorization_pending"}
+            return self.grant()
+        if grant_type == "refresh_token":
+            if self.refuse_refresh or form.get("refresh_token") != self.refresh:
+                return 400, {"error": "invalid_grant", "error_description": "The refresh token was revoked."}
+            return self.grant()
+        return 400, {"error": "unsupported_grant_type"}
+
+    def grants(self, grant_type):
+        return [form for path, form in self.requests if form.get("grant_type") == grant_type]
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class TokenServer:
+    """A POP3S server that takes only token logins: it lists mechanisms under
+    SASL in CAPA, checks the AUTH response byte for byte against the
+    provider's valid tokens, and serves one message.  It records every line
+    it gets, connection after connection."""
+
+    def __init__(self, cert, key, provider, mechanisms=b"XOAUTH2"):
+        self.provider = provider
+        self.mechanisms = mechanisms
+        self.lines = []
+        self.responses = []   # (mechanism, decoded response)
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(4)
+        self.port = self.listener.getsockname()[1]
+        self.running = True
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def expected(self, mechanism, access):
+        if mechanism == b"OAUTHBEARER":
+            return ("n,a=%s,\x01host=localhost\x01port=%d\x01auth=Bearer %s\x01\x01"
+                    % (USER, self.port, access)).encode()
+        return ("user=%s\x01auth=Bearer %s\x01\x01" % (USER, access)).encode()
+
+    def serve(self):
+        self.listener.settimeout(1)
+        while self.running:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                continue
+            try:
+                connection.settimeout(20)
+                connection = self.context.wrap_socket(connection, server_side=True)
+                self.serve_one(connection)
+            except (OSError, ssl.SSLError):
+                pass
+            finally:
+                connection.close()
+
+    def serve_one(self, connection):
+        with connection.makefile("rb") as reader:
+            self.converse(connection, reader)
+
+    def converse(self, connection, reader):
+        connection.sendall(b"+OK token server ready\r\n")
+        mechanism = None
+        while True:
+            raw = reader.readline()
+            if not raw:
+                return
+            line = raw.rstrip(b"\r\n")
+            self.lines.append(line.decode("latin-1"))
+            words = line.split(b" ")
+            word = words[0].upper()
+            if word == b"CAPA":
+                connection.sendall(b"+OK\r\nUSER\r\nUIDL\r\nTOP\r\nSASL " + self.mechanisms + b"\r\n.\r\n")
+            elif word == b"AUTH" and len(words) == 2 and words[1] in self.mechanisms.split(b" "):
+                mechanism = words[1]
+                connection.sendall(b"+ \r\n")
+                response = base64.b64decode(reader.readline().rstrip(b"\r\n"))
+                self.responses.append((mechanism, response))
+                if any(response == self.expected(mechanism, access) for access in self.provider.valid):
+                    connection.sendall(b"+OK welcome\r\n")
+                    continue
+                status = json.dumps({"status": "401", "schemes": "bearer", "scope": "pop"}).encode()
+                connection.sendall(b"+ " + base64.b64encode(status) + b"\r\n")
+                self.responses.append((b"after the challenge", reader.readline()))
+                connection.sendall(b"-ERR [AUTH] Invalid token\r\n")
+            elif word == b"STAT":
+                connection.sendall(b"+OK 1 %d\r\n" % len(MESSAGE))
+            elif word == b"LIST":
+                connection.sendall(b"+OK\r\n1 %d\r\n.\r\n" % len(MESSAGE))
+            elif word == b"UIDL":
+                connection.sendall(b"+OK\r\n1 lunch-1\r\n.\r\n")
+            elif word in (b"RETR", b"TOP"):
+                connection.sendall(b"+OK\r\n" + MESSAGE.encode() + b".\r\n")
+            elif word == b"QUIT":
+                connection.sendall(b"+OK bye\r\n")
+                return
+            else:
+                connection.sendall(b"-ERR not here\r\n")
+
+    def stop(self):
+        self.running = False
+        self.thread.join(10)
+        self.listener.close()
+
+
+class TokenLogins(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="qfoauth.")
+        self.pki = TestPki(self.folder)
+        cert, key = self.pki.issue("localhost", "localhost")
+        self.provider = Provider(cert, key)
+        self.cert, self.key = cert, key
+        self.servers = []
+        self.proxy = Proxy(os.path.join(self.folder, "proxy"),
+                           settings={"TLSCAFILE": '"%s"' % self.pki.ca, "UPSTREAMDEADLINE": 4})
+        self.root = os.path.join(self.proxy.folder, "data", "Corvanta Ltd", "Quillfence Pro")
+        with open(os.path.join(self.root, "oauth-providers.txt"), "w") as f:
+            f.write("# the test's provider\n[scripted]\nservers = localhost\nclient_id = quillfence-test\n"
+                    "device_endpoint = https://127.0.0.1:%d/device\ntoken_endpoint = https://127.0.0.1:%d/token\n"
+                    "scope = pop offline_access\n" % (self.provider.port, self.provider.port))
+
+    def tearDown(self):
+        try:
+            self.assertEqual(self.proxy.stop(), 0)
+        finally:
+            for server in self.servers:
+                server.stop()
+            self.provider.stop()
+            shutil.rmtree(self.folder, ignore_errors=True)
+
+    def token_server(self, mechanisms=b"XOAUTH2"):
+        server = TokenServer(self.cert, self.key, self.provider, mechanisms)
+        self.servers.append(server)
+        return server
+
+    def account(self, server):
+        return "%s@localhost:%d" % (USER, server.port)
+
+    def authorize(self, account):
+        return subprocess.run([QUILLFNC, "--authorize", account], env=self.proxy.env, capture_output=True,
+                              text=True, timeout=60)
+
+    def grant_file(self, server):
+        return os.path.join(self.root, "oauth", "%s@localhost#%d.token" % (USER, server.port))
+
+    def session(self, server):
+        """A mail client's session through the proxy: the message, or the
+        proxy's refusal of PASS."""
+        client = poplib.POP3("127.0.0.1", self.proxy.port, timeout=30)
+        try:
+            self.assertEqual(client.user(self.account(server) + "$TLS$OAUTH")[:3], b"+OK")
+            client.pass_("not-the-password")
+            lines = client.retr(1)[1]
+            client.quit()
+            return b"\r\n".join(lines) + b"\r\n"
+        except poplib.error_proto as refusal:
+            client.close()
+            return refusal.args[0].decode()
+
+    def assert_no_secret_in_log(self):
+        log = self.proxy.log()
+        for n in range(1, self.provider.issued + 1):
+            for secret in (token("AT", n), token("RT", n)):
+                self.assertNotIn(secret, log)
+                self.assertNotIn(base64.b64encode(secret.encode()).decode()[:20], log)
+        for _, response in self.servers[0].responses if self.servers else []:
+            self.assertNotIn(base64.b64encode(response).decode(), log)
+        self.assertNotIn("not-the-password", log)
+
+    def test_device_grant_then_xoauth2_and_oauthbearer_logins(self):
+        server = self.token_server()
+        result = self.authorize(self.account(server))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("WDJB-MJHT", result.stdout)
+        self.assertIn("https://127.0.0.1:%d/activate" % self.provider.port, result.stdout)
+        self.assertEqual(len(self.provider.grants("urn:ietf:params:oauth:grant-type:device_code")), 3)
+        self.assertNotIn(token("AT", 1), result.stdout + result.stderr)
+        path = self.grant_file(server)
+        self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
+        self.assertEqual(stat.S_IMODE(os.stat(os.path.dirname(path)).st_mode), 0o700)
+
+        self.assertEqual(self.session(server), MESSAGE.encode())
+        self.assertIn("AUTH XOAUTH2", server.lines)
+        self.assertEqual(server.responses, [(b"XOAUTH2", server.expected(b"XOAUTH2", token("AT", 1)))])
+        self.assertFalse([line for line in server.lines if line.upper().startswith(("USER", "PASS"))],
+                         server.lines)
+        # A server that offers OAUTHBEARER gets it, with its host and port.
+        bearer = self.token_server(b"XOAUTH2 OAUTHBEARER")
+        self.assertEqual(self.authorize(self.account(bearer)).returncode, 0)
+        self.assertIsInstance(self.session(bearer), bytes)
+        self.assertEqual(bearer.responses, [(b"OAUTHBEARER", bearer.expected(b"OAUTHBEARER", token("AT", 2)))])
+        self.assert_no_secret_in_log()
+
+    def test_an_ending_token_is_refreshed_and_the_rotated_refresh_token_kept(self):
+        server = self.token_server()
+        self.provider.expires_in = 60   # within the proxy's margin: refreshed before use
+        self.assertEqual(self.authorize(self.account(server)).returncode, 0)
+        self.provider.expires_in = 3600
+        self.assertIsInstance(self.session(server), bytes)
+        refreshes = self.provider.grants("refresh_token")
+        self.assertEqual([form["refresh_token"] for form in refreshes], [token("RT", 1)])
+        self.assertEqual(server.responses, [(b"XOAUTH2", server.expected(b"XOAUTH2", token("AT", 2)))])
+        with open(self.grant_file(server)) as f:
+            kept = f.read()
+        self.assertIn(token("RT", 2), kept)
+        self.assertEqual(stat.S_IMODE(os.stat(self.grant_file(server)).st_mode), 0o600)
+        # The next session uses the kept token without asking the provider.
+        self.assertIsInstance(self.session(server), bytes)
+        self.assertEqual(len(self.provider.grants("refresh_token")), 1)
+        self.assert_no_secret_in_log()
+
+    def test_a_refused_refresh_says_what_to_run_and_sends_nothing_upstream(self):
+        server = self.token_server()
+        self.provider.expires_in = 1
+        self.assertEqual(self.authorize(self.account(server)).returncode, 0)
+        self.provider.refuse_refresh = True
+        with open(self.grant_file(server)) as f:
+            before = f.read()
+        reply = self.session(server)
+        self.assertIsInstance(reply, str)
+        self.assertIn("-ERR", reply)
+        self.assertIn("quillfnc --authorize %s" % self.account(server), reply)
+        self.assertIn("revoked", reply)
+        self.assertNotIn("AUTH XOAUTH2", server.lines)
+        with open(self.grant_file(server)) as f:
+            self.assertEqual(f.read(), before)
+
+    def test_a_slow_token_endpoint_ends_within_the_login_deadline(self):
+        server = self.token_server()
+        self.provider.expires_in = 1
+        self.assertEqual(self.authorize(self.account(server)).returncode, 0)
+        self.provider.delay = 10
+        started = time.monotonic()
+        reply = self.session(server)
+        self.assertLess(time.monotonic() - started, 9)
+        self.assertIsInstance(reply, str)
+        self.assertIn("could not be renewed, try again later", reply)
+        self.provider.delay = 0
+        # The kept grant was not spoilt: the next session renews it.
+        self.assertIsInstance(self.session(server), bytes)
+
+    def test_a_token_the_server_refuses_gets_its_reason_and_is_renewed_next_time(self):
+        server = self.token_server()
+        self.assertEqual(self.authorize(self.account(server)).returncode, 0)
+        self.provider.valid.clear()   # the server no longer takes it
+        reply = self.session(server)
+        self.assertEqual(reply, "-ERR [AUTH] Invalid token")
+        self.assertEqual(server.responses[1], (b"after the challenge", b"\r\n"))
+        self.assertIsInstance(self.session(server), bytes)
+        self.assertEqual(len(self.provider.grants("refresh_token")), 1)
+        self.assert_no_secret_in_log()
+
+    def test_never_on_a_plain_connection(self):
+        server = self.token_server()
+        self.assertEqual(self.authorize(self.account(server)).returncode, 0)
+        plain = ScriptedServer()
+        client = poplib.POP3("127.0.0.1", self.proxy.port, timeout=30)
+        with self.assertRaises(poplib.error_proto) as refusal:
+            client.user("%s@localhost:%d$OAUTH" % (USER, plain.port))
+        self.assertIn("offers no TLS", refusal.exception.args[0].decode())
+        client.quit()
+        plain.stop()
+        self.assertFalse([line for line in plain.lines if line.upper().startswith(("AUTH", "PASS", "USER"))],
+                         plain.lines)
+
+    def test_an_account_not_signed_in_is_told_what_to_run(self):
+        server = self.token_server()
+        reply = self.session(server)
+        self.assertIn("has not signed in with its provider yet, run: quillfnc --authorize %s"
+                      % self.account(server), reply)
+        self.assertEqual(server.responses, [])
+
+
+if __name__ == "__main__":
+    unittest.main()
