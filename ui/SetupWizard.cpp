@@ -1,13 +1,16 @@
 #include "ui/SetupWizard.h"
 
 #include "common/CRegistry.h"
+#include "common/ProgramContext.h"
 #include "common/SettingValues.h"
 #include "common/StopToken.h"
+#include "oauth/DeviceSignIn.h"
 #include "ui/SettingsKey.h"
 #include "ui/WindowRect.h"
 
 #include <QComboBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -126,6 +129,7 @@ QWizardPage* SetupWizard::makeAccountPage()
     m_method = new QComboBox;
     m_method->addItem("Password (USER and PASS)");
     m_method->addItem("APOP");
+    m_method->addItem("OAuth 2.0 sign-in (Outlook.com, Microsoft 365)");
     m_loginLabel = selectableLabel(Qt::PlainText);
 
     auto* form = new QFormLayout;
@@ -162,18 +166,29 @@ QWizardPage* SetupWizard::makeCheckPage()
     m_password = new QLineEdit;
     m_password->setEchoMode(QLineEdit::Password);
     m_checkButton = new QPushButton("&Try the Login");
+    m_authorizeButton = new QPushButton("&Authorize...");
+    m_authorizeButton->setToolTip("Sign in with the mail provider, once: Quillfence Pro then logs in with a token");
+    m_signIn = selectableLabel(Qt::RichText);
+    m_signIn->setOpenExternalLinks(true);
+    m_signIn->setTextInteractionFlags(Qt::TextBrowserInteraction);
     m_result = selectableLabel(Qt::PlainText);
 
     auto* form = new QFormLayout;
     form->addRow("Pass&word:", m_password);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
-    layout->addWidget(wrappedLabel("The password is used for this check only. Quillfence Pro does not keep it: "
-                                   "your mail program gives it at each collection."));
-    layout->addWidget(m_checkButton, 0, Qt::AlignLeft);
+    m_passwordNote = wrappedLabel(QString());
+    layout->addWidget(m_passwordNote);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_authorizeButton);
+    buttons->addWidget(m_checkButton);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    layout->addWidget(m_signIn);
     layout->addWidget(m_result);
     layout->addStretch();
     connect(m_checkButton, &QPushButton::clicked, this, &SetupWizard::startCheck);
+    connect(m_authorizeButton, &QPushButton::clicked, this, &SetupWizard::startAuthorize);
     return page;
 }
 
@@ -197,8 +212,19 @@ QWizardPage* SetupWizard::makeClientPage()
 
 void SetupWizard::initializePage(int id)
 {
-    if (id == CheckPage && !checkRunning())
-        m_result->clear();
+    if (id == CheckPage) {
+        const bool token = m_method->currentIndex() == OAuth;
+        m_authorizeButton->setVisible(token);
+        m_password->setEnabled(!token);
+        m_passwordNote->setText(token ? "A token login needs no password: Authorize... signs the account in "
+                                        "with its provider once, then Try the Login uses that sign-in."
+                                      : "The password is used for this check only. Quillfence Pro does not keep "
+                                        "it: your mail program gives it at each collection.");
+        if (!checkRunning()) {
+            m_result->clear();
+            m_signIn->clear();
+        }
+    }
     if (id == ClientPage) {
         QString rows;
         for (const QString& line : clientSettingsText().split('\n')) {
@@ -248,6 +274,8 @@ QString SetupWizard::accountProblem() const
         return "Give the port in the Port field, not with the server.";
 
     const LoginAddress address = fieldAddress();
+    if (address.method == LoginMethod::OAuth && address.tls == TlsMode::Opportunistic)
+        return "A token login is only sent over TLS: choose POP3S or STARTTLS (required).";
     LoginAddress readBack;
     switch (parseLoginAddress(formatLoginAddress(address, m_separator), m_separator, readBack)) {
     case LoginAddressFault::TooLong:
@@ -283,7 +311,8 @@ LoginAddress SetupWizard::fieldAddress() const
     address.host = host.toStdString();
     address.port = m_port->value();
     address.tls = tlsModeOf(m_security->currentIndex());
-    address.method = m_method->currentIndex() == Apop ? LoginMethod::Apop : LoginMethod::UserPass;
+    const int method = m_method->currentIndex();
+    address.method = method == Apop ? LoginMethod::Apop : method == OAuth ? LoginMethod::OAuth : LoginMethod::UserPass;
     return address;
 }
 
@@ -296,7 +325,8 @@ QString SetupWizard::clientSettingsText() const
         {"Connection security", "None (no SSL/TLS, no STARTTLS)"},
         {"Authentication", "Normal password (plain text, USER/PASS)"},
         {"User name", loginName()},
-        {"Password", "your mail server's password"},
+        {"Password", m_method->currentIndex() == OAuth ? "any (not used: Quillfence Pro signs in with a token)"
+                                                       : "your mail server's password"},
     };
     QStringList lines;
     for (const auto& [setting, value] : rows)
@@ -310,7 +340,7 @@ void SetupWizard::startCheck()
         return;
     const std::string name = loginName().toStdString();
     const std::string password = m_password->text().toStdString();
-    m_checkButton->setEnabled(false);
+    setCheckButtonsEnabled(false);
     m_result->setText("Logging in to the mail server...");
     m_job = std::make_shared<CheckJob>();
     m_job->owner = this;
@@ -326,16 +356,83 @@ void SetupWizard::startCheck()
             result.text = "The login could not be tried.";
         }
         StopToken::bind(nullptr);
-        {
-            // The wizard cannot go while this is held; once posted, the
-            // call is dropped with the wizard if it goes first.
-            const std::lock_guard<std::mutex> lock(job->mutex);
-            if (SetupWizard* owner = job->owner)
-                QMetaObject::invokeMethod(owner, [owner, result] { owner->onCheckDone(result); },
-                                          Qt::QueuedConnection);
-        }
+        post(*job, [result](SetupWizard& wizard) { wizard.onCheckDone(result); });
         ended.set_value();
     });
+}
+
+void SetupWizard::post(CheckJob& job, std::function<void(SetupWizard&)> call)
+{
+    // The wizard cannot go while this is held; once posted, the call is
+    // dropped with the wizard if it goes first.
+    const std::lock_guard<std::mutex> lock(job.mutex);
+    if (SetupWizard* owner = job.owner)
+        QMetaObject::invokeMethod(owner, [owner, call = std::move(call)] { call(*owner); }, Qt::QueuedConnection);
+}
+
+void SetupWizard::setCheckButtonsEnabled(bool enabled)
+{
+    m_checkButton->setEnabled(enabled);
+    m_authorizeButton->setEnabled(enabled);
+}
+
+void SetupWizard::startAuthorize()
+{
+    if (checkRunning())
+        return;
+    LoginAddress address;
+    if (parseLoginAddress(loginName().toStdString(), m_separator, address) != LoginAddressFault::None)
+        return;
+    DeviceSignInRequest request{programContext().programFolder, programContext().dataRoot,
+                                address.accountFile.substr(0, address.accountFile.size() - 4), address.host, {}, {}};
+    CRegistry reg;
+    if (openSettingsKey(reg))
+        querySetting(reg, Setting::TlsCAFile, request.https.caFile);
+    setCheckButtonsEnabled(false);
+    m_signIn->clear();
+    m_result->setText("Asking the provider for a sign-in code...");
+    m_job = std::make_shared<CheckJob>();
+    m_job->owner = this;
+    std::promise<void> ended;
+    m_checkEnded = ended.get_future();
+    m_check = std::thread([job = m_job, request, ended = std::move(ended)]() mutable {
+        bool signedIn = false;
+        QString text;
+        try {
+            const DeviceSignInResult result = signInWithDeviceCode(
+                request,
+                [&job](const std::string& uri, const std::string& code, const std::string&) {
+                    const QString address = QString::fromStdString(uri).toHtmlEscaped();
+                    const QString shown = QString("Open <a href=\"%1\">%1</a> in a browser and enter the code "
+                                                  "<b>%2</b>, then sign in there.")
+                                              .arg(address, QString::fromStdString(code).toHtmlEscaped());
+                    post(*job, [shown](SetupWizard& wizard) {
+                        wizard.m_signIn->setText(shown);
+                        wizard.m_result->setText("Waiting for the sign-in...");
+                    });
+                },
+                [&job] { return job->stop.load(); });
+            signedIn = result.outcome == DeviceSignInResult::Outcome::SignedIn;
+            text = signedIn ? QString("Signed in with %1. Try the Login now.").arg(QString::fromStdString(result.provider))
+                            : QString::fromStdString("Not signed in: " + result.error);
+        } catch (...) {
+            text = "The sign-in could not be tried.";
+        }
+        post(*job, [signedIn, text](SetupWizard& wizard) { wizard.onAuthorizeDone(signedIn, text); });
+        ended.set_value();
+    });
+}
+
+void SetupWizard::onAuthorizeDone(bool signedIn, const QString& text)
+{
+    if (m_check.joinable())
+        m_check.join();
+    m_job.reset();
+    setCheckButtonsEnabled(true);
+    if (signedIn)
+        m_signIn->clear();
+    m_result->setText(text);
+    emit authorizeFinished(signedIn);
 }
 
 void SetupWizard::onCheckDone(const LoginCheckResult& result)
@@ -343,7 +440,7 @@ void SetupWizard::onCheckDone(const LoginCheckResult& result)
     if (m_check.joinable())
         m_check.join();
     m_job.reset();
-    m_checkButton->setEnabled(true);
+    setCheckButtonsEnabled(true);
     m_result->setText(QString::fromStdString(result.text));
     emit checkFinished(result.loggedIn);
 }

@@ -6,6 +6,10 @@
 // is typed).  The check: with the password, Try the Login logs in to the
 // server by the proxy's own login code (proxy/LoginCheck) on a thread of its
 // own and says what happened; the password is kept for the check alone.
+// For a token login ($OAUTH) Authorize... first signs the account in with
+// its provider (oauth/DeviceSignIn) on that same thread, showing the
+// address to open and the code to enter; the sign-in is kept for the
+// proxy's sessions.
 // The mail program: the settings to give it, as the client guide lists
 // them, with this proxy's port and the login name filled in.  The wizard
 // stores nothing itself.  A check still running when it closes is stopped
@@ -19,6 +23,7 @@
 #include <QWizard>
 
 #include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -37,7 +42,7 @@ public:
     enum PageId { AccountPage, CheckPage, ClientPage };
     // The choices of the security field, in its order.
     enum Security { ImplicitTls, RequiredStls, OfferedStls };
-    enum Method { UserPass, Apop };
+    enum Method { UserPass, Apop, OAuth };
 
     // The port the mail program connects to and the separator are read
     // from the settings (ListenPort, SeparatorChar).
@@ -61,11 +66,15 @@ public:
     QComboBox* methodField() const { return m_method; }
     QLineEdit* passwordField() const { return m_password; }
     QPushButton* checkButton() const { return m_checkButton; }
+    QPushButton* authorizeButton() const { return m_authorizeButton; }
+    QLabel* signInText() const { return m_signIn; }
     QLabel* checkResult() const { return m_result; }
 
 signals:
     // A check has ended, its result shown.
     void checkFinished(bool loggedIn);
+    // A sign-in (Authorize...) has ended, its result shown.
+    void authorizeFinished(bool signedIn);
 
 protected:
     void initializePage(int id) override;
@@ -80,7 +89,10 @@ private:
     void onAccountEdited();
     void startCheck();
     void onCheckDone(const LoginCheckResult& result);
+    void startAuthorize();
+    void onAuthorizeDone(bool signedIn, const QString& text);
     void stopCheck();
+    void setCheckButtonsEnabled(bool enabled);
 
     int m_listenPort;
     char m_separator;
@@ -95,6 +107,9 @@ private:
     bool m_settingPort = false;
     QLineEdit* m_password = nullptr;
     QPushButton* m_checkButton = nullptr;
+    QPushButton* m_authorizeButton = nullptr;
+    QLabel* m_passwordNote = nullptr;
+    QLabel* m_signIn = nullptr;   // the provider's address and code
     QLabel* m_result = nullptr;
     QLabel* m_clientSettings = nullptr;
     // What a check's thread shares with the wizard: its stop flag, and the
@@ -104,6 +119,8 @@ private:
         std::mutex mutex;
         SetupWizard* owner = nullptr;
     };
+    // Runs call on the wizard's thread, unless the wizard has gone.
+    static void post(CheckJob& job, std::function<void(SetupWizard&)> call);
     std::shared_ptr<CheckJob> m_job;
     std::thread m_check;
     std::future<void> m_checkEnded;

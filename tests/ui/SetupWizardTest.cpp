@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -120,6 +121,46 @@ TEST_F(SetupWizardTest, TheLoginNameFollowsTheAccountsFields)
     wizard.hostField()->setText("pop.example.com");
     wizard.userField()->setText(QString(600, 'u'));
     EXPECT_EQ(wizard.accountProblem(), "The user name and server are too long.");
+}
+
+TEST_F(SetupWizardTest, ATokenLoginIsAuthorizedFromTheCheckPageAndNeedsTls)
+{
+    // A provider of the user's own that lacks a client id: Authorize...
+    // runs the sign-in on its thread up to the point where it says what is
+    // missing, before anything would go to the network.
+    const std::string providers = programContext().dataRoot + "/oauth-providers.txt";
+    std::ofstream(providers) << "[mailco]\nservers = pop.mailco.example\n";
+    SetupWizard wizard;
+    fillAccount(wizard, "me", "pop.mailco.example", SetupWizard::OfferedStls);
+    wizard.methodField()->setCurrentIndex(SetupWizard::OAuth);
+    EXPECT_EQ(wizard.loginName(), "");
+    EXPECT_TRUE(wizard.accountProblem().startsWith("A token login is only sent over TLS"));
+    wizard.securityField()->setCurrentIndex(SetupWizard::ImplicitTls);
+    EXPECT_EQ(wizard.loginName(), "me@pop.mailco.example:995$OAUTH");
+
+    wizard.show();
+    wizard.next();
+    ASSERT_EQ(wizard.currentId(), SetupWizard::CheckPage);
+    EXPECT_TRUE(wizard.authorizeButton()->isVisible());
+    EXPECT_FALSE(wizard.passwordField()->isEnabled());
+    QSignalSpy finished(&wizard, &SetupWizard::authorizeFinished);
+    wizard.authorizeButton()->click();
+    EXPECT_FALSE(wizard.checkButton()->isEnabled()) << "one check or sign-in at a time";
+    ASSERT_TRUE(finished.wait(10000)) << "the sign-in did not end";
+    EXPECT_FALSE(finished.front().front().toBool());
+    EXPECT_TRUE(wizard.checkResult()->text().startsWith("Not signed in: mailco needs a client id"))
+        << wizard.checkResult()->text().toStdString();
+    EXPECT_TRUE(wizard.checkButton()->isEnabled());
+    EXPECT_TRUE(wizard.authorizeButton()->isEnabled());
+    EXPECT_TRUE(wizard.clientSettingsText().contains("Password: any (not used"));
+
+    // A password login has no Authorize... and takes the password again.
+    wizard.back();
+    wizard.methodField()->setCurrentIndex(SetupWizard::UserPass);
+    wizard.next();
+    EXPECT_FALSE(wizard.authorizeButton()->isVisible());
+    EXPECT_TRUE(wizard.passwordField()->isEnabled());
+    std::filesystem::remove(providers);
 }
 
 TEST_F(SetupWizardTest, TheLastPageGivesTheMailProgramTheClientGuidesSettings)
