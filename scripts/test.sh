@@ -82,7 +82,7 @@ done
 echo "=== build-fuzz: build (at ${SECONDS} s)"
 scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
     -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF -DQF_GUI=OFF
-fuzz_seconds=${QF_FUZZ_SECONDS:-15}
+fuzz_seconds=${QF_FUZZ_SECONDS:-10}
 for target in build-fuzz/fuzz/fuzz_*; do
     name=$(basename "$target")
     echo "=== fuzz: $name for ${fuzz_seconds}s"
