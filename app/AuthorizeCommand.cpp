@@ -13,21 +13,16 @@ namespace {
 constexpr int kUsageError = 2;
 
 struct AuthorizeSettings {
-    char separator = static_cast<char>(defaultOf(Setting::SeparatorChar));
+    char separator;
     std::string caFile;
 };
 
 AuthorizeSettings readSettings()
 {
-    AuthorizeSettings settings;
     CRegistry reg;
-    if (!openSettingKey(reg, settingInfo(Setting::SeparatorChar)))
-        return settings;
-    int separator = 0;
-    if (querySetting(reg, Setting::SeparatorChar, separator))
-        settings.separator = static_cast<char>(separator);
-    querySetting(reg, Setting::TlsCAFile, settings.caFile);
-    return settings;
+    openSettingKey(reg, settingInfo(Setting::SeparatorChar));
+    // A value not stored (or no settings at all) reads as its default.
+    return {static_cast<char>(settingNumber(reg, Setting::SeparatorChar)), settingText(reg, Setting::TlsCAFile)};
 }
 
 } // namespace
