@@ -4,6 +4,7 @@
 #include "app/AuthorizeCommand.h"
 #include "app/CommandLine.h"
 #include "app/HeadlessMainWindow.h"
+#include "app/KeyringSecrets.h"
 #include "app/ProbabilityCommand.h"
 #include "app/RateCommand.h"
 #include "app/SettingsCommand.h"
@@ -150,6 +151,7 @@ int CProxyApp::InitInstance(int argc, char** argv)
         return listSettingsCommand();
     case Command::Authorize:
         CEventLog::SetLogging(1);
+        installKeyringSecrets();
         return authorizeCommand(line.args, s_signalled);
     default:
         break;
@@ -181,6 +183,8 @@ int CProxyApp::InitInstance(int argc, char** argv)
     StartScriptEngine();
     createDataFolders();
     initialiseFilter();
+    // Before any session: token logins find their sign-ins there.
+    installKeyringSecrets();
 
     CWorkerThread::Initialise();
     std::unique_ptr<CVEvent> applicationStop =

@@ -101,6 +101,17 @@ TokenAnswer pollDeviceToken(const OAuthProvider& provider, const HttpsOptions& h
                         {{"grant_type", "urn:ietf:params:oauth:grant-type:device_code"}, {"device_code", deviceCode}});
 }
 
+TokenAnswer exchangeAuthorizationCode(const OAuthProvider& provider, const HttpsOptions& https,
+                                      const std::string& code, const std::string& redirectUri,
+                                      const std::string& verifier)
+{
+    return tokenRequest(provider, https,
+                        {{"grant_type", "authorization_code"},
+                         {"code", code},
+                         {"redirect_uri", redirectUri},
+                         {"code_verifier", verifier}});
+}
+
 TokenAnswer refreshAccessToken(const OAuthProvider& provider, const HttpsOptions& https,
                                const std::string& refreshToken)
 {

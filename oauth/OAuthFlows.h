@@ -1,6 +1,7 @@
 // The OAuth 2.0 exchanges with a provider's endpoints (oauth/HttpsForm):
-// the device authorization grant (RFC 8628) that quillfnc --authorize runs,
-// and the refresh of an access token (RFC 6749, section 6) that a session
+// the device authorization grant (RFC 8628) and the authorization-code
+// grant's exchange (RFC 6749, section 4.1.3, with RFC 7636's verifier) that
+// a sign-in runs (oauth/SignIn), and the refresh of an access token (RFC 6749, section 6) that a session
 // runs when its token is about to end.
 #pragma once
 
@@ -39,6 +40,11 @@ struct TokenAnswer {
 // One poll of the token endpoint for a device code.
 TokenAnswer pollDeviceToken(const OAuthProvider& provider, const HttpsOptions& https,
                             const std::string& deviceCode);
+// The tokens for the code a browser sign-in brought back to redirectUri,
+// proven with the PKCE verifier.
+TokenAnswer exchangeAuthorizationCode(const OAuthProvider& provider, const HttpsOptions& https,
+                                      const std::string& code, const std::string& redirectUri,
+                                      const std::string& verifier);
 // A new access token for a refresh token.
 TokenAnswer refreshAccessToken(const OAuthProvider& provider, const HttpsOptions& https,
                                const std::string& refreshToken);

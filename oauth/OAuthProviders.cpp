@@ -41,6 +41,7 @@ bool setKey(OAuthProvider& provider, const std::string& key, const std::string& 
         {"client_secret", &OAuthProvider::clientSecret},
         {"device_endpoint", &OAuthProvider::deviceEndpoint},
         {"authorization_endpoint", &OAuthProvider::authorizationEndpoint},
+        {"authorization_parameters", &OAuthProvider::authorizationParameters},
         {"token_endpoint", &OAuthProvider::tokenEndpoint},
         {"scope", &OAuthProvider::scope},
     };

@@ -9,6 +9,7 @@
 //   client_id = ...            client_secret = ...   (when the provider wants one)
 //   device_endpoint = https://...                    RFC 8628
 //   authorization_endpoint = https://...             RFC 8252 (loopback redirect)
+//   authorization_parameters = a=1&b=2               added to its address as they stand
 //   token_endpoint = https://...
 //   scope = ...                                      space-separated
 //
@@ -26,6 +27,7 @@ struct OAuthProvider {
     std::string clientSecret;
     std::string deviceEndpoint;
     std::string authorizationEndpoint;
+    std::string authorizationParameters;
     std::string tokenEndpoint;
     std::string scope;
 };

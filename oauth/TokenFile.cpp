@@ -1,6 +1,9 @@
 #include "oauth/TokenFile.h"
 
+#include "oauth/SecretKeeper.h"
+
 #include "common/AtomicFile.h"
+#include "common/CEventLog.h"
 #include "common/UniqueFd.h"
 
 #include <fcntl.h>
@@ -26,6 +29,34 @@ bool plainName(const std::string& account)
 bool oneLine(const std::string& value)
 {
     return value.find_first_of("\r\n", 0) == std::string::npos && value.find('\0') == std::string::npos;
+}
+
+constexpr const char* kInKeyring = "keyring";
+
+std::string tokenLines(const OAuthGrant& grant)
+{
+    return "refresh_token=" + grant.refreshToken + "\naccess_token=" + grant.accessToken + "\n";
+}
+
+// The "key=value" lines of text into grant; kept_in into keptIn.
+void readLines(const std::string& text, OAuthGrant& grant, std::string& keptIn)
+{
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find('=');
+        const std::string key = line.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        if (key == "provider")
+            grant.provider = value;
+        else if (key == "refresh_token")
+            grant.refreshToken = value;
+        else if (key == "access_token")
+            grant.accessToken = value;
+        else if (key == "expires")
+            grant.expires = std::strtoll(value.c_str(), nullptr, 10);
+        else if (key == "kept_in")
+            keptIn = value;
+    }
 }
 
 } // namespace
@@ -63,10 +94,17 @@ bool saveOAuthGrant(const std::string& folder, const std::string& account, const
         return false;
     }
     const std::string path = oauthTokenPath(folder, account);
+    std::string text = "provider=" + grant.provider + "\nexpires=" + std::to_string(grant.expires) + "\n";
+    bool inKeyring = false;
+    if (SecretKeeper* keeper = secretKeeper()) {
+        std::string why;
+        inKeyring = keeper->keep(account, tokenLines(grant), why);
+        if (!inKeyring)
+            CEventLog().LogEvent(2, "%s could not keep the sign-in of %s (%s): its tokens are kept in %s",
+                                 keeper->name().c_str(), account.c_str(), why.c_str(), path.c_str());
+    }
+    text += inKeyring ? std::string("kept_in=") + kInKeyring + "\n" : tokenLines(grant);
     AtomicFile file(path, 0600);
-    const std::string text = "provider=" + grant.provider + "\nrefresh_token=" + grant.refreshToken +
-                             "\naccess_token=" + grant.accessToken + "\nexpires=" + std::to_string(grant.expires) +
-                             "\n";
     if (!file.isOpen() || !file.write(text) || !file.commit()) {
         error = path + ": could not be written";
         return false;
@@ -115,19 +153,26 @@ GrantRead loadOAuthGrant(const std::string& folder, const std::string& account, 
         return GrantRead::Refused;
     }
     text.resize(got);
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        const size_t equals = line.find('=');
-        const std::string key = line.substr(0, equals);
-        const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
-        if (key == "provider")
-            grant.provider = value;
-        else if (key == "refresh_token")
-            grant.refreshToken = value;
-        else if (key == "access_token")
-            grant.accessToken = value;
-        else if (key == "expires")
-            grant.expires = std::strtoll(value.c_str(), nullptr, 10);
+    std::string keptIn;
+    readLines(text, grant, keptIn);
+    if (keptIn == kInKeyring) {
+        SecretKeeper* keeper = secretKeeper();
+        std::string secret;
+        switch (keeper == nullptr ? SecretKeeper::Found::Unreachable : keeper->find(account, secret, error)) {
+        case SecretKeeper::Found::Yes:
+            readLines(secret, grant, keptIn);
+            break;
+        case SecretKeeper::Found::No:
+            error = "the keyring no longer holds the tokens that " + path + " names";
+            return GrantRead::Refused;
+        case SecretKeeper::Found::Unreachable:
+            error = "its tokens are in the keyring, which cannot be reached now" +
+                    (keeper == nullptr || error.empty() ? std::string() : " (" + error + ")");
+            return GrantRead::Refused;
+        }
+    } else if (!keptIn.empty()) {
+        error = path + ": kept in \"" + keptIn + "\", which this program does not know";
+        return GrantRead::Refused;
     }
     if (grant.provider.empty() || (grant.refreshToken.empty() && grant.accessToken.empty())) {
         error = path + ": damaged (no provider or no token)";

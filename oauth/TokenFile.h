@@ -2,8 +2,11 @@
 // <data root>/oauth/<account>.token ("key=value" lines).  The folder is made
 // 0700 and the file written 0600, atomically (common/AtomicFile); a file
 // that others may read, or that is not a regular file of the user's own, is
-// refused, never used.  account is the account state file's name
-// (proxy/LoginAddress), its ".dat" left off.
+// refused, never used.  With a keyring (oauth/SecretKeeper) the tokens are
+// kept there and the file says so ("kept_in=keyring"); a keyring that
+// cannot keep them leaves them in the file, with a warning in the log.
+// account is the account state file's name (proxy/LoginAddress), its ".dat"
+// left off.
 #pragma once
 
 #include <string>
@@ -24,6 +27,7 @@ bool saveOAuthGrant(const std::string& folder, const std::string& account, const
                     std::string& error);
 
 enum class GrantRead { Found, Missing, Refused };
-// Refused, with error: a file open to others, not a regular file, damaged.
+// Refused, with error: a file open to others, not a regular file, damaged,
+// or tokens in a keyring that cannot be reached or no longer holds them.
 GrantRead loadOAuthGrant(const std::string& folder, const std::string& account, OAuthGrant& grant,
                          std::string& error);

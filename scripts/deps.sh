@@ -11,10 +11,12 @@ QF_BUILD_PACKAGES=(build-essential cmake pkg-config googletest libgtest-dev libg
 # Running the tests: the sanitizer and fuzz compiler, a real POP3 server and
 # real clients, the checks of the shipped man page, desktop and systemd
 # files and of the package, what the learning classifier is measured
-# against, side by side (scripts/learn-quality.sh), and an X server with a
-# window manager for the window-placement tests.
+# against, side by side (scripts/learn-quality.sh), an X server with a
+# window manager for the window-placement tests, and a session bus with a
+# keyring for the sign-in tokens kept there.
 QF_TEST_PACKAGES=(clang libclang-rt-dev dovecot-pop3d curl fetchmail mpop getmail6 strace sqlite3
-                  groff-base desktop-file-utils appstream systemd lintian bogofilter xvfb openbox)
+                  groff-base desktop-file-utils appstream systemd lintian bogofilter xvfb openbox
+                  dbus-daemon gnome-keyring libsecret-tools)
 
 qf_install_missing() {
     local wanted=("${QF_BUILD_PACKAGES[@]}")

@@ -4,17 +4,19 @@
 #include "common/ProgramContext.h"
 #include "common/SettingValues.h"
 #include "common/StopToken.h"
-#include "oauth/DeviceSignIn.h"
+#include "oauth/SignIn.h"
 #include "ui/SettingsKey.h"
 #include "ui/WindowRect.h"
 
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <arpa/inet.h>
@@ -129,7 +131,7 @@ QWizardPage* SetupWizard::makeAccountPage()
     m_method = new QComboBox;
     m_method->addItem("Password (USER and PASS)");
     m_method->addItem("APOP");
-    m_method->addItem("OAuth 2.0 sign-in (Outlook.com, Microsoft 365)");
+    m_method->addItem("OAuth 2.0 sign-in (Outlook.com, Microsoft 365, Gmail)");
     m_loginLabel = selectableLabel(Qt::PlainText);
 
     auto* form = new QFormLayout;
@@ -383,7 +385,7 @@ void SetupWizard::startAuthorize()
     LoginAddress address;
     if (parseLoginAddress(loginName().toStdString(), m_separator, address) != LoginAddressFault::None)
         return;
-    DeviceSignInRequest request{programContext().programFolder, programContext().dataRoot,
+    SignInRequest request{programContext().programFolder, programContext().dataRoot,
                                 address.accountFile.substr(0, address.accountFile.size() - 4), address.host, {}, {}};
     CRegistry reg;
     if (openSettingsKey(reg))
@@ -399,20 +401,29 @@ void SetupWizard::startAuthorize()
         bool signedIn = false;
         QString text;
         try {
-            const DeviceSignInResult result = signInWithDeviceCode(
+            const SignInResult result = signIn(
                 request,
                 [&job](const std::string& uri, const std::string& code, const std::string&) {
-                    const QString address = QString::fromStdString(uri).toHtmlEscaped();
-                    const QString shown = QString("Open <a href=\"%1\">%1</a> in a browser and enter the code "
-                                                  "<b>%2</b>, then sign in there.")
-                                              .arg(address, QString::fromStdString(code).toHtmlEscaped());
-                    post(*job, [shown](SetupWizard& wizard) {
+                    const QString address = QString::fromStdString(uri);
+                    const QString link = QString("<a href=\"%1\">%2</a>")
+                                             .arg(address.toHtmlEscaped(),
+                                                  code.empty() ? QString("the provider's sign-in page")
+                                                               : address.toHtmlEscaped());
+                    const QString shown =
+                        code.empty()
+                            ? "Sign in at " + link + ", opened in your browser."
+                            : QString("Open %1 in a browser and enter the code <b>%2</b>, then sign in there.")
+                                  .arg(link, QString::fromStdString(code).toHtmlEscaped());
+                    const bool openPage = code.empty();
+                    post(*job, [shown, address, openPage](SetupWizard& wizard) {
                         wizard.m_signIn->setText(shown);
                         wizard.m_result->setText("Waiting for the sign-in...");
+                        if (openPage)
+                            QDesktopServices::openUrl(QUrl(address));
                     });
                 },
                 [&job] { return job->stop.load(); });
-            signedIn = result.outcome == DeviceSignInResult::Outcome::SignedIn;
+            signedIn = result.outcome == SignInResult::Outcome::SignedIn;
             text = signedIn ? QString("Signed in with %1. Try the Login now.").arg(QString::fromStdString(result.provider))
                             : QString::fromStdString("Not signed in: " + result.error);
         } catch (...) {

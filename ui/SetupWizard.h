@@ -7,9 +7,9 @@
 // server by the proxy's own login code (proxy/LoginCheck) on a thread of its
 // own and says what happened; the password is kept for the check alone.
 // For a token login ($OAUTH) Authorize... first signs the account in with
-// its provider (oauth/DeviceSignIn) on that same thread, showing the
-// address to open and the code to enter; the sign-in is kept for the
-// proxy's sessions.
+// its provider (oauth/SignIn) on that same thread, showing the address to
+// open and the code to enter (or opening the provider's page in the
+// browser); the sign-in is kept for the proxy's sessions.
 // The mail program: the settings to give it, as the client guide lists
 // them, with this proxy's port and the login name filled in.  The wizard
 // stores nothing itself.  A check still running when it closes is stopped

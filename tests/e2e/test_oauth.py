@@ -6,6 +6,7 @@ byte for byte.  No password ever goes upstream, a token never on a plain
 connection, and no token reaches the log.  Nothing leaves the machine.
 """
 import base64
+import hashlib
 import json
 import os
 import poplib
@@ -18,7 +19,9 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.error
 import urllib.parse
+import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from test_dovecot import Proxy, QUILLFNC
@@ -47,6 +50,8 @@ class Provider:
         self.issued = 0
         self.refresh = None        # the refresh token now valid
         self.valid = set()         # the access tokens now valid
+        self.challenge = None      # a browser sign-in's PKCE challenge and redirect
+        self.redirect = None
         provider = self
 
         class Handler(BaseHTTPRequestHandler):
@@ -98,6 +103,13 @@ class Provider:
             if self.pending_polls > 0:
                 self.pending_polls -= 1
                 return 400, {"error": "authorization_pending"}
+            return self.grant()
+        if grant_type == "authorization_code":
+            verifier = form.get("code_verifier", "").encode()
+            proven = base64.urlsafe_b64encode(hashlib.sha256(verifier).digest()).rstrip(b"=").decode()
+            if (form.get("code") != "AUTH-CODE-1" or form.get("redirect_uri") != self.redirect
+                    or proven != self.challenge):
+                return 400, {"error": "invalid_grant", "error_description": "The code or its verifier is wrong."}
             return self.grant()
         if grant_type == "refresh_token":
             if self.refuse_refresh or form.get("refresh_token") != self.refresh:
@@ -206,6 +218,11 @@ class TokenServer:
 
 
 class TokenLogins(unittest.TestCase):
+    """Without a keyring: no session bus, the sign-ins in their files."""
+
+    def proxy_env(self):
+        return {"DBUS_SESSION_BUS_ADDRESS": ""}
+
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="qfoauth.")
         self.pki = TestPki(self.folder)
@@ -213,13 +230,19 @@ class TokenLogins(unittest.TestCase):
         self.provider = Provider(cert, key)
         self.cert, self.key = cert, key
         self.servers = []
-        self.proxy = Proxy(os.path.join(self.folder, "proxy"),
+        self.proxy = Proxy(os.path.join(self.folder, "proxy"), env=self.proxy_env(),
                            settings={"TLSCAFILE": '"%s"' % self.pki.ca, "UPSTREAMDEADLINE": 4})
         self.root = os.path.join(self.proxy.folder, "data", "Corvanta Ltd", "Quillfence Pro")
         with open(os.path.join(self.root, "oauth-providers.txt"), "w") as f:
             f.write("# the test's provider\n[scripted]\nservers = localhost\nclient_id = quillfence-test\n"
                     "device_endpoint = https://127.0.0.1:%d/device\ntoken_endpoint = https://127.0.0.1:%d/token\n"
                     "scope = pop offline_access\n" % (self.provider.port, self.provider.port))
+            # A provider that signs in with a browser of this computer.
+            f.write("[browser]\nclient_id = quillfence-test\n"
+                    "authorization_endpoint = https://127.0.0.1:%d/authorize\n"
+                    "authorization_parameters = access_type=offline&prompt=consent\n"
+                    "token_endpoint = https://127.0.0.1:%d/token\nscope = pop offline_access\n"
+                    % (self.provider.port, self.provider.port))
 
     def tearDown(self):
         try:
@@ -280,6 +303,8 @@ class TokenLogins(unittest.TestCase):
         path = self.grant_file(server)
         self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
         self.assertEqual(stat.S_IMODE(os.stat(os.path.dirname(path)).st_mode), 0o700)
+        with open(path) as f:
+            self.assertIn(token("RT", 1), f.read())
 
         self.assertEqual(self.session(server), MESSAGE.encode())
         self.assertIn("AUTH XOAUTH2", server.lines)
@@ -293,6 +318,11 @@ class TokenLogins(unittest.TestCase):
         self.assertEqual(bearer.responses, [(b"OAUTHBEARER", bearer.expected(b"OAUTHBEARER", token("AT", 2)))])
         self.assert_no_secret_in_log()
 
+    def kept_tokens(self, server):
+        """What holds the account's tokens: here, its file."""
+        with open(self.grant_file(server)) as f:
+            return f.read()
+
     def test_an_ending_token_is_refreshed_and_the_rotated_refresh_token_kept(self):
         server = self.token_server()
         self.provider.expires_in = 60   # within the proxy's margin: refreshed before use
@@ -302,9 +332,7 @@ class TokenLogins(unittest.TestCase):
         refreshes = self.provider.grants("refresh_token")
         self.assertEqual([form["refresh_token"] for form in refreshes], [token("RT", 1)])
         self.assertEqual(server.responses, [(b"XOAUTH2", server.expected(b"XOAUTH2", token("AT", 2)))])
-        with open(self.grant_file(server)) as f:
-            kept = f.read()
-        self.assertIn(token("RT", 2), kept)
+        self.assertIn(token("RT", 2), self.kept_tokens(server))
         self.assertEqual(stat.S_IMODE(os.stat(self.grant_file(server)).st_mode), 0o600)
         # The next session uses the kept token without asking the provider.
         self.assertIsInstance(self.session(server), bytes)
@@ -352,6 +380,58 @@ class TokenLogins(unittest.TestCase):
         self.assertEqual(len(self.provider.grants("refresh_token")), 1)
         self.assert_no_secret_in_log()
 
+    def browser_sign_in(self, server):
+        """quillfnc --authorize with the browser provider, up to the page it
+        asks the user to open: the command, and the page's query."""
+        command = subprocess.Popen([QUILLFNC, "--authorize", self.account(server), "browser"], env=self.proxy.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        page = "https://127.0.0.1:%d/authorize?" % self.provider.port
+        for line in command.stdout:
+            if line.strip().startswith(page):
+                query = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(line.strip()).query))
+                self.provider.challenge, self.provider.redirect = query["code_challenge"], query["redirect_uri"]
+                return command, query
+        self.fail("no sign-in page printed: %s" % command.communicate()[1])
+
+    def test_a_browser_sign_in_comes_back_to_this_computer_with_pkce(self):
+        server = self.token_server()
+        command, query = self.browser_sign_in(server)
+        self.assertEqual((query["response_type"], query["client_id"], query["code_challenge_method"]),
+                         ("code", "quillfence-test", "S256"))
+        self.assertEqual((query["scope"], query["access_type"], query["prompt"]),
+                         ("pop offline_access", "offline", "consent"))
+        self.assertRegex(query["redirect_uri"], r"^http://127\.0\.0\.1:\d+/$")
+        self.assertEqual(len(query["code_challenge"]), 43)
+        # Another program on the computer, without the state, is turned away.
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(query["redirect_uri"] + "?code=STOLEN&state=guessed", timeout=10)
+        self.assertEqual(refused.exception.code, 400)
+        back = urllib.parse.urlencode({"code": "AUTH-CODE-1", "state": query["state"]})
+        with urllib.request.urlopen(query["redirect_uri"] + "?" + back, timeout=10) as page:
+            self.assertIn(b"Quillfence Pro is signed in", page.read())
+        output, errors = command.communicate(timeout=30)
+        self.assertEqual(command.returncode, 0, errors)
+        self.assertIn("Signed in.", output)
+        exchange = self.provider.grants("authorization_code")
+        self.assertEqual(len(exchange), 1)
+        self.assertNotEqual(exchange[0]["code_verifier"], query["code_challenge"])
+        self.assertIn(token("RT", 1), self.kept_tokens(server))
+        self.assertEqual(self.session(server), MESSAGE.encode())
+        self.assert_no_secret_in_log()
+
+    def test_a_browser_sign_in_the_user_declines_keeps_nothing(self):
+        server = self.token_server()
+        command, query = self.browser_sign_in(server)
+        back = urllib.parse.urlencode({"error": "access_denied", "error_description": "The user said no.",
+                                       "state": query["state"]})
+        with urllib.request.urlopen(query["redirect_uri"] + "?" + back, timeout=10) as page:
+            self.assertIn(b"not completed", page.read())
+        _, errors = command.communicate(timeout=30)
+        self.assertEqual(command.returncode, 1)
+        self.assertIn("browser refused the sign-in: access_denied: The user said no.", errors)
+        self.assertEqual(self.provider.grants("authorization_code"), [])
+        self.assertFalse(os.path.exists(self.grant_file(server)))
+
     def test_never_on_a_plain_connection(self):
         server = self.token_server()
         self.assertEqual(self.authorize(self.account(server)).returncode, 0)
@@ -371,6 +451,84 @@ class TokenLogins(unittest.TestCase):
         self.assertIn("has not signed in with its provider yet, run: quillfnc --authorize %s"
                       % self.account(server), reply)
         self.assertEqual(server.responses, [])
+
+
+class TokenLoginsWithAKeyring(TokenLogins):
+    """The same, with a desktop keyring: a session bus of the test's own
+    and an unlocked keyring daemon on it, which keeps the tokens; the
+    account's file then holds none."""
+
+    # A session bus of the test's own that starts nothing by itself: the
+    # keyring on it is the test's, unlocked with a password it gives.
+    BUS_CONFIG = """<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%s</listen>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+    def proxy_env(self):
+        self.home = os.path.join(self.folder, "home")
+        os.makedirs(self.home)
+        config = os.path.join(self.folder, "bus.conf")
+        with open(config, "w") as f:
+            f.write(self.BUS_CONFIG % self.folder)
+        bus = subprocess.run(["dbus-daemon", "--config-file=" + config, "--fork", "--print-address=1",
+                              "--print-pid=1"], capture_output=True, text=True, check=True).stdout.split()
+        self.bus_address, self.bus_pid = bus[0], int(bus[1])
+        self.keyring_env = dict(os.environ, HOME=self.home, DBUS_SESSION_BUS_ADDRESS=self.bus_address)
+        self.keyring = subprocess.Popen(["gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        env=self.keyring_env)
+        self.keyring.stdin.write(b"test-keyring-password")
+        self.keyring.stdin.close()
+        deadline = time.time() + 10
+        while not self.secret_service_answers():
+            self.assertLess(time.time(), deadline, "the keyring did not come up on the test's bus")
+            time.sleep(0.1)
+        return {"HOME": self.home, "DBUS_SESSION_BUS_ADDRESS": self.bus_address}
+
+    def secret_service_answers(self):
+        asked = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                "string:org.freedesktop.secrets"], capture_output=True, text=True,
+                               env=self.keyring_env)
+        return "boolean true" in asked.stdout
+
+    def tearDown(self):
+        try:
+            super().tearDown()
+        finally:
+            self.keyring.terminate()
+            self.keyring.wait(10)
+            os.kill(self.bus_pid, 15)
+
+    def kept_tokens(self, server):
+        account = "%s@localhost#%d" % (USER, server.port)
+        found = subprocess.run(["secret-tool", "lookup", "account", account], capture_output=True, text=True,
+                               env=self.keyring_env)
+        self.assertEqual(found.returncode, 0, found.stderr)
+        with open(self.grant_file(server)) as f:
+            kept = f.read()
+        self.assertIn("kept_in=keyring", kept)
+        self.assertNotIn("token=", kept)
+        return found.stdout
+
+    def test_device_grant_then_xoauth2_and_oauthbearer_logins(self):
+        server = self.token_server()
+        result = self.authorize(self.account(server))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(token("RT", 1), self.kept_tokens(server))
+        with open(self.grant_file(server)) as f:
+            self.assertNotIn(token("RT", 1), f.read())
+        self.assertEqual(self.session(server), MESSAGE.encode())
+        self.assertEqual(server.responses, [(b"XOAUTH2", server.expected(b"XOAUTH2", token("AT", 1)))])
+        self.assertIn("Sign-in tokens are kept in the keyring", self.proxy.log())
+        self.assert_no_secret_in_log()
 
 
 if __name__ == "__main__":

@@ -1,11 +1,15 @@
 #include "oauth/TokenFile.h"
 
+#include "oauth/SecretKeeper.h"
+
 #include "support/TestHelpers.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace {
 
@@ -81,6 +85,96 @@ TEST(TokenFile, AnAnswerHoldingALineBreakIsNotKept)
     OAuthGrant read;
     EXPECT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Missing);
     EXPECT_FALSE(saveOAuthGrant(folder, "../escape", sample(), error));
+}
+
+// A keyring in memory, as the desktop's would answer.
+class MemoryKeeper : public SecretKeeper
+{
+public:
+    std::map<std::string, std::string> secrets;
+    bool refuses = false;      // keep() fails
+    bool unreachable = false;  // find() cannot ask
+
+    std::string name() const override { return "the test keyring"; }
+    bool keep(const std::string& account, const std::string& secret, std::string& error) override
+    {
+        if (refuses) {
+            error = "locked";
+            return false;
+        }
+        secrets[account] = secret;
+        return true;
+    }
+    Found find(const std::string& account, std::string& secret, std::string& error) override
+    {
+        if (unreachable) {
+            error = "no answer";
+            return Found::Unreachable;
+        }
+        const auto it = secrets.find(account);
+        if (it == secrets.end())
+            return Found::No;
+        secret = it->second;
+        return Found::Yes;
+    }
+};
+
+class TokenFileWithAKeyring : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        auto keeper = std::make_unique<MemoryKeeper>();
+        m_keeper = keeper.get();
+        setSecretKeeper(std::move(keeper));
+    }
+    void TearDown() override { setSecretKeeper(nullptr); }
+    MemoryKeeper* m_keeper = nullptr;
+};
+
+TEST_F(TokenFileWithAKeyring, TheTokensGoToTheKeyringAndTheFileOnlyNamesIt)
+{
+    TempDir root;
+    const std::string folder = oauthTokenFolder(root.path());
+    std::string error;
+    ASSERT_TRUE(saveOAuthGrant(folder, "me@pop.example", sample(), error)) << error;
+    const std::string file = readFile(oauthTokenPath(folder, "me@pop.example"));
+    EXPECT_EQ(file.find(sample().refreshToken), std::string::npos) << file;
+    EXPECT_EQ(file.find(sample().accessToken), std::string::npos) << file;
+    EXPECT_NE(file.find("kept_in=keyring"), std::string::npos) << file;
+    EXPECT_NE(m_keeper->secrets["me@pop.example"].find(sample().refreshToken), std::string::npos);
+    OAuthGrant read;
+    ASSERT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Found) << error;
+    EXPECT_EQ(read.refreshToken, sample().refreshToken);
+    EXPECT_EQ(read.accessToken, sample().accessToken);
+    EXPECT_EQ(read.expires, sample().expires);
+
+    m_keeper->unreachable = true;
+    EXPECT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Refused);
+    EXPECT_NE(error.find("cannot be reached now (no answer)"), std::string::npos) << error;
+    m_keeper->unreachable = false;
+    m_keeper->secrets.clear();
+    EXPECT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Refused);
+    EXPECT_NE(error.find("no longer holds"), std::string::npos) << error;
+    // Without the keyring the file alone is no sign-in either.
+    setSecretKeeper(nullptr);
+    EXPECT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Refused);
+}
+
+TEST_F(TokenFileWithAKeyring, AKeyringThatCannotKeepThemLeavesThemInTheFile)
+{
+    TempDir root;
+    const std::string folder = oauthTokenFolder(root.path());
+    m_keeper->refuses = true;
+    std::string error;
+    ASSERT_TRUE(saveOAuthGrant(folder, "me@pop.example", sample(), error)) << error;
+    EXPECT_TRUE(m_keeper->secrets.empty());
+    const std::string path = oauthTokenPath(folder, "me@pop.example");
+    EXPECT_NE(readFile(path).find(sample().refreshToken), std::string::npos);
+    EXPECT_EQ(modeOf(path), 0600u);
+    OAuthGrant read;
+    ASSERT_EQ(loadOAuthGrant(folder, "me@pop.example", read, error), GrantRead::Found) << error;
+    EXPECT_EQ(read.refreshToken, sample().refreshToken);
 }
 
 } // namespace

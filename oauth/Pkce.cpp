@@ -1,0 +1,87 @@
+#include "oauth/Pkce.h"
+
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+namespace {
+
+std::string base64url(const unsigned char* bytes, size_t size)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::string out;
+    for (size_t i = 0; i < size; i += 3) {
+        const unsigned long group = (static_cast<unsigned long>(bytes[i]) << 16) |
+                                    (i + 1 < size ? static_cast<unsigned long>(bytes[i + 1]) << 8 : 0) |
+                                    (i + 2 < size ? bytes[i + 2] : 0);
+        out += kAlphabet[(group >> 18) & 63];
+        out += kAlphabet[(group >> 12) & 63];
+        if (i + 1 < size)
+            out += kAlphabet[(group >> 6) & 63];
+        if (i + 2 < size)
+            out += kAlphabet[group & 63];
+    }
+    return out;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string randomVerifier()
+{
+    unsigned char bytes[32];
+    if (RAND_bytes(bytes, sizeof bytes) != 1)
+        return {};
+    return base64url(bytes, sizeof bytes);
+}
+
+std::string s256Challenge(const std::string& verifier)
+{
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(verifier.data()), verifier.size(), digest);
+    return base64url(digest, sizeof digest);
+}
+
+std::string percentEncoded(const std::string& text)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        }
+    }
+    return out;
+}
+
+std::string percentDecoded(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
