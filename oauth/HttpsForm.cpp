@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -113,8 +114,11 @@ bool postHttpsForm(const std::string& url, const FormFields& form, const HttpsOp
             answer.fields[key] = value.get<std::string>();
         else if (value.is_number_integer())
             answer.fields[key] = std::to_string(value.get<long long>());
-        else if (value.is_number())
-            answer.fields[key] = std::to_string(static_cast<long long>(value.get<double>()));
+        else if (value.is_number()) {
+            // A fraction or an exponent: whole seconds, within what a long long holds.
+            const double number = std::clamp(value.get<double>(), -9.0e18, 9.0e18);
+            answer.fields[key] = std::to_string(static_cast<long long>(number));
+        }
     }
     return true;
 }

@@ -327,8 +327,12 @@ class TokenLogins(unittest.TestCase):
         server = self.token_server()
         self.provider.expires_in = 60   # within the proxy's margin: refreshed before use
         self.assertEqual(self.authorize(self.account(server)).returncode, 0)
-        self.provider.expires_in = 3600
+        self.provider.expires_in = 1.5e300   # a lifetime past any clock: taken as a day at most
         self.assertIsInstance(self.session(server), bytes)
+        with open(self.grant_file(server)) as f:
+            expires = int(next(line for line in f if line.startswith("expires=")).split("=")[1])
+        self.assertLessEqual(expires, time.time() + 86400 + 5)
+        self.assertGreater(expires, time.time() + 86400 - 60)
         refreshes = self.provider.grants("refresh_token")
         self.assertEqual([form["refresh_token"] for form in refreshes], [token("RT", 1)])
         self.assertEqual(server.responses, [(b"XOAUTH2", server.expected(b"XOAUTH2", token("AT", 2)))])
