@@ -35,8 +35,15 @@ std::vector<std::string> archiveDayFiles(const std::string& folder)
 
 void splitArchive(const std::string& dayText, const std::function<void(const std::string&)>& message)
 {
+    splitArchiveAt(dayText, [&message](const ArchivePlace&, const std::string& text) { message(text); });
+}
+
+void splitArchiveAt(const std::string& dayText,
+                    const std::function<void(const ArchivePlace&, const std::string&)>& message)
+{
     std::string current;
     size_t at = 0;
+    size_t begun = 0;
     while (at < dayText.size()) {
         size_t end = dayText.find('\n', at);
         end = end == std::string::npos ? dayText.size() : end + 1;
@@ -44,12 +51,13 @@ void splitArchive(const std::string& dayText, const std::function<void(const std
         at = end;
         if (isDotLine(line) || line == ".") {   // the last may be unended
             if (!current.empty())
-                message(current);
+                message(ArchivePlace{begun, at - begun, true}, current);
             current.clear();
+            begun = at;
             continue;
         }
         current.append(unstuffed(line));
     }
     if (!current.empty())
-        message(current);
+        message(ArchivePlace{begun, dayText.size() - begun, false}, current);
 }
