@@ -2,6 +2,7 @@
 
 #include "filter/FilterSettings.h"
 #include "filter/LineEnds.h"
+#include "store/ArchiveEntries.h"
 #include "store/StagingFile.h"
 #include "filter/SessionLink.h"
 
@@ -212,7 +213,9 @@ bool mergeStagingFile(const std::string& path, int staging, const StagingContent
     const std::vector<std::pair<long, long>> ranges = mergedRanges(contents);
     const std::string dayPath = dayFileOf(path);
     std::lock_guard<std::mutex> lock(archiveMutex);
-    UniqueFd day(::open(dayPath.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    // Locked against the viewer, which writes a day file anew to take a
+    // message out of it.
+    UniqueFd day = openLockedDayFile(dayPath);
     if (!day) {
         CEventLog().LogEvent(1, "Unable to merge archive!");
         return false;
@@ -601,4 +604,26 @@ void registerArchiveLocation(int band)
 void registerArchiveLocations()
 {
     registerBands(1, FilterSettings::kBands);
+}
+
+std::vector<ArchiveLocation> registeredArchiveLocations()
+{
+    std::vector<ArchiveLocation> locations;
+    const eRegKeyType hive = programContext().settingsHive;
+    CRegistry top;
+    const bool registered = top.OpenKey(hive, "cvmsgvwr", "/Locations/Quillfence Pro", false);
+    CRegistry settings;
+    const bool haveSettings = settings.OpenKey(hive, "quilfpro", "/", false);
+    for (int band = 1; band <= 5; ++band) {
+        ArchiveLocation location{band, "Rating Band " + std::to_string(band), {}};
+        CRegistry entry;
+        if (registered && entry.OpenKey(top, location.name.c_str(), false))
+            entry.QueryValue("Data", location.folder);
+        if (location.folder.empty() && haveSettings)
+            querySetting(settings, Setting::ArchivePath, location.folder, band);
+        if (location.folder.empty())
+            location.folder = programContext().dataRoot + "/archive/rating" + std::to_string(band);
+        locations.push_back(location);
+    }
+    return locations;
 }

@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Appends the message, X-Quillfence-Pro block inserted before its blank
 // line, to this session's staging file of today in band (0 to 4) when the
@@ -63,3 +64,12 @@ void registerArchiveLocations();
 // The viewer's entry of one band (1 to 5), its folder read from
 // ArchivePath<band>, and the top key's display name.
 void registerArchiveLocation(int band);
+
+// The places the viewer's entries name, band 1 first: those registered,
+// else each band's folder as the settings give it.
+struct ArchiveLocation {
+    int band = 0;           // 1 to 5
+    std::string name;       // "Rating Band 3"
+    std::string folder;
+};
+std::vector<ArchiveLocation> registeredArchiveLocations();

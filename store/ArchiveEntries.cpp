@@ -1,13 +1,16 @@
 #include "store/ArchiveEntries.h"
 
 #include "common/AtomicFile.h"
+#include "common/MD5.h"
 #include "common/UniqueFd.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -20,11 +23,22 @@ namespace {
 // A day file of the proxy's is far smaller; a larger one is not read whole.
 constexpr off_t kMaxDayFile = 1024L * 1024 * 1024;
 
+bool readOpen(int fd, const std::string& path, std::string& text, std::string& error);
+
 bool readWhole(const std::string& path, std::string& text, std::string& error)
 {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return readOpen(fd.get(), path, text, error);
+}
+
+bool readOpen(int fd, const std::string& path, std::string& text, std::string& error)
+{
     struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0) {
+    if (::fstat(fd, &info) != 0) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
@@ -35,7 +49,7 @@ bool readWhole(const std::string& path, std::string& text, std::string& error)
     text.resize(static_cast<size_t>(info.st_size));
     size_t got = 0;
     while (got < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -84,11 +98,31 @@ std::string fieldValue(const std::string& line, size_t nameLength)
     return value.substr(0, kMaxField);
 }
 
+std::string hexDigest(const std::string& text)
+{
+    MD5_CTX context;
+    MD5Init(&context);
+    for (size_t at = 0; at < text.size(); at += 1u << 20) {
+        const size_t piece = std::min<size_t>(text.size() - at, 1u << 20);
+        MD5Update(&context, reinterpret_cast<const unsigned char*>(text.data() + at), static_cast<unsigned>(piece));
+    }
+    unsigned char digest[16];
+    MD5Final(digest, &context);
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : digest) {
+        hex += kHex[byte >> 4];
+        hex += kHex[byte & 15];
+    }
+    return hex;
+}
+
 ArchiveEntry entryOf(const std::string& dayFile, const ArchivePlace& place, const std::string& message)
 {
     ArchiveEntry entry;
     entry.dayFile = dayFile;
     entry.place = place;
+    entry.digest = hexDigest(message);
     for (const std::string& line : headerLines(message)) {
         if (entry.from.empty() && startsWithNoCase(line, "From:"))
             entry.from = fieldValue(line, 5);
@@ -165,11 +199,11 @@ bool readArchiveEntries(const std::string& dayFile, std::vector<ArchiveEntry>& e
     return true;
 }
 
-bool readArchiveText(const ArchiveEntry& entry, std::string& text, std::string& error)
+namespace {
+
+// The message at entry's place in day, when a whole one is there.
+bool messageAt(const ArchiveEntry& entry, const std::string& day, std::string& text, std::string& error)
 {
-    std::string day;
-    if (!readWhole(entry.dayFile, day, error))
-        return false;
     if (entry.place.offset + entry.place.length > day.size()) {
         error = entry.dayFile + " no longer holds this message";
         return false;
@@ -185,6 +219,65 @@ bool readArchiveText(const ArchiveEntry& entry, std::string& text, std::string& 
     if (!found)
         error = entry.dayFile + " no longer holds this message whole";
     return found;
+}
+
+} // namespace
+
+bool readArchiveText(const ArchiveEntry& entry, std::string& text, std::string& error)
+{
+    std::string day;
+    return readWhole(entry.dayFile, day, error) && messageAt(entry, day, text, error);
+}
+
+UniqueFd openLockedDayFile(const std::string& path)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        UniqueFd day(::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+        if (!day)
+            return day;
+        int locked;
+        while ((locked = ::flock(day.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (locked != 0)
+            return UniqueFd();
+        // Replaced while this waited: the file at the path now is the one.
+        struct stat opened {}, named {};
+        if (::fstat(day.get(), &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+            return day;
+    }
+    return UniqueFd();
+}
+
+bool deleteArchiveEntry(const ArchiveEntry& entry, std::string& error)
+{
+    UniqueFd day(::open(entry.dayFile.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!day) {
+        error = entry.dayFile + ": " + std::strerror(errno);
+        return false;
+    }
+    int locked;
+    while ((locked = ::flock(day.get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat opened {}, named {};
+    if (locked != 0 || ::fstat(day.get(), &opened) != 0 || ::stat(entry.dayFile.c_str(), &named) != 0 ||
+        opened.st_ino != named.st_ino || opened.st_dev != named.st_dev) {
+        error = entry.dayFile + " changed meanwhile: look again";
+        return false;
+    }
+    std::string text, message;
+    if (!readOpen(day.get(), entry.dayFile, text, error) || !messageAt(entry, text, message, error))
+        return false;
+    // The day file anew, in the old one's place: whole, or not at all.
+    AtomicFile replacement(entry.dayFile, opened.st_mode & 0777);
+    if (!replacement.isOpen() || !replacement.write(text.data(), entry.place.offset) ||
+        !replacement.write(text.data() + entry.place.offset + entry.place.length,
+                           text.size() - entry.place.offset - entry.place.length) ||
+        !replacement.commit()) {
+        error = entry.dayFile + ": could not be written again";
+        return false;
+    }
+    return true;
 }
 
 std::string restoredText(const std::string& archived, const std::string& subjectMacro)

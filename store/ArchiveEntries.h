@@ -16,8 +16,15 @@
 // back; a subject the macro does not explain is left as it is.
 // restoreToPending() drops a text into the pending folder as a new "*.msg",
 // written whole before its name appears, for the next session to deliver.
+//
+// The archive's lock: a day file is changed only while its open file holds
+// flock(LOCK_EX).  The proxy's merges append under it (openLockedDayFile);
+// deleteArchiveEntry() takes one message out by writing the day file anew
+// and putting it in the old one's place under it, so a merge that waited
+// opens the new file, never the one replaced.
 #pragma once
 
+#include "common/UniqueFd.h"
 #include "store/ArchiveMessages.h"
 
 #include <string>
@@ -32,6 +39,7 @@ struct ArchiveEntry {
     bool rated = false;
     double rating = 0;                    // the last "rating total" of its decision lines
     std::vector<std::string> decisions;   // the X-Quillfence-Pro lines, without the name
+    std::string digest;                   // MD5 of the message's text, in hex: the same copy anywhere
 };
 
 constexpr size_t kMaxField = 998;
@@ -46,3 +54,10 @@ std::string restoredText(const std::string& archived, const std::string& subject
 // The new file's path into path; false with error.
 bool restoreToPending(const std::string& pendingFolder, const std::string& text, std::string& path,
                       std::string& error);
+
+// The day file at path opened for appending (made 0600 when missing) and
+// locked; not open when it cannot be.
+UniqueFd openLockedDayFile(const std::string& path);
+// False with error, and the file as it was, when it no longer holds the
+// entry's message whole at its place.
+bool deleteArchiveEntry(const ArchiveEntry& entry, std::string& error);
