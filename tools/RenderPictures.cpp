@@ -6,6 +6,8 @@
 // named with the variant.  Run with QT_QPA_PLATFORM=offscreen.
 #include "common/DataRoots.h"
 #include "common/ProgramContext.h"
+#include "filter/Archive.h"
+#include "ui/ArchiveViewer.h"
 #include "ui/CActionPageV2.h"
 #include "ui/CCSPropertySheet.h"
 #include "ui/CStatusPopup.h"
@@ -75,6 +77,29 @@ bool makeDataRoot(const fs::path& scratch)
             "endif\n"
             "#endrule\n";
     return fs::exists(data / "rules/system.sfr");
+}
+
+// Band 5's archive of a day, as sessions leave it: three held-back offers.
+void fillArchive(const fs::path& data)
+{
+    const fs::path band = data / "archive/rating5";
+    fs::create_directories(band);
+    std::ofstream day(band / "SF261208.txt", std::ios::binary);
+    const char* const copies[][4] = {
+        {"Pharmacy Direct <deals@pharma-direct.example>", "SPAM - Cheap pills, 80% off today", "10.0",
+         "Rule 'Pills in the subject' detected spam from Pharmacy Direct <deals@pharma-direct.example>"},
+        {"Prize Office <claims@winner-notice.example>", "SPAM - You have won: claim your prize", "8.6",
+         "Rule 'Prize or lottery win' detected spam from Prize Office <claims@winner-notice.example>"},
+        {"Crypto Desk <desk@fast-returns.example>", "SPAM - Double your savings in a week", "7.2",
+         "Rule 'Money offer' detected spam from Crypto Desk <desk@fast-returns.example>"},
+    };
+    int hour = 7;
+    for (const auto& copy : copies) {
+        day << "From: " << copy[0] << "\r\nTo: you@example.com\r\nSubject: " << copy[1]
+            << "\r\nDate: Tue, 8 Dec 2026 0" << hour++ << ":14:00 +0000\r\n"
+            << "X-Quillfence-Pro: " << copy[3] << ", rating total " << copy[2]
+            << "\r\n\r\nDear customer,\r\n\r\nThis offer ends tonight. Reply now.\r\n.\r\n";
+    }
 }
 
 // A dark theme as desktops offer one.
@@ -148,6 +173,14 @@ int main(int argc, char** argv)
         wizard.next();
         ok = save(wizard, output, "setup-wizard-client") && ok;
         wizard.reject();
+        // The archive viewer on band 5, a message selected.
+        fillArchive(fs::path(programContext().dataRoot));
+        ArchiveViewer viewer(registeredArchiveLocations(), programContext().dataRoot, bandSubjectMacros());
+        viewer.resize(1000, 600);
+        viewer.show();
+        viewer.showBand(5);
+        viewer.selectRow(0);
+        ok = save(viewer, output, "archive-viewer") && ok;
     }
     fs::remove_all(scratch);
     return ok ? 0 : 1;

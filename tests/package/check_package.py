@@ -109,7 +109,7 @@ class InstalledPackage(unittest.TestCase):
         self.assertIn(PROGRAM, InstalledPackage.files)
         for path in (PROGRAM, PROGRAM_FOLDER + "/quillfnc", PROGRAM_FOLDER + "/rules/system.sfr",
                      PROGRAM_FOLDER + "/default.dat", PROGRAM_FOLDER + "/sweep",
-                     PROGRAM_FOLDER + "/oauth-providers.txt",
+                     PROGRAM_FOLDER + "/oauth-providers.txt", PROGRAM_FOLDER + "/qfpavwr",
                      "/usr/share/man/man1/quillfnc.1.gz", "/usr/share/doc/quillfence/clients.md",
                      *DESKTOP_FILES,
                      "/usr/share/metainfo/com.corvanta.QuillfencePro.metainfo.xml",
