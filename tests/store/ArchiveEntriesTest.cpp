@@ -5,11 +5,17 @@
 
 #include "support/TestHelpers.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -125,6 +131,62 @@ TEST(ArchiveEntries, ARestoredMessageLosesTheBlockAndGetsItsSubjectBack)
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(pending))
         ++files;
     EXPECT_EQ(files, 2u) << "no temporary file left beside them";
+}
+
+TEST(ArchiveEntries, AMergeThatWaitedForADeletionAppendsToTheNewFileAndADeletionKeepsWhatAMergeAdded)
+{
+    TempDir folder;
+    const std::string day = folder / "SF261208.txt";
+    writeFile(day, archived("a@example.com", "first", "one\r\n") + archived("b@example.com", "second", "two\r\n"));
+    std::vector<ArchiveEntry> entries;
+    std::string error;
+    ASSERT_TRUE(readArchiveEntries(day, entries, error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+
+    // A deletion holds the lock and puts a new file in the old one's place:
+    // the merge that waited meanwhile gets the new file.
+    {
+        UniqueFd held(::open(day.c_str(), O_RDONLY));
+        ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+        auto merge = std::async(std::launch::async, [&] { return openLockedDayFile(day); });
+        EXPECT_EQ(merge.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << "it waits";
+        writeFile(day + ".new", archived("b@example.com", "second", "two\r\n"));
+        ASSERT_EQ(::rename((day + ".new").c_str(), day.c_str()), 0);
+        held.reset();
+        UniqueFd merged = merge.get();
+        ASSERT_TRUE(merged);
+        const std::string copy = archived("c@example.com", "third", "three\r\n");
+        ASSERT_EQ(::write(merged.get(), copy.data(), copy.size()), static_cast<ssize_t>(copy.size()));
+    }
+    entries.clear();
+    ASSERT_TRUE(readArchiveEntries(day, entries, error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].subject, "third") << "the merged copy is in the file at the path";
+
+    // A merge holds the lock: the deletion waits for it and keeps its copy.
+    std::promise<void> appended;
+    std::thread merging([&] {
+        UniqueFd merged = openLockedDayFile(day);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const std::string copy = archived("d@example.com", "fourth", "four\r\n");
+        EXPECT_EQ(::write(merged.get(), copy.data(), copy.size()), static_cast<ssize_t>(copy.size()));
+        appended.set_value();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(deleteArchiveEntry(entries[0], error)) << error;
+    merging.join();
+    entries.clear();
+    ASSERT_TRUE(readArchiveEntries(day, entries, error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].subject, "third");
+    EXPECT_EQ(entries[1].subject, "fourth");
+    // A place that no longer holds its message is not deleted from.
+    ArchiveEntry misplaced;
+    misplaced.dayFile = day;
+    misplaced.place = ArchivePlace{3, 10, true};
+    const std::string before = readFile(day);
+    EXPECT_FALSE(deleteArchiveEntry(misplaced, error));
+    EXPECT_EQ(readFile(day), before);
 }
 
 } // namespace
