@@ -2,6 +2,7 @@
 
 #include "analysis/Chunk.h"
 #include "analysis/MimeParameter.h"
+#include "common/HeaderLines.h"
 #include "common/TextUtils.h"
 
 #include <sys/mman.h>
@@ -25,28 +26,12 @@ std::string lower(std::string text)
 
 void readFields(const std::string& message, ReadableMessage& readable)
 {
-    size_t at = 0;
-    while (at < message.size() && readable.fields.size() <= kMaxFields) {
-        size_t end = message.find('\n', at);
-        end = end == std::string::npos ? message.size() : end;
-        std::string line = message.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            return;
-        if ((line[0] == ' ' || line[0] == '\t') && !readable.fields.empty()) {
-            std::string& value = readable.fields.back().second;
-            if (value.size() < kMaxReadable / 64)
-                value += " " + line.substr(line.find_first_not_of(" \t"));
-            continue;
-        }
+    for (const std::string& line : unfoldedHeaderLines(message, kMaxReadable / 64, kMaxFields)) {
         const size_t colon = line.find(':');
         if (colon == std::string::npos)
             continue;
-        std::string value = line.substr(colon + 1);
-        const size_t first = value.find_first_not_of(" \t");
-        readable.fields.emplace_back(line.substr(0, colon), first == std::string::npos ? "" : value.substr(first));
+        const size_t first = line.find_first_not_of(" \t", colon + 1);
+        readable.fields.emplace_back(line.substr(0, colon), first == std::string::npos ? "" : line.substr(first));
     }
 }
 
@@ -56,8 +41,6 @@ ReadableMessage readableMessage(const std::string& message)
 {
     ReadableMessage readable;
     readFields(message, readable);
-    if (readable.fields.size() > kMaxFields)
-        readable.fields.resize(kMaxFields);
     if (message.empty())
         return readable;
     // The chunks read a file, by its descriptor too: the message is one, in

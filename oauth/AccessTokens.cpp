@@ -6,8 +6,22 @@
 #include "oauth/TokenFile.h"
 
 #include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace {
+
+std::mutex& accountMutex(const std::string& account)
+{
+    static std::mutex guard;
+    static std::map<std::string, std::unique_ptr<std::mutex>> mutexes;
+    const std::lock_guard<std::mutex> lock(guard);
+    std::unique_ptr<std::mutex>& held = mutexes[account];
+    if (!held)
+        held = std::make_unique<std::mutex>();
+    return *held;
+}
 
 std::string toRun(const std::string& who)
 {
@@ -19,6 +33,10 @@ std::string toRun(const std::string& who)
 bool currentAccessToken(const OAuthContext& context, const std::string& account, const std::string& who,
                         std::string& token, std::string& reply)
 {
+    // One renewal of an account at a time in the process: a login check
+    // beside a session of the same account must not spend a refresh token
+    // the other has just had rotated; the second reads what the first kept.
+    const std::lock_guard<std::mutex> lock(accountMutex(account));
     const std::string folder = oauthTokenFolder(context.dataRoot);
     OAuthGrant grant;
     std::string error;

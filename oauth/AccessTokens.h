@@ -3,6 +3,7 @@
 // kRefreshMargin, the new token (and any new refresh token the provider
 // rotates to) kept before it is used.  A refresh that fails for want of an
 // answer keeps the grant as it was, to be tried again at the next session.
+// Renewals of one account in one process take turns.
 #pragma once
 
 #include "oauth/HttpsForm.h"

@@ -1,5 +1,7 @@
 #include "oauth/Pkce.h"
 
+#include "common/TextUtils.h"
+
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
@@ -21,17 +23,6 @@ std::string base64url(const unsigned char* bytes, size_t size)
             out += kAlphabet[group & 63];
     }
     return out;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -76,8 +67,8 @@ std::string percentDecoded(const std::string& text)
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '+') {
             out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        } else if (text[i] == '%' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 && hexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

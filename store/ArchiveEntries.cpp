@@ -1,6 +1,7 @@
 #include "store/ArchiveEntries.h"
 
 #include "common/AtomicFile.h"
+#include "common/HeaderLines.h"
 #include "common/MD5.h"
 #include "common/UniqueFd.h"
 
@@ -66,30 +67,6 @@ bool startsWithNoCase(const std::string& text, const char* prefix)
     return text.size() >= length && ::strncasecmp(text.c_str(), prefix, length) == 0;
 }
 
-// The header's lines, each unfolded, without line ends.
-std::vector<std::string> headerLines(const std::string& message)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < message.size()) {
-        size_t end = message.find('\n', at);
-        end = end == std::string::npos ? message.size() : end;
-        std::string line = message.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            break;
-        if ((line[0] == ' ' || line[0] == '\t') && !lines.empty()) {
-            if (lines.back().size() < 4 * kMaxField)
-                lines.back() += " " + line.substr(line.find_first_not_of(" \t"));
-            continue;
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::string fieldValue(const std::string& line, size_t nameLength)
 {
     std::string value = line.substr(nameLength);
@@ -123,7 +100,7 @@ ArchiveEntry entryOf(const std::string& dayFile, const ArchivePlace& place, cons
     entry.dayFile = dayFile;
     entry.place = place;
     entry.digest = hexDigest(message);
-    for (const std::string& line : headerLines(message)) {
+    for (const std::string& line : unfoldedHeaderLines(message, 4 * kMaxField, 10000)) {
         if (entry.from.empty() && startsWithNoCase(line, "From:"))
             entry.from = fieldValue(line, 5);
         else if (entry.subject.empty() && startsWithNoCase(line, "Subject:"))

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -203,7 +204,15 @@ ArchiveViewer::ArchiveViewer(std::vector<ArchiveLocation> locations, std::string
     connect(m_learnWanted, &QPushButton::clicked, this, [this] { learnSelected(false); });
     connect(m_learnSpam, &QPushButton::clicked, this, [this] { learnSelected(true); });
     connect(m_delete, &QPushButton::clicked, this, [this] { deleteSelected(true); });
-    connect(m_empty, &QPushButton::clicked, this, [this] { emptyOldDays(30, true); });
+    connect(m_empty, &QPushButton::clicked, this, [this] {
+        CRegistry reg;
+        openSettingsKey(reg);
+        bool given = false;
+        const int days = QInputDialog::getInt(this, "Quillfence Pro", "Delete the days older than (days):",
+                                              settingNumber(reg, Setting::TidyDays), 0, 36500, 1, &given);
+        if (given)
+            emptyOldDays(days, true);
+    });
     fillPlaces();
     showSelected();
 }
@@ -253,10 +262,7 @@ void ArchiveViewer::loadPlace(QTreeWidgetItem* item)
     if (item == nullptr)
         return;
     m_band = item->data(0, kBandRole).toInt();
-    const ArchiveLocation* location = nullptr;
-    for (const ArchiveLocation& known : m_locations)
-        if (known.band == m_band)
-            location = &known;
+    const ArchiveLocation* location = locationOfBand(m_band);
     if (location == nullptr)
         return;
     loadRestored(*location);
@@ -336,6 +342,14 @@ const ArchiveEntry* ArchiveViewer::selectedEntry() const
 bool ArchiveViewer::isRestored(const ArchiveEntry& entry) const
 {
     return m_restored.count(placeKey(entry)) != 0;
+}
+
+const ArchiveLocation* ArchiveViewer::locationOfBand(int band) const
+{
+    for (const ArchiveLocation& location : m_locations)
+        if (location.band == band)
+            return &location;
+    return nullptr;
 }
 
 const ArchiveLocation* ArchiveViewer::locationOf(const ArchiveEntry& entry) const
@@ -459,10 +473,7 @@ void ArchiveViewer::deleteSelected(bool ask)
 
 void ArchiveViewer::emptyOldDays(int days, bool ask)
 {
-    const ArchiveLocation* location = nullptr;
-    for (const ArchiveLocation& known : m_locations)
-        if (known.band == m_band)
-            location = &known;
+    const ArchiveLocation* location = locationOfBand(m_band);
     if (location == nullptr)
         return;
     if (ask && !askYesNo(this, "Quillfence Pro",

@@ -83,6 +83,7 @@ private:
     void showSelected();
     const ArchiveEntry* selectedEntry() const;
     const ArchiveLocation* locationOf(const ArchiveEntry& entry) const;
+    const ArchiveLocation* locationOfBand(int band) const;
     void loadRestored(const ArchiveLocation& location);
     void say(const QString& text);
 

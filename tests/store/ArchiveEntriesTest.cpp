@@ -82,7 +82,7 @@ TEST(ArchiveEntries, FoldedSubjectsAndAnyBytesGiveOneLineFieldsAndManyEntriesAll
 {
     TempDir folder;
     const std::string day = folder / "SF261209.txt";
-    std::string text = "Subject: first part\r\n\tsecond part\r\nFrom: a\r\n   b\r\n\r\nbody\r\n.\r\n";
+    std::string text = "Subject: first part\r\n\tsecond part\r\n \t \r\nFrom: a\r\n   b\r\n\r\nbody\r\n.\r\n";
     const char odd[] = "Subject: \x01\xff\r\n\r\n\0\r\n.\r\n";
     text += std::string(odd, sizeof odd - 1);
     for (int i = 0; i < 10000; ++i)

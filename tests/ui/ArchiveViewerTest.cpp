@@ -6,6 +6,7 @@
 #include "learning/TokenStore.h"
 #include "support/TestHelpers.h"
 
+#include <QDate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -160,6 +161,26 @@ TEST_F(ArchiveViewerTest, LearningCountsAMessageOnceAndDeleteTakesOnlyItOut)
     const std::string after = readFile(m_band + "/SF261208.txt");
     EXPECT_EQ(after, before.substr(0, before.find("From: =?utf-8?")));
     EXPECT_EQ(after.find("Lunch"), std::string::npos);
+}
+
+TEST_F(ArchiveViewerTest, EmptyingOldDaysLeavesTheRecentOnes)
+{
+    const QDate today = QDate::currentDate();
+    const std::string recent = m_band + "/SF" + today.toString("yyMMdd").toStdString() + ".txt";
+    const std::string old = m_band + "/SF" + today.addDays(-40).toString("yyMMdd").toStdString() + ".txt";
+    writeFile(recent, copy("New <new@example.com>", "SPAM - Today", "8.0", "new\r\n"));
+    writeFile(old, copy("Gone <gone@example.com>", "SPAM - Long ago", "8.0", "gone\r\n"));
+    ArchiveViewer window = viewer();
+    window.showBand(5);
+    EXPECT_EQ(window.rowCount(), 5);
+    window.emptyOldDays(30, false);
+    EXPECT_FALSE(std::filesystem::exists(old));
+    EXPECT_TRUE(std::filesystem::exists(recent));
+    // The band is shown again with what is left.
+    ASSERT_GE(window.rowCount(), 1);
+    EXPECT_EQ(cell(window, 0, ArchiveViewer::SubjectColumn), "SPAM - Today");
+    for (int row = 0; row < window.rowCount(); ++row)
+        EXPECT_NE(cell(window, row, ArchiveViewer::SubjectColumn), "SPAM - Long ago");
 }
 
 } // namespace
