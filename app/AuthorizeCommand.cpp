@@ -59,7 +59,7 @@ int authorizeCommand(const std::vector<std::string>& args, const std::atomic<boo
     }
     const SignInRequest request{programContext().programFolder,
                                       programContext().dataRoot,
-                                      address.accountFile.substr(0, address.accountFile.size() - 4),
+                                      accountOfFile(address.accountFile),
                                       address.host,
                                       args.size() > 1 ? args[1] : std::string(),
                                       HttpsOptions{settings.caFile, 30}};

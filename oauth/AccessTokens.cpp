@@ -1,10 +1,12 @@
 #include "oauth/AccessTokens.h"
 
 #include "common/CEventLog.h"
+#include "common/ProgramContext.h"
 #include "oauth/OAuthFlows.h"
 #include "oauth/OAuthProviders.h"
 #include "oauth/TokenFile.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -29,6 +31,14 @@ std::string toRun(const std::string& who)
 }
 
 } // namespace
+
+OAuthContext programOAuthContext(const std::string& caFile, long long secondsLeft)
+{
+    OAuthContext context{programContext().programFolder, programContext().dataRoot, {}};
+    context.https.caFile = caFile;
+    context.https.timeoutSeconds = static_cast<int>(std::clamp<long long>(secondsLeft, 1, 30));
+    return context;
+}
 
 bool currentAccessToken(const OAuthContext& context, const std::string& account, const std::string& who,
                         std::string& token, std::string& reply)

@@ -18,6 +18,10 @@ struct OAuthContext {
 
 constexpr long long kRefreshMargin = 300;   // seconds
 
+// The program's folders (common/ProgramContext), the authorities of caFile,
+// and an answer within secondsLeft, 1 to 30.
+OAuthContext programOAuthContext(const std::string& caFile, long long secondsLeft);
+
 // True with token; else false with reply, an "-ERR ..." line (without CR LF)
 // for the mail client that says what to run when the user must sign in
 // again.  who is the account as the user types it (name@server).

@@ -1,5 +1,6 @@
 #include "oauth/Pkce.h"
 
+#include "common/Base64.h"
 #include "common/TextUtils.h"
 
 #include <openssl/rand.h>
@@ -7,21 +8,14 @@
 
 namespace {
 
+// The common encoder's base64 in the URL alphabet, without padding.
 std::string base64url(const unsigned char* bytes, size_t size)
 {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string out;
-    for (size_t i = 0; i < size; i += 3) {
-        const unsigned long group = (static_cast<unsigned long>(bytes[i]) << 16) |
-                                    (i + 1 < size ? static_cast<unsigned long>(bytes[i + 1]) << 8 : 0) |
-                                    (i + 2 < size ? bytes[i + 2] : 0);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        if (i + 1 < size)
-            out += kAlphabet[(group >> 6) & 63];
-        if (i + 2 < size)
-            out += kAlphabet[group & 63];
-    }
+    std::string out(4 * ((size + 2) / 3) + 1, '\0');
+    MimeEncodeStr(reinterpret_cast<const char*>(bytes), out.data(), static_cast<int>(size));
+    out.resize(out.find_first_of("=", 0) == std::string::npos ? out.find('\0') : out.find('='));
+    for (char& c : out)
+        c = c == '+' ? '-' : c == '/' ? '_' : c;
     return out;
 }
 

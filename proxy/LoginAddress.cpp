@@ -41,6 +41,11 @@ bool takeSuffixes(std::string& server, LoginAddress& address)
 
 } // namespace
 
+std::string accountOfFile(const std::string& accountFile)
+{
+    return accountFile.substr(0, accountFile.size() - (accountFile.ends_with(".dat") ? 4 : 0));
+}
+
 LoginAddressFault parseLoginAddress(const std::string& argument, char separator, LoginAddress& address)
 {
     address = LoginAddress{};

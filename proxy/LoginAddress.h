@@ -36,6 +36,10 @@ enum class LoginAddressFault {
 constexpr size_t kMaxAccountFile = 511;
 constexpr int kPop3sPort = 995;
 
+// The account's name as its kept files use it: the account state file's
+// name without its ".dat".
+std::string accountOfFile(const std::string& accountFile);
+
 LoginAddressFault parseLoginAddress(const std::string& argument, char separator, LoginAddress& address);
 
 // The shortest text that parseLoginAddress reads back as address (user,

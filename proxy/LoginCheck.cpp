@@ -5,13 +5,11 @@
 #include "upstream/UpstreamClient.h"
 
 #include "common/CRegistry.h"
-#include "common/ProgramContext.h"
 #include "oauth/AccessTokens.h"
 #include "common/SettingValues.h"
 #include "common/Socket.h"
 #include "common/StopToken.h"
 
-#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <cstring>
@@ -70,12 +68,10 @@ bool logIn(UpstreamClient& server, const LoginAddress& address, const std::strin
     std::string secret = password;
     if (address.method == LoginMethod::OAuth) {
         // The kept sign-in stands for the password, as in a session.
-        OAuthContext context{programContext().programFolder, programContext().dataRoot, {}};
-        context.https.caFile = settings.tls.caFile;
-        context.https.timeoutSeconds = std::max(1, std::min(settings.deadline, 30));
+        const OAuthContext context = programOAuthContext(settings.tls.caFile, settings.deadline);
         const std::string who = address.user + settings.separator + address.host +
                                 (address.port == 110 ? "" : ":" + std::to_string(address.port));
-        if (!currentAccessToken(context, address.accountFile.substr(0, address.accountFile.size() - 4), who, secret,
+        if (!currentAccessToken(context, accountOfFile(address.accountFile), who, secret,
                                 reply)) {
             result.text = "Not logged in: " + reply;
             return false;

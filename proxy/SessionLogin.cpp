@@ -7,7 +7,6 @@
 #include "upstream/ReplyText.h"
 
 #include "common/CEventLog.h"
-#include "common/ProgramContext.h"
 #include "oauth/AccessTokens.h"
 
 #include <algorithm>
@@ -122,20 +121,10 @@ void CSession::openUpstream(const LoginAddress& address)
 
 namespace {
 
+// The provider's answer draws on the login's time too.
 OAuthContext oauthContextWith(const UpstreamClient::TlsSettings& tls, std::chrono::milliseconds timeLeft)
 {
-    OAuthContext context{programContext().programFolder, programContext().dataRoot, {}};
-    context.https.caFile = tls.caFile;
-    // The provider's answer draws on the login's time too.
-    const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(timeLeft).count();
-    context.https.timeoutSeconds = static_cast<int>(std::clamp<long long>(seconds, 1, 30));
-    return context;
-}
-
-// The kept sign-in is named as the account state file is, without ".dat".
-std::string tokenAccount(const std::string& accountFile)
-{
-    return accountFile.substr(0, accountFile.size() - (accountFile.ends_with(".dat") ? 4 : 0));
+    return programOAuthContext(tls.caFile, std::chrono::duration_cast<std::chrono::seconds>(timeLeft).count());
 }
 
 } // namespace
@@ -143,7 +132,7 @@ std::string tokenAccount(const std::string& accountFile)
 bool CSession::tokenForLogin(std::string& token)
 {
     std::string reply;
-    if (currentAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), tokenAccount(accountFile), m_loginName, token,
+    if (currentAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), accountOfFile(accountFile), m_loginName, token,
                            reply))
         return true;
     // The server waits for AUTH: it is not kept waiting for a login that
@@ -202,7 +191,7 @@ void CSession::cmdPass(const std::vector<std::string>&)
             if (m_loginMethod == LoginMethod::OAuth && !beginsWith(reply, "+OK")) {
                 // The server's reason goes to the client; the server is not
                 // asked again on this connection.
-                forgetAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), tokenAccount(accountFile));
+                forgetAccessToken(oauthContextWith(m_tls, m_loginTimeLeft), accountOfFile(accountFile));
                 upstream.drop();
             }
         } catch (const UpstreamLost&) {

@@ -386,7 +386,7 @@ void SetupWizard::startAuthorize()
     if (parseLoginAddress(loginName().toStdString(), m_separator, address) != LoginAddressFault::None)
         return;
     SignInRequest request{programContext().programFolder, programContext().dataRoot,
-                                address.accountFile.substr(0, address.accountFile.size() - 4), address.host, {}, {}};
+                                accountOfFile(address.accountFile), address.host, {}, {}};
     CRegistry reg;
     if (openSettingsKey(reg))
         querySetting(reg, Setting::TlsCAFile, request.https.caFile);
