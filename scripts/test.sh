@@ -67,8 +67,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp \
     run_config build-asan -DQF_SANITIZE=ON -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
+# Only the test programs that hold these tests are built (program_tests
+# brings quillfnc, session_tests its security package).
 rm -f build-tsan/tsan-report.*
 TSAN_OPTIONS="halt_on_error=1 log_path=$PWD/build-tsan/tsan-report" QF_CTEST_ARGS="-R WorkerThread|Socket|CVMutex|EventLog|Registry|SessionDialogue|SessionCollection|ListStoreLoad|ProgramLifecycle|ProgramRules|ProgramAccounts|HostileClient|DroppedUpstream|ScriptThreads" \
+QF_BUILD_TARGETS="commonkit_tests registry_tests scriptkit_tests filter_tests session_tests program_tests" \
     run_config build-tsan -DQF_TSAN=ON -DQF_GUI=OFF -DQF_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 
 # Reports of programs the tests started (their output is not shown).
@@ -80,7 +83,7 @@ for report in build-tsan/tsan-report.*; do
 done
 
 echo "=== build-fuzz: build (at ${SECONDS} s)"
-scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
+QF_BUILD_TARGETS=fuzzers scripts/build.sh build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQF_FUZZ=ON \
     -DQF_BUILD_TESTS=OFF -DQF_BUILD_BENCHMARKS=OFF -DQF_GUI=OFF
 fuzz_seconds=${QF_FUZZ_SECONDS:-10}
 for target in build-fuzz/fuzz/fuzz_*; do

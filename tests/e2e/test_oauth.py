@@ -43,7 +43,7 @@ class Provider:
 
     def __init__(self, cert, key):
         self.requests = []
-        self.pending_polls = 2     # authorization_pending answers before the grant
+        self.pending_polls = 0     # authorization_pending answers before the grant (a second each)
         self.expires_in = 3600
         self.refuse_refresh = False
         self.delay = 0             # seconds before each answer
@@ -223,12 +223,21 @@ class TokenLogins(unittest.TestCase):
     def proxy_env(self):
         return {"DBUS_SESSION_BUS_ADDRESS": ""}
 
+    @classmethod
+    def setUpClass(cls):
+        # One test CA and server certificate serve every case: making them
+        # takes longer than most cases.
+        cls.pki_folder = tempfile.mkdtemp(prefix="qfoauth-pki.")
+        cls.pki = TestPki(cls.pki_folder)
+        cls.cert, cls.key = cls.pki.issue("localhost", "localhost")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.pki_folder, ignore_errors=True)
+
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="qfoauth.")
-        self.pki = TestPki(self.folder)
-        cert, key = self.pki.issue("localhost", "localhost")
-        self.provider = Provider(cert, key)
-        self.cert, self.key = cert, key
+        self.provider = Provider(self.cert, self.key)
         self.servers = []
         self.proxy = Proxy(os.path.join(self.folder, "proxy"), env=self.proxy_env(),
                            settings={"TLSCAFILE": '"%s"' % self.pki.ca, "UPSTREAMDEADLINE": 4})
@@ -294,6 +303,7 @@ class TokenLogins(unittest.TestCase):
 
     def test_device_grant_then_xoauth2_and_oauthbearer_logins(self):
         server = self.token_server()
+        self.provider.pending_polls = 2
         result = self.authorize(self.account(server))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn("WDJB-MJHT", result.stdout)
@@ -531,6 +541,7 @@ class TokenLoginsWithAKeyring(TokenLogins):
 
     def test_device_grant_then_xoauth2_and_oauthbearer_logins(self):
         server = self.token_server()
+        self.provider.pending_polls = 2
         result = self.authorize(self.account(server))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(token("RT", 1), self.kept_tokens(server))
