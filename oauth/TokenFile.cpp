@@ -137,22 +137,11 @@ GrantRead loadOAuthGrant(const std::string& folder, const std::string& account, 
         error = path + ": others may read it (chmod 600 it, or authorize again)";
         return GrantRead::Refused;
     }
-    std::string text(kMaxFile + 1, '\0');
-    size_t got = 0;
-    for (ssize_t n; got < text.size() && (n = ::read(fd.get(), text.data() + got, text.size() - got)) != 0;) {
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = path + ": " + std::strerror(errno);
-            return GrantRead::Refused;
-        }
-        got += static_cast<size_t>(n);
-    }
-    if (got > kMaxFile) {
-        error = path + ": too large to be a sign-in";
+    std::string text;
+    if (!readToEnd(fd.get(), text, kMaxFile)) {
+        error = path + ": " + (text.size() > kMaxFile ? "too large to be a sign-in" : std::strerror(errno));
         return GrantRead::Refused;
     }
-    text.resize(got);
     std::string keptIn;
     readLines(text, grant, keptIn);
     if (keptIn == kInKeyring) {

@@ -47,17 +47,15 @@ bool readOpen(int fd, const std::string& path, std::string& text, std::string& e
         error = path + ": not a day file of the archive";
         return false;
     }
-    text.resize(static_cast<size_t>(info.st_size));
-    size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
+    // What is there when it is read: a copy being appended is cut off
+    // where the reading ended, and splitArchiveAt marks it incomplete.
+    text.clear();
+    text.reserve(static_cast<size_t>(info.st_size));
+    if (!readToEnd(fd, text, static_cast<size_t>(kMaxDayFile))) {
+        error = path + ": " + (text.size() > static_cast<size_t>(kMaxDayFile) ? "not a day file of the archive"
+                                                                              : std::strerror(errno));
+        return false;
     }
-    text.resize(got);   // what was there when it was read
     return true;
 }
 
