@@ -2,10 +2,10 @@
 
 #include "analysis/BodyDecoding.h"
 #include "analysis/Chunk.h"
+#include "analysis/EncodedWords.h"
 #include "analysis/LineReader.h"
 #include "analysis/MimeParameter.h"
 #include "analysis/WordExtraction.h"
-#include "common/Base64.h"
 #include "common/CEventLog.h"
 #include "common/TextUtils.h"
 
@@ -144,40 +144,16 @@ bool senderField(const std::string& name)
     return name == "from" || name == "reply-to" || name == "return-path" || name == "sender";
 }
 
-// A field value with its RFC 2047 encoded words ("=?gb2312?b?...?=",
-// "=?iso-8859-1?q?...?=") decoded, their bytes as they are in their
-// character set; anything else stays as it stands.
+// A field value with its RFC 2047 encoded words decoded, their bytes as
+// they are in their character set, each followed by a blank.
 std::string decodeEncodedWords(std::string_view value)
 {
     std::string out;
-    size_t at = 0;
-    while (at < value.size()) {
-        const size_t start = value.find("=?", at);
-        if (start == std::string_view::npos)
-            break;
-        // "=?" charset "?" encoding "?" text "?="
-        const size_t charsetEnd = value.find('?', start + 2);
-        if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= value.size() || value[charsetEnd + 2] != '?')
-            break;
-        const size_t textEnd = value.find("?=", charsetEnd + 3);
-        if (textEnd == std::string_view::npos)
-            break;
-        out.append(value.substr(at, start - at));
-        std::string text(value.substr(charsetEnd + 3, textEnd - charsetEnd - 3));
-        const char encoding = static_cast<char>(std::tolower(static_cast<unsigned char>(value[charsetEnd + 1])));
-        if (encoding == 'b') {
-            std::string decoded(3 * (text.size() / 4) + 3, '\0');
-            decoded.resize(static_cast<size_t>(MimeDecodeLine(text.c_str(), decoded.data())));
-            text = decoded;
-        } else if (encoding == 'q') {
-            std::replace(text.begin(), text.end(), '_', ' ');
-            text.resize(decodeQuotedPrintable(text.data(), text.size(), text.data()));
-        }
-        out += text;
-        out += ' ';
-        at = textEnd + 2;
+    for (const FieldPiece& piece : fieldPieces(value)) {
+        out += piece.bytes;
+        if (piece.encoded)
+            out += ' ';
     }
-    out.append(value.substr(std::min(at, value.size())));
     return out;
 }
 

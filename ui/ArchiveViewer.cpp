@@ -1,5 +1,6 @@
 #include "ui/ArchiveViewer.h"
 
+#include "analysis/EncodedWords.h"
 #include "analysis/ReadableText.h"
 #include "common/CRegistry.h"
 #include "common/DataRoots.h"
@@ -77,32 +78,8 @@ QString fromCharset(const std::string& bytes, const std::string& charset)
 QString fieldText(const std::string& value)
 {
     QString out;
-    size_t at = 0;
-    while (at < value.size()) {
-        const size_t start = value.find("=?", at);
-        const size_t charsetEnd = start == std::string::npos ? start : value.find('?', start + 2);
-        const size_t textEnd = charsetEnd == std::string::npos || charsetEnd + 3 > value.size()
-                                   ? std::string::npos
-                                   : value.find("?=", charsetEnd + 3);
-        if (textEnd == std::string::npos || value[charsetEnd + 2] != '?') {
-            out += fromCharset(value.substr(at), "UTF-8");
-            break;
-        }
-        const std::string between = value.substr(at, start - at);
-        if (between.find_first_not_of(" \t") != std::string::npos || at == 0)
-            out += fromCharset(between, "UTF-8");
-        const std::string charset = value.substr(start + 2, charsetEnd - start - 2);
-        const std::string encoded = value.substr(charsetEnd + 3, textEnd - charsetEnd - 3);
-        QByteArray bytes;
-        if (value[charsetEnd + 1] == 'b' || value[charsetEnd + 1] == 'B') {
-            bytes = QByteArray::fromBase64(QByteArray::fromStdString(encoded));
-        } else {
-            QByteArray quoted = QByteArray::fromStdString(encoded).replace('_', ' ');
-            bytes = QByteArray::fromPercentEncoding(quoted, '=');
-        }
-        out += fromCharset(bytes.toStdString(), charset.substr(0, charset.find('*')));
-        at = textEnd + 2;
-    }
+    for (const FieldPiece& piece : fieldPieces(value))
+        out += fromCharset(piece.bytes, piece.encoded ? piece.charset : "UTF-8");
     return out;
 }
 
