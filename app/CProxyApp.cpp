@@ -283,16 +283,7 @@ void CProxyApp::applySharedMode()
 
 bool CProxyApp::chooseDataRoot()
 {
-    char root[4096];
-    if (isSharedUserData()) {
-        getAppCommonDataRoot(kProduct, root, sizeof root);
-        programContext().settingsHive = eRegShared;
-    } else {
-        getAppDataRoot(kProduct, root, sizeof root, true);
-        programContext().settingsHive = eRegUser;
-    }
-    programContext().dataRoot = root;
-    return root[0] != '\0';
+    return chooseProgramDataRoot(kProduct, isSharedUserData());
 }
 
 void CProxyApp::copyDefaults()

@@ -4,7 +4,6 @@
 // It finds the data folder and the settings as quillfnc does, and reads
 // the archive places the proxy registered.
 #include "common/CRegistry.h"
-#include "common/DataRoots.h"
 #include "common/ProgramContext.h"
 #include "common/SettingValues.h"
 #include "common/SystemInfo.h"
@@ -62,17 +61,7 @@ bool chooseDataRoot()
     bool shared = settingDefault(Setting::SharedMode) != 0;
     if (openSettingKey(reg, settingInfo(Setting::SharedMode), false))
         querySetting(reg, Setting::SharedMode, shared);
-    setSharedUserData(shared);
-    char root[4096];
-    if (shared) {
-        getAppCommonDataRoot("Quillfence Pro", root, sizeof root);
-        programContext().settingsHive = eRegShared;
-    } else {
-        getAppDataRoot("Quillfence Pro", root, sizeof root, true);
-        programContext().settingsHive = eRegUser;
-    }
-    programContext().dataRoot = root;
-    return root[0] != '\0';
+    return chooseProgramDataRoot("Quillfence Pro", shared);
 }
 
 int printHelpOrVersion(const ViewerLine& line);

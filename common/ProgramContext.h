@@ -15,3 +15,9 @@ struct ProgramContext {
 };
 
 COMMONKIT_API ProgramContext& programContext();
+
+// Sets the data folders shared by every user or kept per user, and puts the
+// data root of the program named product (its folder under either) into
+// programContext(), with the settings hive that goes with it.  False when
+// no data folder could be had.
+COMMONKIT_API bool chooseProgramDataRoot(const char* product, bool shared);
