@@ -6,6 +6,21 @@
 #include <algorithm>
 #include <cctype>
 
+namespace {
+
+// Plain text joins a plain piece before it.
+void appendPlain(std::vector<FieldPiece>& pieces, std::string_view text)
+{
+    if (text.empty())
+        return;
+    if (!pieces.empty() && !pieces.back().encoded)
+        pieces.back().bytes.append(text);
+    else
+        pieces.push_back({std::string(text), std::string(), false});
+}
+
+} // namespace
+
 std::vector<FieldPiece> fieldPieces(std::string_view value)
 {
     std::vector<FieldPiece> pieces;
@@ -21,17 +36,23 @@ std::vector<FieldPiece> fieldPieces(std::string_view value)
         const size_t textEnd = value.find("?=", charsetEnd + 3);
         if (textEnd == std::string_view::npos)
             break;
+        const char encoding = static_cast<char>(std::tolower(static_cast<unsigned char>(value[charsetEnd + 1])));
+        if (encoding != 'b' && encoding != 'q') {
+            // Not an encoded word: it stays as it stands, with what went before.
+            appendPlain(pieces, value.substr(at, textEnd + 2 - at));
+            at = textEnd + 2;
+            continue;
+        }
         const std::string_view between = value.substr(at, start - at);
         const bool afterWord = !pieces.empty() && pieces.back().encoded;
-        if (!between.empty() && !(afterWord && between.find_first_not_of(" \t\r\n") == std::string_view::npos))
-            pieces.push_back({std::string(between), std::string(), false});
+        if (!(afterWord && between.find_first_not_of(" \t\r\n") == std::string_view::npos))
+            appendPlain(pieces, between);
         std::string text(value.substr(charsetEnd + 3, textEnd - charsetEnd - 3));
-        const char encoding = static_cast<char>(std::tolower(static_cast<unsigned char>(value[charsetEnd + 1])));
         if (encoding == 'b') {
             std::string decoded(3 * (text.size() / 4) + 3, '\0');
             decoded.resize(static_cast<size_t>(MimeDecodeLine(text.c_str(), decoded.data())));
             text = decoded;
-        } else if (encoding == 'q') {
+        } else {
             std::replace(text.begin(), text.end(), '_', ' ');
             text.resize(decodeQuotedPrintable(text.data(), text.size(), text.data()));
         }
@@ -41,6 +62,6 @@ std::vector<FieldPiece> fieldPieces(std::string_view value)
         at = textEnd + 2;
     }
     if (at < value.size())
-        pieces.push_back({std::string(value.substr(at)), std::string(), false});
+        appendPlain(pieces, value.substr(at));
     return pieces;
 }

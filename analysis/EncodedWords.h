@@ -2,8 +2,10 @@
 // RFC 2047 encoded words ("=?charset?B?text?=", "=?charset?Q?text?="), each
 // word decoded to its bytes, which stay in the character set it names (a
 // language after "*", RFC 2231, cut off); a plain stretch has no charset.
-// Blanks between two encoded words go, as RFC 2047 has it.  A word that is
-// not well formed, and everything after it, stays a plain stretch.
+// Blanks between two encoded words go, as RFC 2047 has it.  A word in an
+// encoding other than B or Q stays plain text; one that is not well formed
+// stays plain text with everything after it.  Adjacent plain text is one
+// piece.
 #pragma once
 
 #include <string>
@@ -12,8 +14,8 @@
 
 struct FieldPiece {
     std::string bytes;
-    std::string charset;   // empty: the text stood as it is in the field
-    bool encoded = false;
+    std::string charset;   // of an encoded word
+    bool encoded = false;  // false: the text stood as it is in the field
 };
 
 std::vector<FieldPiece> fieldPieces(std::string_view value);

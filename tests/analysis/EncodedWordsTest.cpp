@@ -40,6 +40,8 @@ TEST(EncodedWords, AWordNotWellFormedStaysPlainWithAllAfterIt)
     EXPECT_EQ(shown("=?utf-8?q?good?= =?utf-8?q?unended"), "utf-8:good| =?utf-8?q?unended");
     EXPECT_EQ(shown("=?" "?="), "=?" "?=");
     EXPECT_EQ(shown("=?x?b?"), "=?x?b?");
+    // Only B and Q are encodings; any other word is text like the rest.
+    EXPECT_EQ(shown("a =?utf-8?x?a=41?= b =?utf-8?q?c?="), "a =?utf-8?x?a=41?= b |utf-8:c");
     // Base64 that is not base64 gives what its alphabet characters give.
     EXPECT_EQ(shown("=?utf-8?b?!!!?="), "utf-8:");
 }
