@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: in the
 # normal build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer.  The normal build's Debian package is
+# UndefinedBehaviorSanitizer (the tests' own code with AddressSanitizer
+# alone).  The normal build's Debian package is
 # installed, run as an unprivileged user and removed.  The tests of threads,
 # sockets, locks, the log, the settings store and the script engine's
 # threads run a third time under ThreadSanitizer.  Then each fuzz target
