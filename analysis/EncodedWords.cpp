@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -51,7 +52,7 @@ std::vector<FieldPiece> fieldPieces(std::string_view value)
         if (encoding == 'b') {
             std::string decoded(3 * (text.size() / 4) + 3, '\0');
             decoded.resize(static_cast<size_t>(MimeDecodeLine(text.c_str(), decoded.data())));
-            text = decoded;
+            text = std::move(decoded);
         } else {
             std::replace(text.begin(), text.end(), '_', ' ');
             text.resize(decodeQuotedPrintable(text.data(), text.size(), text.data()));

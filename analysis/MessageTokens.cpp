@@ -148,6 +148,9 @@ bool senderField(const std::string& name)
 // they are in their character set, each followed by a blank.
 std::string decodeEncodedWords(std::string_view value)
 {
+    // Most fields hold no encoded word: no pieces are made for them.
+    if (value.find("=?") == std::string_view::npos)
+        return std::string(value);
     std::string out;
     for (const FieldPiece& piece : fieldPieces(value)) {
         out += piece.bytes;

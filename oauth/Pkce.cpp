@@ -6,6 +6,8 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <string_view>
+
 namespace {
 
 // The common encoder's base64 in the URL alphabet, without padding.
@@ -13,7 +15,8 @@ std::string base64url(const unsigned char* bytes, size_t size)
 {
     std::string out(4 * ((size + 2) / 3) + 1, '\0');
     MimeEncodeStr(reinterpret_cast<const char*>(bytes), out.data(), static_cast<int>(size));
-    out.resize(out.find_first_of("=", 0) == std::string::npos ? out.find('\0') : out.find('='));
+    // Padding, if any, and then the terminating NUL end the text.
+    out.resize(out.find_first_of(std::string_view("=\0", 2)));
     for (char& c : out)
         c = c == '+' ? '-' : c == '/' ? '_' : c;
     return out;
