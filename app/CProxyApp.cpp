@@ -53,8 +53,6 @@ std::atomic<bool> CProxyApp::s_signalled{false};
 
 namespace {
 
-const char kProduct[] = "Quillfence Pro";
-
 // The computer's name for the start-up line: at most 79 characters.
 std::string computerName()
 {
@@ -283,7 +281,7 @@ void CProxyApp::applySharedMode()
 
 bool CProxyApp::chooseDataRoot()
 {
-    return chooseProgramDataRoot(kProduct, isSharedUserData());
+    return chooseProgramDataRoot(kProductName, isSharedUserData());
 }
 
 void CProxyApp::copyDefaults()

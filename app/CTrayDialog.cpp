@@ -29,7 +29,6 @@
 
 namespace {
 
-const char kProduct[] = "Quillfence Pro";
 // The help calls' command numbers, and the first-run topic.
 constexpr int kHelpContext = 1;
 constexpr int kHelpContents = 11;
@@ -134,7 +133,7 @@ void CTrayDialog::buildTrayIcon()
         return;
     }
     m_tray = new QSystemTrayIcon(trayIcon(), this);
-    m_tray->setToolTip(kProduct);
+    m_tray->setToolTip(kProductName);
     m_tray->setContextMenu(m_menu.get());
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (settingsOpen()) {

@@ -61,7 +61,7 @@ bool chooseDataRoot()
     bool shared = settingDefault(Setting::SharedMode) != 0;
     if (openSettingKey(reg, settingInfo(Setting::SharedMode), false))
         querySetting(reg, Setting::SharedMode, shared);
-    return chooseProgramDataRoot("Quillfence Pro", shared);
+    return chooseProgramDataRoot(kProductName, shared);
 }
 
 int printHelpOrVersion(const ViewerLine& line);

@@ -7,6 +7,9 @@
 
 #include <string>
 
+// The program's name: its folder under each data root, and its tray's tool tip.
+inline constexpr char kProductName[] = "Quillfence Pro";
+
 struct ProgramContext {
     std::string programFolder;
     std::string dataRoot;

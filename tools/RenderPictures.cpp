@@ -59,7 +59,7 @@ bool makeDataRoot(const fs::path& scratch)
     const char* folder = QF_PROGRAM_FOLDER;
     programContext().programFolder = folder;
     char root[4096];
-    getAppDataRoot("Quillfence Pro", root, sizeof root, true);
+    getAppDataRoot(kProductName, root, sizeof root, true);
     programContext().dataRoot = root;
     programContext().settingsHive = eRegUser;
     const fs::path program(folder);
