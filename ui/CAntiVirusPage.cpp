@@ -2,6 +2,7 @@
 
 #include "common/CRegistry.h"
 #include "common/DataRoots.h"
+#include "common/ProgramContext.h"
 #include "common/SettingValues.h"
 #include "ui/SettingsKey.h"
 
@@ -14,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <climits>
 
 namespace {
 
@@ -24,10 +24,10 @@ const char* const kKey = settingInfo(Setting::Scan).key;
 
 QString CAntiVirusPage::defaultQuarantinePath()
 {
-    char root[PATH_MAX];
-    if (getAppDataRoot("Quillfence Pro", root, sizeof root, true)[0] == '\0')
+    const std::string& root = programContext().dataRoot;
+    if (root.empty())
         return {};
-    return QString::fromLocal8Bit(root) + "/state";
+    return QString::fromLocal8Bit(root + "/state");
 }
 
 CAntiVirusPage::CAntiVirusPage(QWidget* parent)

@@ -2,8 +2,9 @@
 // settings hive as the virus scanner reads it: Scan, Quarantine,
 // QuarantinePath and MimeTypes (a text list, one type a line).
 //
-// The default quarantine folder, "quarantine" under the per-user data root
-// of Quillfence Pro, is created when the page is built.  The quarantine
+// The default quarantine folder is the scanner's own: "state" under the
+// program's data root (the shared one in shared mode); it is created when
+// the page is built.  The quarantine
 // controls are enabled only with Scan, the folder browser only with Scan
 // and Quarantine; any change marks the page modified.
 #pragma once
@@ -23,7 +24,7 @@ public:
 
     bool onOK() override;
 
-    // The per-user default quarantine folder.
+    // The default quarantine folder, empty while no data root is chosen.
     static QString defaultQuarantinePath();
 
     bool isModified() const { return m_modified; }

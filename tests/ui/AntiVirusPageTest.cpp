@@ -6,6 +6,7 @@
 #include "ui/CAntiVirusPage.h"
 
 #include "SettingsTestSupport.h"
+#include "support/TestHelpers.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -20,9 +21,7 @@ using AntiVirusPageTest = SettingsPageTest;
 TEST_F(AntiVirusPageTest, DefaultsAreShownAndTheQuarantineFolderMade)
 {
     const std::string quarantine = CAntiVirusPage::defaultQuarantinePath().toStdString();
-    char root[PATH_MAX];
-    getAppDataRoot("Quillfence Pro", root, sizeof root, false);
-    EXPECT_EQ(quarantine, std::string(root) + "/state") << "the scanner's own default";
+    EXPECT_EQ(quarantine, VirusScanner().quarantinePath) << "the scanner's own default";
     std::filesystem::remove_all(quarantine);
 
     CAntiVirusPage page;
@@ -47,6 +46,33 @@ TEST_F(AntiVirusPageTest, DefaultsAreShownAndTheQuarantineFolderMade)
     EXPECT_EQ(quarantined, settingDefault(Setting::Quarantine) != 0);
     EXPECT_EQ(path, quarantine);
     EXPECT_EQ(types, "text/plain");
+}
+
+// In shared mode the proxy keeps its data under the common root: the page
+// offers the folder the scanner will use there, not one of this user's.
+TEST_F(AntiVirusPageTest, TheDefaultFolderIsUnderTheSharedRootInSharedMode)
+{
+    // The other tests run in this user's root: it comes back however this one ends.
+    struct PerUserAgain {
+        ProgramContext saved = programContext();
+        ~PerUserAgain()
+        {
+            setSharedUserData(false);
+            programContext() = saved;
+        }
+    } perUserAgain;
+    const TempDir scratch;
+    const std::filesystem::path common = std::filesystem::path(scratch.path()) / "common";
+    ScopedEnv commonRoot("QUILLFENCE_COMMON_ROOT", common.c_str());
+    ASSERT_TRUE(chooseProgramDataRoot(kProductName, true));
+    const std::string expected = (common / kProductName / "state").string();
+
+    EXPECT_EQ(CAntiVirusPage::defaultQuarantinePath().toStdString(), expected);
+    EXPECT_EQ(VirusScanner().quarantinePath, expected);
+    CAntiVirusPage page;
+    page.ensureInitialised();
+    EXPECT_EQ(page.quarantinePath()->text().toStdString(), expected);
+    EXPECT_TRUE(std::filesystem::is_directory(expected));
 }
 
 TEST_F(AntiVirusPageTest, TheQuarantineControlsFollowScanAndQuarantine)
