@@ -256,15 +256,26 @@ TEST_F(RuleEditorTest, TheNextTestStartsInTheFolderOfTheLastMessage)
     writeFile(chosen, "From: a@example.org\r\nSubject: offer\r\n\r\nbody\r\n");
     RuleEditor editor("Mine", "4.0", true, true);
     editor.editor()->setPlainText("isspam()\n");
+    // The box's driver starts once the file is chosen: two drivers polling
+    // at once could both take the file dialog.
+    std::shared_ptr<ModalDriver::Seen> result;
     ModalDriver::onNextModal([&](QWidget* modal) {
+        // The name typed as the user would: selectFile leaves the name
+        // field as it is once that field has the focus, which it may have.
         auto* dialog = qobject_cast<QFileDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
-        dialog->selectFile(QString::fromStdString(chosen));
+        auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+        if (name == nullptr) {
+            ADD_FAILURE() << "not a file dialog with a name field: " << modal->windowTitle().toStdString();
+            modal->close();
+            return;
+        }
+        name->setText(QString::fromStdString(chosen));
+        EXPECT_EQ(dialog->selectedFiles(), QStringList{QString::fromStdString(chosen)});
         static_cast<QDialog*>(dialog)->accept();
+        result = ModalDriver::pressOnNextBox(QMessageBox::Ok);
     });
-    auto result = ModalDriver::pressOnNextBox(QMessageBox::Ok);
     editor.testButton()->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return result->came; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result && result->came; }, 2000));
     EXPECT_TRUE(result->text.contains("finds this message to be spam")) << result->text.toStdString();
 
     QString folder;
