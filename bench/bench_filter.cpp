@@ -545,7 +545,7 @@ int main(int argc, char** argv)
     ::setenv("QUILLFENCE_GLOBAL_ROOT", (root + "/global").c_str(), 1);
     ::setenv("QUILLFENCE_COMMON_ROOT", (root + "/common").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root + "/user").c_str(), 1);
-    programContext().dataRoot = root + "/user/Quillfence Pro";
+    programContext().dataRoot = root + "/user/" + kProductName;
     programContext().settingsHive = eRegUser;
     const std::string rules = programContext().dataRoot + "/rules";
     for (const char* folder : {"/rules", "/state", "/log"})

@@ -174,7 +174,7 @@ void startProxy(const std::string& folder)
 {
     ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
     ::setenv("QUILLFENCE_COMMON_ROOT", folder.c_str(), 1);
-    programContext().dataRoot = folder + "/Quillfence Pro";
+    programContext().dataRoot = folder + "/" + kProductName;
     std::filesystem::create_directories(programContext().dataRoot + "/state");
     g_port = freeLoopbackPort();
     {

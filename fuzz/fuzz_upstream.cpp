@@ -124,7 +124,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     g_root = pattern;
     ::setenv("XDG_DATA_HOME", (g_root + "/data").c_str(), 1);
     ::setenv("QUILLFENCE_COMMON_ROOT", (g_root + "/common").c_str(), 1);
-    programContext().dataRoot = g_root + "/data/Quillfence Pro";
+    programContext().dataRoot = g_root + "/data/" + kProductName;
     programContext().settingsHive = eRegUser;
     std::filesystem::create_directories(programContext().dataRoot + "/state");
     initialiseFilter();   // the settings and rules, as the program loads them

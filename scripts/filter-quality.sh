@@ -62,8 +62,9 @@ for folder in "$mail"/*/; do
     fi
 
     # The event log of a rating run holds errors only: a rule that did not
-    # compile, or that failed while it ran.
-    for log in "$data/Corvanta Ltd/Quillfence Pro/log/"*.log; do
+    # compile, or that failed while it ran.  Any program folder under any
+    # company folder of the data root: a renamed one is still read.
+    for log in "$data"/*/*/log/*.log; do
         [ -e "$log" ] || continue
         while IFS= read -r line; do
             echo "RULE ERROR: $name: $line"

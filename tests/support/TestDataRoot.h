@@ -21,7 +21,7 @@ public:
           m_common("QUILLFENCE_COMMON_ROOT", (m_root / "common").c_str()),
           m_home("XDG_DATA_HOME", (m_root / "user").c_str())
     {
-        programContext().dataRoot = m_root / "user/Quillfence Pro";
+        programContext().dataRoot = m_root / (std::string("user/") + kProductName);
         programContext().settingsHive = eRegUser;
         for (const char* folder : folders)
             std::filesystem::create_directories(programContext().dataRoot + folder);
