@@ -6,13 +6,15 @@
 #include "ui/CAntiVirusPage.h"
 
 #include "SettingsTestSupport.h"
-#include "support/TestHelpers.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -52,26 +54,33 @@ TEST_F(AntiVirusPageTest, DefaultsAreShownAndTheQuarantineFolderMade)
 // offers the folder the scanner will use there, not one of this user's.
 TEST_F(AntiVirusPageTest, TheDefaultFolderIsUnderTheSharedRootInSharedMode)
 {
-    // The other tests run in this user's root: it comes back however this one ends.
+    // The common root is the test program's own (its shared settings are
+    // kept open for the whole run); the other tests run in this user's
+    // root, which comes back however this test ends.
+    const char* common = std::getenv("QUILLFENCE_COMMON_ROOT");
+    ASSERT_NE(common, nullptr);
+    const std::filesystem::path expected = std::filesystem::path(common) / kProductName / "state";
     struct PerUserAgain {
         ProgramContext saved = programContext();
+        bool shared = isSharedUserData();
+        std::filesystem::path made;
         ~PerUserAgain()
         {
-            setSharedUserData(false);
+            setSharedUserData(shared);
             programContext() = saved;
+            std::error_code ignored;
+            std::filesystem::remove_all(made, ignored);
         }
     } perUserAgain;
-    const TempDir scratch;
-    const std::filesystem::path common = std::filesystem::path(scratch.path()) / "common";
-    ScopedEnv commonRoot("QUILLFENCE_COMMON_ROOT", common.c_str());
+    perUserAgain.made = expected;
+    ASSERT_FALSE(std::filesystem::exists(expected));
     ASSERT_TRUE(chooseProgramDataRoot(kProductName, true));
-    const std::string expected = (common / kProductName / "state").string();
 
-    EXPECT_EQ(CAntiVirusPage::defaultQuarantinePath().toStdString(), expected);
-    EXPECT_EQ(VirusScanner().quarantinePath, expected);
+    EXPECT_EQ(CAntiVirusPage::defaultQuarantinePath().toStdString(), expected.string());
+    EXPECT_EQ(VirusScanner().quarantinePath, expected.string());
     CAntiVirusPage page;
     page.ensureInitialised();
-    EXPECT_EQ(page.quarantinePath()->text().toStdString(), expected);
+    EXPECT_EQ(page.quarantinePath()->text().toStdString(), expected.string());
     EXPECT_TRUE(std::filesystem::is_directory(expected));
 }
 

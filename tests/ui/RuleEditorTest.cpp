@@ -256,8 +256,9 @@ TEST_F(RuleEditorTest, TheNextTestStartsInTheFolderOfTheLastMessage)
     writeFile(chosen, "From: a@example.org\r\nSubject: offer\r\n\r\nbody\r\n");
     RuleEditor editor("Mine", "4.0", true, true);
     editor.editor()->setPlainText("isspam()\n");
-    // The box's driver starts once the file is chosen: two drivers polling
-    // at once could both take the file dialog.
+    // The box's driver starts once the file is chosen (two drivers polling
+    // at once could both take the file dialog), and before the dialog
+    // closes, so that a warning of its own is answered and seen too.
     std::shared_ptr<ModalDriver::Seen> result;
     ModalDriver::onNextModal([&](QWidget* modal) {
         // The name typed as the user would: selectFile leaves the name
@@ -266,13 +267,16 @@ TEST_F(RuleEditorTest, TheNextTestStartsInTheFolderOfTheLastMessage)
         auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
         if (name == nullptr) {
             ADD_FAILURE() << "not a file dialog with a name field: " << modal->windowTitle().toStdString();
-            modal->close();
+            if (auto* other = qobject_cast<QDialog*>(modal))
+                other->reject();
+            else
+                modal->close();
             return;
         }
         name->setText(QString::fromStdString(chosen));
         EXPECT_EQ(dialog->selectedFiles(), QStringList{QString::fromStdString(chosen)});
-        static_cast<QDialog*>(dialog)->accept();
         result = ModalDriver::pressOnNextBox(QMessageBox::Ok);
+        static_cast<QDialog*>(dialog)->accept();
     });
     editor.testButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return result && result->came; }, 2000));
