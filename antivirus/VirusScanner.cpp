@@ -47,8 +47,7 @@ std::string virusNamed(const std::string& report)
 
 VirusScanner::VirusScanner()
 {
-    const std::string root = programContext().dataRoot;
-    m_stateFolder = root + "/state";
+    m_stateFolder = programStateFolder();
     ::mkdir(m_stateFolder.c_str(), 0700);
     quarantinePath = m_stateFolder;
     clamDatabase = clamDefaultDatabaseFolder();

@@ -19,6 +19,13 @@ struct ProgramContext {
 
 COMMONKIT_API ProgramContext& programContext();
 
+// The data root's "state" folder: the sessions' spool files, the virus
+// scanner's workfiles and its default quarantine.
+inline std::string programStateFolder()
+{
+    return programContext().dataRoot + "/state";
+}
+
 // Sets the data folders shared by every user or kept per user, and puts the
 // data root of the program named product (its folder under either) into
 // programContext(), with the settings hive that goes with it.  False when

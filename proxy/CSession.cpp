@@ -94,7 +94,7 @@ CSession::~CSession()
 
 std::string CSession::stateFolder() const
 {
-    return programContext().dataRoot + "/state";
+    return programStateFolder();
 }
 
 void CSession::readSettings()

@@ -15,7 +15,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-
 namespace {
 
 const char* const kKey = settingInfo(Setting::Scan).key;
@@ -24,10 +23,9 @@ const char* const kKey = settingInfo(Setting::Scan).key;
 
 QString CAntiVirusPage::defaultQuarantinePath()
 {
-    const std::string& root = programContext().dataRoot;
-    if (root.empty())
+    if (programContext().dataRoot.empty())
         return {};
-    return QString::fromLocal8Bit(root + "/state");
+    return QString::fromLocal8Bit(programStateFolder());
 }
 
 CAntiVirusPage::CAntiVirusPage(QWidget* parent)

@@ -4,9 +4,9 @@
 //
 // The default quarantine folder is the scanner's own: "state" under the
 // program's data root (the shared one in shared mode); it is created when
-// the page is built.  The quarantine
-// controls are enabled only with Scan, the folder browser only with Scan
-// and Quarantine; any change marks the page modified.
+// the page is built.  The quarantine controls are enabled only with Scan,
+// the folder browser only with Scan and Quarantine; any change marks the
+// page modified.
 #pragma once
 
 #include "ui/CCSPropertyPage.h"

@@ -76,12 +76,12 @@ TEST_F(AntiVirusPageTest, TheDefaultFolderIsUnderTheSharedRootInSharedMode)
     ASSERT_FALSE(std::filesystem::exists(expected));
     ASSERT_TRUE(chooseProgramDataRoot(kProductName, true));
 
-    EXPECT_EQ(CAntiVirusPage::defaultQuarantinePath().toStdString(), expected.string());
-    EXPECT_EQ(VirusScanner().quarantinePath, expected.string());
     CAntiVirusPage page;
+    EXPECT_TRUE(std::filesystem::is_directory(expected)) << "made by the page";
     page.ensureInitialised();
     EXPECT_EQ(page.quarantinePath()->text().toStdString(), expected.string());
-    EXPECT_TRUE(std::filesystem::is_directory(expected));
+    EXPECT_EQ(CAntiVirusPage::defaultQuarantinePath().toStdString(), expected.string());
+    EXPECT_EQ(VirusScanner().quarantinePath, expected.string());
 }
 
 TEST_F(AntiVirusPageTest, TheQuarantineControlsFollowScanAndQuarantine)
